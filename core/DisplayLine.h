@@ -1,0 +1,40 @@
+#pragma once
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "core/Colour.h"
+
+namespace skiro {
+
+struct LayoutParams;
+
+// One line of received text as the line store keeps it, with the colours it was stored with.
+// An empty one also serves painting as the row breaker: `cursor` is where the next row begins.
+class CDisplayLine {
+public:
+    CDisplayLine() = default;
+    CDisplayLine(std::string lineText, Colour lineTextColor, Colour lineOutlineColor)
+        : text(std::move(lineText)), textColor(lineTextColor), outlineColor(lineOutlineColor) {}
+    virtual ~CDisplayLine() = default;
+
+    // Cuts the next row off the line being broken. Pass the line's text to start, or nullptr to
+    // continue from `cursor`. rowText (when given) receives the row's bytes; rowThickness its
+    // thickness across the writing direction including the line pitch. Returns true when this
+    // row is the line's last.
+    bool nextRow(const std::string_view* lineText, const LayoutParams& params,
+                 std::string* rowText, int& rowThickness);
+
+    // The sum of the thicknesses of all rows of lineText.
+    int measureLine(std::string_view lineText, const LayoutParams& params);
+
+    std::string text; // as received: no CR or LF, prefixes and commands still in it
+    Colour textColor = 0;
+    Colour outlineColor = 0;
+
+    // Row breaker state: the text being broken and the offset where the next row begins.
+    std::string_view breaking;
+    std::size_t cursor = 0;
+};
+
+} // namespace skiro
