@@ -1,0 +1,35 @@
+#pragma once
+#include <map>
+#include <string>
+
+// The program's own texts by their identifiers, in Shift-JIS as the rest of the program keeps
+// text. A resource bundle beside the executable may replace them (for another language).
+namespace skiro {
+
+enum StringId : int {
+    IDS_ERROR_CODE = 34816,      // "エラーコード:%u"
+    IDS_OPEN_FAILED = 34817,     // "デバイスオープンでエラー発生。\n"
+    IDS_NO_DEVICE = 34818,       // "指定されたデバイスが見つかりません。"
+    IDS_ACCESS_DENIED = 34819,   // "アクセスが拒否されました。"
+    IDS_MASK_FAILED = 34820,     // "監視イベントの設定でエラー発生。\n"
+    IDS_QUEUE_FAILED = 34821,    // "通信パラメータの初期化でエラー発生。\n"
+    IDS_TIMEOUT_FAILED = 34822,  // "タイムアウト設定でエラー発生。\n"
+    IDS_STATE_FAILED = 34823,    // "デバイス設定でエラー発生。\n"
+    IDS_SEND_FAILED = 34824,     // "送信失敗。\n"
+    IDS_START_STAMP = 34825,     // "%04d/%02d/%02d %02d:%02d:%02d スタート"
+    IDS_STOP_STAMP = 34826,      // "%04d/%02d/%02d %02d:%02d:%02d ストップ"
+};
+
+class StringTable {
+public:
+    // The built-in Japanese texts.
+    StringTable();
+    // The text of id, or an empty text when the table has none.
+    const std::string& text(int id) const;
+    void set(int id, std::string sjisText) { m_texts[id] = std::move(sjisText); }
+
+private:
+    std::map<int, std::string> m_texts;
+};
+
+} // namespace skiro
