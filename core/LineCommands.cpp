@@ -1,0 +1,57 @@
+#include "core/LineCommands.h"
+
+namespace skiro {
+
+namespace {
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return 0;
+}
+
+char upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+} // namespace
+
+std::size_t skipLeadingBytes(std::string_view text, const Settings& settings) {
+    if (!settings.DeleteHandle || settings.DeleteBytes <= 0)
+        return 0;
+    const auto count = static_cast<std::size_t>(settings.DeleteBytes);
+    return count < text.size() ? count : text.size();
+}
+
+std::size_t parseExtendedCommand(std::string_view text, const Settings& settings, bool& show,
+                                 Colour& textColor, Colour& outlineColor) {
+    show = true;
+    // Lines are NUL-terminated texts to painting: nothing after a NUL belongs to the line.
+    text = text.substr(0, text.find('\0'));
+    if (!settings.ExtCommands || text.empty() || text[0] != kCommandIntroducer)
+        return 0;
+    if (text.size() >= 3) {
+        const char first = upper(text[1]);
+        const bool isColour = (first == 'T' || first == 'O') && upper(text[2]) == 'C';
+        constexpr std::size_t kColourEnd = 3 + 6;
+        if (isColour && text.size() >= kColourEnd) {
+            int channel[3];
+            for (int i = 0; i < 3; ++i)
+                channel[i] = hexDigit(text[3 + 2 * i]) * 16 + hexDigit(text[4 + 2 * i]);
+            const Colour colour = rgb(channel[0], channel[1], channel[2]);
+            (first == 'T' ? textColor : outlineColor) = colour;
+        }
+    }
+    const std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos) {
+        show = false;
+        return text.size();
+    }
+    return colon + 1;
+}
+
+} // namespace skiro

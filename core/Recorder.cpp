@@ -1,0 +1,94 @@
+#include "core/Recorder.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "core/TextFormat.h"
+
+namespace skiro {
+
+namespace {
+
+// Another writer (a second instance logging into the same folder) holds the lock only for
+// one write, so a short wait is enough; the user-interface thread must not hang on a lock that
+// some other program keeps, so the wait is bounded and the line is then left out of the log.
+constexpr int kLockAttempts = 20;
+constexpr long kLockRetryNs = 1'000'000;
+
+bool lockForWriting(int fd) {
+    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        const timespec pause{0, kLockRetryNs};
+        nanosleep(&pause, nullptr);
+    }
+    return false;
+}
+
+} // namespace
+
+bool appendRecord(const std::string& path, std::string_view record) {
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    bool appended = false;
+    struct stat before {};
+    // The lock keeps the cut-back below from removing another writer's line.
+    if (lockForWriting(fd) && fstat(fd, &before) == 0) {
+        ssize_t written;
+        do {
+            written = write(fd, record.data(), record.size());
+        } while (written < 0 && errno == EINTR);
+        if (written == static_cast<ssize_t>(record.size())) {
+            appended = true;
+        } else if (written > 0) {
+            // Nothing more can be done about a full disk; the log keeps its whole lines.
+            [[maybe_unused]] const int cut = ftruncate(fd, before.st_size);
+        }
+    }
+    close(fd); // also releases the lock
+    return appended;
+}
+
+Recorder::Recorder(const Settings& settings, const Clock& clock, const StringTable& strings,
+                   std::string logFolder)
+    : m_settings(settings), m_clock(clock), m_strings(strings), m_logFolder(std::move(logFolder)) {
+    m_record.reserve(4096);
+}
+
+std::string Recorder::logPath(const LocalTime& date) const {
+    char name[16];
+    std::snprintf(name, sizeof name, "%02u%02u%02u.log", static_cast<unsigned>(date.year % 100),
+                  static_cast<unsigned>(date.month % 100), static_cast<unsigned>(date.day % 100));
+    std::string path = m_logFolder;
+    if (!path.empty() && path.back() != '/')
+        path += '/';
+    path += name;
+    return path;
+}
+
+void Recorder::recordLine(std::string_view sjisLine) {
+    m_record.assign(sjisLine);
+    m_record += "\r\n";
+    // The date is taken for every line, so the first line after midnight opens the new day's
+    // file.
+    if (m_settings.Log)
+        appendRecord(logPath(m_clock.localTime()), m_record);
+    if (m_settings.ClipboardRelay && m_clipboard)
+        m_clipboard->setText(m_record);
+}
+
+void Recorder::recordStamp(int stringId) {
+    const LocalTime now = m_clock.localTime();
+    recordLine(formatNumbers(m_strings.text(stringId),
+                             {now.year, now.month, now.day, now.hour, now.minute, now.second}));
+}
+
+} // namespace skiro
