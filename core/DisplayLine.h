@@ -2,8 +2,10 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/Colour.h"
+#include "core/TextSurface.h"
 
 namespace skiro {
 
@@ -12,20 +14,21 @@ struct LayoutParams;
 // One line of received text as the line store keeps it, with the colours it was stored with.
 // An empty one also serves painting as the row breaker: `cursor` is where the next row begins.
 class CDisplayLine {
-public:
+  public:
     CDisplayLine() = default;
     CDisplayLine(std::string lineText, Colour lineTextColor, Colour lineOutlineColor)
         : text(std::move(lineText)), textColor(lineTextColor), outlineColor(lineOutlineColor) {}
     virtual ~CDisplayLine() = default;
 
     // Cuts the next row off the line being broken. Pass the line's text to start, or nullptr to
-    // continue from `cursor`. rowText (when given) receives the row's bytes; rowThickness its
-    // thickness across the writing direction including the line pitch. Returns true when this
-    // row is the line's last.
-    bool nextRow(const std::string_view* lineText, const LayoutParams& params,
-                 std::string* rowText, int& rowThickness);
+    // continue from `cursor`; the text must stay alive until the last row. rowText (when given)
+    // receives the row's bytes; rowThickness its thickness across the writing direction
+    // including the line pitch. Returns true when this row is the line's last. Continuing after
+    // the last row yields an empty last row.
+    bool nextRow(const std::string_view* lineText, const LayoutParams& params, std::string* rowText,
+                 int& rowThickness);
 
-    // The sum of the thicknesses of all rows of lineText.
+    // The sum of the thicknesses of all rows of lineText. Leaves `cursor` at its end.
     int measureLine(std::string_view lineText, const LayoutParams& params);
 
     std::string text; // as received: no CR or LF, prefixes and commands still in it
@@ -35,6 +38,11 @@ public:
     // Row breaker state: the text being broken and the offset where the next row begins.
     std::string_view breaking;
     std::size_t cursor = 0;
+
+  private:
+    // Every prefix extent of `breaking`, from one layout pass made when the text was passed in.
+    // It only proposes where a row ends; the chosen end is confirmed by measuring the row alone.
+    std::vector<TextExtent> m_lineExtents;
 };
 
 } // namespace skiro

@@ -1,0 +1,156 @@
+// The row breaker: cuts one display line into rows that fit the room along the writing
+// direction, with the kinsoku rule applied at each overflow.
+//
+// The result is the same as measuring every growing prefix of a row on its own and stopping
+// at the first that reaches the limit. Measuring that way costs one text layout per character;
+// here one layout pass over the whole line proposes where each row ends, and only the proposed
+// end and its neighbours are measured on their own, so kerning and ligatures that make a
+// prefix inside the line differ from the same prefix alone never change a row.
+#include <algorithm>
+#include <cstdint>
+
+#include "core/DisplayLine.h"
+#include "core/Kinsoku.h"
+#include "core/LayoutParams.h"
+#include "core/Settings.h"
+#include "core/ShiftJis.h"
+
+namespace skiro {
+
+bool kinsokuSetContains(std::string_view set, std::string_view ch) {
+    std::size_t pos = 0;
+    while (pos < set.size()) {
+        const std::size_t d = sjis::charLength(set, pos);
+        if (set.substr(pos, d) == ch)
+            return true;
+        pos += d;
+    }
+    return false;
+}
+
+namespace {
+
+constexpr std::int64_t kNoWrapLimit = 0x7FFFFFFF;
+
+int alongOf(const TextExtent& e, const LayoutParams& p) {
+    return p.advanceIsHeight ? e.cy : e.cx;
+}
+int acrossOf(const TextExtent& e, const LayoutParams& p) {
+    return p.advanceIsHeight ? e.cx : e.cy;
+}
+
+// Whether B, the last character of an overflowing row, moves to the next row. A is the
+// character that did not fit, C the one before B.
+bool kinsokuMovesLast(std::string_view a, std::string_view b, std::string_view c) {
+    const KinsokuValues& k = Kinsoku;
+    if (k.Type == 1) // push-out: the next row must not begin, nor this one end, forbidden
+        return kinsokuSetContains(k.Head, a) || kinsokuSetContains(k.Tail, b);
+    if (k.Type == 2) // push-in: give up the last cell unless B or C needs it
+        return !(kinsokuSetContains(k.Head, b) || kinsokuSetContains(k.Tail, c));
+    return false;
+}
+
+} // namespace
+
+bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams& params,
+                           std::string* rowText, int& rowThickness) {
+    const TextSurface& dc = *params.dc;
+    if (lineText) {
+        breaking = *lineText;
+        cursor = 0;
+        dc.prefixExtents(breaking, m_lineExtents);
+    }
+    cursor = std::min(cursor, breaking.size());
+    const std::string_view rest = breaking.substr(cursor);
+
+    std::int64_t limit = params.extentLimit;
+    if (params.outlineWidth > 0)
+        limit -= 2 * static_cast<std::int64_t>(params.outlineWidth);
+    if (params.noWrap)
+        limit = kNoWrapLimit;
+
+    // Character boundaries of the rest of the line: bounds[j] is the byte length of its first
+    // j characters.
+    std::vector<std::size_t> bounds{0};
+    for (std::size_t pos = 0; pos < rest.size(); pos += sjis::charLength(rest, pos))
+        bounds.push_back(pos + sjis::charLength(rest, pos));
+    const std::size_t count = bounds.size() - 1;
+
+    // Extent of the first j characters measured alone.
+    auto exact = [&](std::size_t j) { return dc.textExtent(rest.substr(0, bounds[j])); };
+    auto fits = [&](const TextExtent& e) { return alongOf(e, params) < limit; };
+
+    // Proposal from the one pass: m characters are taken, the (m+1)-th would reach the limit.
+    std::size_t m = count;
+    if (m_lineExtents.size() == breaking.size() + 1) {
+        const int base = alongOf(m_lineExtents[cursor], params);
+        for (std::size_t j = 1; j < count; ++j) {
+            if (alongOf(m_lineExtents[cursor + bounds[j + 1]], params) - base >= limit) {
+                m = j;
+                break;
+            }
+        }
+    } else {
+        m = std::min<std::size_t>(count, 1);
+    }
+
+    // Confirm with the row measured alone: the row's own extent must fit (unless it is a
+    // single character) and one more character must not.
+    TextExtent rowExtent{0, 0};
+    if (params.advanceIsHeight)
+        rowExtent.cx = params.emptyThickness;
+    else
+        rowExtent.cy = params.emptyThickness;
+    if (count > 0) {
+        rowExtent = exact(m);
+        bool nextKnownTooLong = false;
+        while (m >= 2 && !fits(rowExtent)) {
+            --m;
+            rowExtent = exact(m);
+            nextKnownTooLong = true;
+        }
+        while (m < count && !nextKnownTooLong) {
+            const TextExtent longer = exact(m + 1);
+            if (!fits(longer))
+                break;
+            ++m;
+            rowExtent = longer;
+        }
+    }
+    const bool last = (m == count);
+
+    std::size_t len = bounds[m];
+    if (!last && m >= 2 && Kinsoku.Type != 0 && (!Kinsoku.Head.empty() || !Kinsoku.Tail.empty())) {
+        const std::string_view a = rest.substr(bounds[m], bounds[m + 1] - bounds[m]);
+        const std::string_view b = rest.substr(bounds[m - 1], bounds[m] - bounds[m - 1]);
+        const std::string_view c = rest.substr(bounds[m - 2], bounds[m - 1] - bounds[m - 2]);
+        if (kinsokuMovesLast(a, b, c)) {
+            len = bounds[m - 1];
+            rowExtent = exact(m - 1);
+        }
+    }
+
+    std::int64_t across = acrossOf(rowExtent, params);
+    if (params.outlineWidth > 0)
+        across += 2 * static_cast<std::int64_t>(params.outlineWidth);
+    rowThickness = static_cast<int>(params.pitchPercent * across / 100);
+
+    if (rowText)
+        rowText->assign(rest.substr(0, len));
+    cursor += len;
+    return last;
+}
+
+int CDisplayLine::measureLine(std::string_view lineText, const LayoutParams& params) {
+    int total = 0;
+    int thickness = 0;
+    bool last = nextRow(&lineText, params, nullptr, thickness);
+    total += thickness;
+    while (!last) {
+        last = nextRow(nullptr, params, nullptr, thickness);
+        total += thickness;
+    }
+    return total;
+}
+
+} // namespace skiro

@@ -1,0 +1,52 @@
+#pragma once
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "core/Colour.h"
+#include "core/Geometry.h"
+
+// The drawing surface that the row breaker measures with and painting draws on. Rows reach it as
+// stored Shift-JIS bytes; the surface converts them for its font. The display implements it on
+// Qt; tests implement it with fixed widths.
+namespace skiro {
+
+// An extent as the surface gives it: cx is the width component, cy the height component. Which
+// of them runs along a row is the row breaker's business (LayoutParams::advanceIsHeight).
+struct TextExtent {
+    int cx = 0;
+    int cy = 0;
+    friend bool operator==(const TextExtent&, const TextExtent&) = default;
+};
+
+// The pitch-and-family bit of a TrueType (outline) font.
+constexpr std::uint8_t kTrueTypePitchBit = 0x04;
+
+class TextSurface {
+  public:
+    virtual ~TextSurface() = default;
+
+    // Extent of text measured on its own, as if it were a whole row.
+    virtual TextExtent textExtent(std::string_view text) const = 0;
+
+    // Extents of every prefix of a row in one layout pass: extents[i] is the extent of the
+    // first i bytes as they lie inside the whole row (extents[0] is the empty prefix). Entries
+    // at offsets inside a double-byte character repeat the previous character boundary. Where
+    // the font kerns or joins characters, a prefix inside the row may differ slightly from the
+    // same prefix measured alone; callers that need the exact figure confirm it with
+    // textExtent. The default measures each prefix alone.
+    virtual void prefixExtents(std::string_view row, std::vector<TextExtent>& extents) const;
+
+    // The font's text-metric height (ascent + descent) and its pitch-and-family byte.
+    virtual int fontHeight() const = 0;
+    virtual std::uint8_t pitchAndFamily() const = 0;
+
+    // Draws a row with the top-left of its text cell at (x, y), glyph pixels only (the
+    // background stays). In vertical writing x is the right edge of the column: the cell
+    // extends left of and below the point.
+    virtual void drawText(int x, int y, std::string_view row, Colour colour) = 0;
+
+    virtual void fillRect(const Rect& area, Colour colour) = 0;
+};
+
+} // namespace skiro
