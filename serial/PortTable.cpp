@@ -1,0 +1,84 @@
+#include "serial/PortTable.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <string_view>
+#include <system_error>
+
+namespace skiro {
+
+std::string comDeviceName(int comPort) {
+    // Widened first: a profile may hold any number, and ComPort + 1 must not overflow.
+    return "COM" + std::to_string(static_cast<long long>(comPort) + 1);
+}
+
+PortTable::PortTable(std::vector<std::string> devices, std::map<int, std::string> overrides)
+    : m_devices(std::move(devices)), m_overrides(std::move(overrides)) {}
+
+PortTable PortTable::fromMachine(std::map<int, std::string> overrides,
+                                 const std::filesystem::path& devRoot) {
+    return PortTable(scanDevices(devRoot), std::move(overrides));
+}
+
+namespace {
+
+// The kinds of serial device in the order the table numbers them.
+constexpr std::array<std::string_view, 3> kKinds = {"ttyUSB", "ttyACM", "ttyS"};
+
+struct Found {
+    std::size_t kind;
+    unsigned number;
+    std::string path;
+};
+
+// Kind and number of a device name such as "ttyUSB10"; false for anything else.
+bool classify(std::string_view name, std::size_t& kind, unsigned& number) {
+    for (std::size_t k = 0; k < kKinds.size(); ++k) {
+        if (!name.starts_with(kKinds[k]))
+            continue;
+        std::string_view digits = name.substr(kKinds[k].size());
+        if (digits.empty())
+            return false;
+        auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+        if (ec != std::errc() || end != digits.data() + digits.size())
+            return false;
+        kind = k;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::vector<std::string> PortTable::scanDevices(const std::filesystem::path& devRoot) {
+    std::vector<Found> found;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(devRoot, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        Found f;
+        if (classify(name, f.kind, f.number)) {
+            f.path = it->path().string();
+            found.push_back(std::move(f));
+        }
+    }
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        return a.kind != b.kind ? a.kind < b.kind : a.number < b.number;
+    });
+    std::vector<std::string> paths;
+    paths.reserve(found.size());
+    for (Found& f : found)
+        paths.push_back(std::move(f.path));
+    return paths;
+}
+
+std::string PortTable::devicePath(int comPort) const {
+    if (auto it = m_overrides.find(comPort + 1); it != m_overrides.end() && !it->second.empty())
+        return it->second;
+    if (comPort < 0 || static_cast<std::size_t>(comPort) >= m_devices.size())
+        return {};
+    return m_devices[static_cast<std::size_t>(comPort)];
+}
+
+} // namespace skiro
