@@ -30,6 +30,8 @@ struct SerialPage {
     // The record as the page shows it. Values outside the page's choices come out normalised
     // (any parity other than odd or even shows as none), and the CR conversion shows as on
     // while echo back is off, because it then has no effect.
+    bool operator==(const SerialPage&) const = default;
+
     static SerialPage fromSettings(const Settings& settings);
     // Port, echo flags as they are (no range check); the line parameters into the device-control
     // block: 8 data bits for BitLength 0 and 7 otherwise, none/odd/even for Parity 0/1/other,
@@ -52,6 +54,8 @@ struct ScrollPage {
     std::int32_t Interline = 0;
     std::string InterlineSpace; // percent, "%d"
 
+    bool operator==(const ScrollPage&) const = default;
+
     static ScrollPage fromSettings(const Settings& settings);
     // Texts are read back as decimal numbers; Direction is vertical only for exactly 1.
     void toSettings(Settings& settings) const;
@@ -65,6 +69,8 @@ struct OutlinePage {
     std::int32_t Outline = 0;
     std::string LineCnt; // dots, "%d"
     Colour Color = 0;
+
+    bool operator==(const OutlinePage&) const = default;
 
     static OutlinePage fromSettings(const Settings& settings);
     void toSettings(Settings& settings) const;
@@ -80,6 +86,8 @@ struct KinsokuPage {
     std::int32_t Type = -1; // 0 none, 1 push-out, 2 push-in
     std::string Head;
     std::string Tail;
+
+    bool operator==(const KinsokuPage&) const = default;
 
     static KinsokuPage fromKinsoku(const KinsokuValues& kinsoku);
     void toKinsoku(KinsokuValues& kinsoku) const;
@@ -104,6 +112,8 @@ struct MiscPage {
     std::int32_t UseTermApi = 0;
     std::int32_t ExtCommands = 0;
     std::int32_t NoWrap = 0;
+
+    bool operator==(const MiscPage&) const = default;
 
     static MiscPage fromSettings(const Settings& settings);
     // Everything except UseTermApi: whether the 秀Term link is on depends on whether linking
