@@ -42,6 +42,10 @@ bool Intake::receiveText(std::string_view text) {
         if (c != '\n' && c != '\0')
             m_incoming += c;
     }
+    // A read of nothing but LF (the second half of a CR LF) needs no room: the picture must not
+    // move for it.
+    if (m_incoming.empty())
+        return true;
 
     if (m_lineComplete) {
         // The text waits behind the line that is still entering.

@@ -242,6 +242,38 @@ TEST_F(IntakeTest, TextAtRestRisesOneStepAtOnceAndRepaintsTheEntryBand) {
     EXPECT_EQ(view.steps.size(), 2u);
 }
 
+TEST_F(IntakeTest, ReadOfOnlyLfAfterACommittedLineMovesNothing) {
+    feed({"A\r"});
+    drain();
+    EXPECT_FALSE(state.scrolling);
+    view.steps.clear();
+    feed({"\n", "\0"s});
+    EXPECT_TRUE(view.steps.empty());
+    EXPECT_FALSE(state.scrolling);
+    EXPECT_TRUE(intake.hasNothingPending());
+}
+
+// Far more text than the reserved backlog waits behind a slow display while more keeps
+// arriving; consumed text is dropped from the front as it goes, in order and without loss.
+TEST_F(IntakeTest, LongBacklogDrainsInOrderWhileTextKeepsArriving) {
+    std::vector<std::string> expected;
+    std::string burst;
+    for (int i = 0; i < 20000; ++i) {
+        expected.push_back("line" + std::to_string(i));
+        burst += expected.back() + "\r\n";
+    }
+    const std::size_t half = burst.size() / 2;
+    feed({burst.substr(0, half)});
+    for (int i = 0; i < 9000; ++i)
+        intake.commitLine(0);
+    feed({burst.substr(half), "open"});
+    drain();
+    EXPECT_EQ(recorder.lines, expected);
+    EXPECT_EQ(intake.storedLine(99).text, expected.back());
+    EXPECT_EQ(intake.currentLine(), "open");
+    EXPECT_EQ(intake.backlog(), "open");
+}
+
 TEST_F(IntakeTest, GrowingRowIsRedrawnWithEraseInsteadOfTheBand) {
     settings.Direction = 1;
     state.entryOffset = 30;
