@@ -118,6 +118,10 @@ void WatchThread::watchComm() {
                 break;
             continue;
         }
+        // Stop may have begun during the checks; a notification that still slips through finds
+        // the port closed and reads nothing, which the view's handler allows.
+        if (m_stopping)
+            break;
         m_ready.reset();
         if (m_callbacks.postDataReady)
             m_callbacks.postDataReady();
