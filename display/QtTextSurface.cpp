@@ -1,0 +1,356 @@
+#include "display/QtTextSurface.h"
+
+#include <QFontInfo>
+#include <QGlyphRun>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+
+#include <hb-ot.h>
+#include <hb.h>
+#include <unicode/uchar.h>
+#include <unicode/ucnv.h>
+#include <unicode/utf16.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/ShiftJis.h"
+
+namespace skiro {
+
+// ---------------------------------------------------------------------------------------------
+// Decoding
+
+struct Cp932Decoder::Converter {
+    UConverter* cnv = nullptr;
+    std::vector<UChar> units;
+    std::vector<int32_t> offsets;
+};
+
+Cp932Decoder::Cp932Decoder() : m_converter(std::make_unique<Converter>()) {
+    UErrorCode status = U_ZERO_ERROR;
+    // ICU's windows-31j is code page 932 as Windows maps it (0x5C is the backslash, 0x8160 the
+    // full-width tilde, NEC and IBM extensions included).
+    m_converter->cnv = ucnv_open("windows-31j", &status);
+    if (U_FAILURE(status))
+        m_converter->cnv = nullptr;
+}
+
+Cp932Decoder::~Cp932Decoder() {
+    if (m_converter->cnv)
+        ucnv_close(m_converter->cnv);
+}
+
+QString Cp932Decoder::decode(std::string_view bytes, std::vector<int>* byteOfUnit) {
+    Converter& c = *m_converter;
+    if (byteOfUnit)
+        byteOfUnit->clear();
+    if (!c.cnv || bytes.empty())
+        return {};
+    ucnv_resetToUnicode(c.cnv);
+    // Every code page 932 character gives one UTF-16 unit; room for two each all the same.
+    c.units.resize(2 * bytes.size() + 2);
+    c.offsets.resize(c.units.size());
+    UChar* target = c.units.data();
+    const char* source = bytes.data();
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_toUnicode(c.cnv, &target, c.units.data() + c.units.size(), &source,
+                   bytes.data() + bytes.size(), c.offsets.data(), true, &status);
+    const auto count = static_cast<qsizetype>(target - c.units.data());
+    if (byteOfUnit) {
+        byteOfUnit->resize(static_cast<std::size_t>(count));
+        int last = 0;
+        for (qsizetype i = 0; i < count; ++i) {
+            const int32_t off = c.offsets[static_cast<std::size_t>(i)];
+            last = off >= 0 ? off : last;
+            (*byteOfUnit)[static_cast<std::size_t>(i)] = last;
+        }
+    }
+    return QString(reinterpret_cast<const QChar*>(c.units.data()), count);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fonts
+
+namespace {
+
+void insertJapaneseSubstitutions() {
+    static const bool inserted = [] {
+        // The Windows Japanese faces of the default profiles, mapped to the IPA fonts that
+        // Debian installs (fonts-ipafont-gothic, fonts-ipafont-mincho).
+        const struct {
+            const char* windowsFace;
+            const char* installed;
+        } faces[] = {
+            {"ＭＳ ゴシック", "IPAGothic"},    {"ＭＳ 明朝", "IPAMincho"},
+            {"ＭＳ Ｐゴシック", "IPAPGothic"}, {"ＭＳ Ｐ明朝", "IPAPMincho"},
+            {"MS Gothic", "IPAGothic"},        {"MS Mincho", "IPAMincho"},
+            {"MS PGothic", "IPAPGothic"},      {"MS PMincho", "IPAPMincho"},
+        };
+        for (const auto& f : faces)
+            QFont::insertSubstitutions(
+                QString::fromUtf8(f.windowsFace),
+                {QString::fromUtf8(f.installed), QStringLiteral("IPAGothic")});
+        return true;
+    }();
+    (void)inserted;
+}
+
+QColor toQColor(Colour c) {
+    return QColor(redOf(c), greenOf(c), blueOf(c));
+}
+
+hb_blob_t* referenceTable(hb_face_t*, hb_tag_t tag, void* userData) {
+    const auto* raw = static_cast<const QRawFont*>(userData);
+    const char name[4] = {static_cast<char>((tag >> 24) & 0xFF),
+                          static_cast<char>((tag >> 16) & 0xFF),
+                          static_cast<char>((tag >> 8) & 0xFF), static_cast<char>(tag & 0xFF)};
+    auto* table = new QByteArray(raw->fontTable(name));
+    if (table->isEmpty()) {
+        delete table;
+        return nullptr;
+    }
+    return hb_blob_create(table->constData(), static_cast<unsigned>(table->size()),
+                          HB_MEMORY_MODE_READONLY, table,
+                          [](void* data) { delete static_cast<QByteArray*>(data); });
+}
+
+} // namespace
+
+QFont QtTextSurface::makeFont(const Font& record, double logicalDpiX) {
+    insertJapaneseSubstitutions();
+    std::string_view faceBytes = record.lfFaceName;
+    faceBytes = faceBytes.substr(0, std::min(faceBytes.find('\0'), faceBytes.size()));
+    Cp932Decoder decoder;
+    QString face = decoder.decode(faceBytes);
+    // A vertical face chosen on Windows ("@ＭＳ ゴシック"): vertical writing sets the text as
+    // tategaki by itself, so the plain face serves.
+    if (face.startsWith(QLatin1Char('@')))
+        face.remove(0, 1);
+
+    QFont font(face.isEmpty() ? QStringLiteral("IPAGothic") : face);
+    font.setStyleStrategy(QFont::PreferOutline);
+    font.setHintingPreference(QFont::PreferNoHinting);
+    const double twips = std::abs(static_cast<double>(record.lfHeight));
+    int pixels =
+        record.lfHeight == 0 ? 16 : static_cast<int>(std::lround(twips * logicalDpiX / 1440.0));
+    pixels = std::max(pixels, 1);
+    font.setPixelSize(pixels);
+    if (record.lfHeight > 0) {
+        // A positive height is the cell (ascent + descent); the em is smaller by the leading.
+        const QRawFont raw = QRawFont::fromFont(font);
+        const double cell = raw.ascent() + raw.descent();
+        if (cell > 0)
+            font.setPixelSize(std::max(1, static_cast<int>(std::lround(pixels * pixels / cell))));
+    }
+    const int weight = record.lfWeight <= 0 ? 400 : std::clamp(record.lfWeight, 1, 1000);
+    font.setWeight(static_cast<QFont::Weight>(weight));
+    font.setItalic(record.lfItalic != 0);
+    font.setUnderline(record.lfUnderline != 0);
+    font.setStrikeOut(record.lfStrikeOut != 0);
+    return font;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Shaping
+
+struct QtTextSurface::Shaper {
+    hb_face_t* face = nullptr;
+    hb_font_t* font = nullptr;
+    hb_buffer_t* buffer = nullptr;
+    hb_language_t japanese = hb_language_from_string("ja", -1);
+    Cp932Decoder decoder;
+    std::vector<int> byteOfUnit;
+
+    ~Shaper() {
+        hb_buffer_destroy(buffer);
+        hb_font_destroy(font);
+        hb_face_destroy(face);
+    }
+};
+
+QtTextSurface::QtTextSurface(const Font& record, int direction)
+    : QtTextSurface(record, direction,
+                    QGuiApplication::primaryScreen()
+                        ? QGuiApplication::primaryScreen()->logicalDotsPerInchX()
+                        : 96.0) {}
+
+QtTextSurface::QtTextSurface(const Font& record, int direction, double logicalDpiX)
+    : m_font(makeFont(record, logicalDpiX)), m_rawFont(QRawFont::fromFont(m_font)),
+      m_vertical(direction == 1), m_shaper(std::make_unique<Shaper>()) {
+    m_ascent = static_cast<int>(std::lround(m_rawFont.ascent()));
+    m_descent = static_cast<int>(std::lround(m_rawFont.descent()));
+    // Every font here is an outline font; the low bit set means variable pitch.
+    m_pitchAndFamily = static_cast<std::uint8_t>(kTrueTypePitchBit | 0x02 |
+                                                 (QFontInfo(m_font).fixedPitch() ? 0 : 0x01) |
+                                                 (record.lfPitchAndFamily & 0xF0));
+
+    Shaper& s = *m_shaper;
+    s.face = hb_face_create_for_tables(referenceTable, &m_rawFont, nullptr);
+    hb_face_set_upem(s.face, static_cast<unsigned>(m_rawFont.unitsPerEm()));
+    s.font = hb_font_create(s.face);
+    const int scale = static_cast<int>(std::lround(m_rawFont.pixelSize() * 64));
+    hb_font_set_scale(s.font, scale, scale);
+    s.buffer = hb_buffer_create();
+}
+
+QtTextSurface::~QtTextSurface() = default;
+
+void QtTextSurface::shape(std::string_view row) const {
+    Shaper& s = *m_shaper;
+    m_glyphs.clear();
+    const QString text = s.decoder.decode(row, &s.byteOfUnit);
+    const auto* units = reinterpret_cast<const uint16_t*>(text.utf16());
+    const int length = static_cast<int>(text.size());
+    std::int64_t pen = 0;
+
+    auto shapeRun = [&](int start, int end, bool rotated) {
+        hb_buffer_clear_contents(s.buffer);
+        hb_buffer_add_utf16(s.buffer, units, length, static_cast<unsigned>(start), end - start);
+        const bool ttb = m_vertical && !rotated;
+        hb_buffer_set_direction(s.buffer, ttb ? HB_DIRECTION_TTB : HB_DIRECTION_LTR);
+        hb_buffer_set_language(s.buffer, s.japanese);
+        hb_buffer_guess_segment_properties(s.buffer);
+        // Upright in a column: the font's vertical forms of punctuation, brackets, the
+        // long-vowel mark and small kana.
+        static const hb_feature_t vertical[] = {{HB_TAG('v', 'e', 'r', 't'), 1, 0, ~0u},
+                                                {HB_TAG('v', 'r', 't', '2'), 1, 0, ~0u}};
+        hb_shape(s.font, s.buffer, ttb ? vertical : nullptr, ttb ? 2 : 0);
+        unsigned count = 0;
+        const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(s.buffer, &count);
+        const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(s.buffer, &count);
+        for (unsigned i = 0; i < count; ++i) {
+            const std::int32_t advance = ttb ? -pos[i].y_advance : pos[i].x_advance;
+            m_glyphs.push_back({info[i].codepoint, s.byteOfUnit[info[i].cluster], pen, advance,
+                                pos[i].x_offset, pos[i].y_offset, rotated});
+            pen += advance;
+        }
+    };
+
+    if (!m_vertical) {
+        if (length > 0)
+            shapeRun(0, length, false);
+        return;
+    }
+    // Vertical writing: runs of upright characters (kanji, kana, full-width forms) and of
+    // characters set on their side (Latin, digits, half-width forms), by the Unicode
+    // vertical orientation property.
+    int runStart = 0;
+    bool runRotated = false;
+    for (int i = 0; i < length;) {
+        UChar32 c;
+        const int at = i;
+        U16_NEXT(units, i, length, c);
+        const bool rotated = u_getIntPropertyValue(c, UCHAR_VERTICAL_ORIENTATION) == U_VO_ROTATED;
+        if (at > runStart && rotated != runRotated) {
+            shapeRun(runStart, at, runRotated);
+            runStart = at;
+        }
+        runRotated = rotated;
+    }
+    if (length > runStart)
+        shapeRun(runStart, length, runRotated);
+}
+
+namespace {
+int toPixels(std::int64_t sixtyFourths) {
+    return static_cast<int>((sixtyFourths + 32) >> 6);
+}
+} // namespace
+
+TextExtent QtTextSurface::textExtent(std::string_view text) const {
+    shape(text);
+    std::int64_t along = 0;
+    for (const Glyph& g : m_glyphs)
+        along += g.advance;
+    return {toPixels(along), fontHeight()};
+}
+
+void QtTextSurface::prefixExtents(std::string_view row, std::vector<TextExtent>& extents) const {
+    shape(row);
+    // Advance that each byte's character contributes, then the running sum at each boundary.
+    std::vector<std::int64_t> byByte(row.size() + 1, 0);
+    for (const Glyph& g : m_glyphs)
+        byByte[static_cast<std::size_t>(g.byte)] += g.advance;
+    extents.assign(row.size() + 1, TextExtent{0, fontHeight()});
+    std::int64_t along = 0;
+    for (std::size_t pos = 0; pos < row.size();) {
+        const std::size_t d = sjis::charLength(row, pos);
+        along += byByte[pos] + (d == 2 ? byByte[pos + 1] : 0);
+        if (d == 2)
+            extents[pos + 1] = extents[pos];
+        extents[pos + d].cx = toPixels(along);
+        pos += d;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Drawing
+
+void QtTextSurface::drawText(int x, int y, std::string_view row, Colour colour) {
+    if (!m_painter || row.empty())
+        return;
+    shape(row);
+    QPainter& p = *m_painter;
+    p.save();
+    p.setPen(toQColor(colour));
+
+    // Horizontal: the baseline lies ascent below the top of the cell. Vertical: upright glyphs
+    // hang from the column's centre line, glyphs on their side have their baseline ascent
+    // left of the column's right edge, as a font turned by 270 degrees sets them.
+    const double centre = x - fontHeight() / 2.0;
+    for (std::size_t first = 0; first < m_glyphs.size();) {
+        std::size_t last = first;
+        while (last < m_glyphs.size() && m_glyphs[last].rotated == m_glyphs[first].rotated)
+            ++last;
+        QList<quint32> indexes;
+        QList<QPointF> positions;
+        for (std::size_t i = first; i < last; ++i) {
+            const Glyph& g = m_glyphs[i];
+            indexes.append(g.index);
+            if (m_vertical && !g.rotated)
+                positions.append(
+                    QPointF(centre + g.dx / 64.0, y + static_cast<double>(g.pen - g.dy) / 64.0));
+            else
+                positions.append(QPointF(static_cast<double>(g.pen + g.dx) / 64.0, -g.dy / 64.0));
+        }
+        QGlyphRun run;
+        run.setRawFont(m_rawFont);
+        run.setGlyphIndexes(indexes);
+        run.setPositions(positions);
+        if (!m_vertical) {
+            p.drawGlyphRun(QPointF(x, y + m_ascent), run);
+        } else if (!m_glyphs[first].rotated) {
+            p.drawGlyphRun(QPointF(0, 0), run);
+        } else {
+            p.save();
+            p.translate(x - m_ascent, y);
+            p.rotate(90);
+            p.drawGlyphRun(QPointF(0, 0), run);
+            p.restore();
+        }
+        first = last;
+    }
+
+    // Underline along the row, below the baseline (left of it in a column).
+    if (m_font.underline() && !m_glyphs.empty()) {
+        const Glyph& end = m_glyphs.back();
+        const double length = static_cast<double>(end.pen + end.advance) / 64.0;
+        const double thickness = std::max(1.0, m_rawFont.lineThickness());
+        const double offset = m_ascent + m_rawFont.underlinePosition();
+        if (m_vertical)
+            p.fillRect(QRectF(x - offset - thickness, y, thickness, length), p.pen().color());
+        else
+            p.fillRect(QRectF(x, y + offset, length, thickness), p.pen().color());
+    }
+    p.restore();
+}
+
+void QtTextSurface::fillRect(const Rect& area, Colour colour) {
+    if (m_painter && !area.isEmpty())
+        m_painter->fillRect(QRect(area.left, area.top, area.width(), area.height()),
+                            toQColor(colour));
+}
+
+} // namespace skiro

@@ -1,0 +1,91 @@
+#pragma once
+#include <QFont>
+#include <QRawFont>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "core/Settings.h"
+#include "core/TextSurface.h"
+
+class QPainter;
+
+// The text surface on Qt: measures and draws stored Shift-JIS rows in the view font. Rows are
+// shaped with HarfBuzz and drawn as glyph runs at the shaped positions, so what the row breaker
+// measures is exactly what painting draws. In vertical writing the rows are set as tategaki.
+namespace skiro {
+
+// Code page 932 bytes to UTF-16, with the byte offset of the character behind each code unit.
+class Cp932Decoder {
+  public:
+    Cp932Decoder();
+    ~Cp932Decoder();
+    Cp932Decoder(const Cp932Decoder&) = delete;
+    Cp932Decoder& operator=(const Cp932Decoder&) = delete;
+
+    // byteOfUnit (when given) receives, for each UTF-16 code unit of the result, the offset of
+    // the byte where its character starts.
+    QString decode(std::string_view bytes, std::vector<int>* byteOfUnit = nullptr);
+
+  private:
+    struct Converter;
+    std::unique_ptr<Converter> m_converter;
+};
+
+class QtTextSurface : public TextSurface {
+  public:
+    // The view font from the profile's font record at the screen's logical horizontal DPI.
+    // direction 1 sets rows as vertical columns.
+    QtTextSurface(const Font& font, int direction, double logicalDpiX);
+    // The same at the primary screen's logical DPI.
+    QtTextSurface(const Font& font, int direction);
+    ~QtTextSurface() override;
+
+    // Where drawText and fillRect paint; the caller keeps the painter alive while it is set.
+    void setPainter(QPainter* painter) { m_painter = painter; }
+
+    TextExtent textExtent(std::string_view text) const override;
+    void prefixExtents(std::string_view row, std::vector<TextExtent>& extents) const override;
+    int fontHeight() const override { return m_ascent + m_descent; }
+    std::uint8_t pitchAndFamily() const override { return m_pitchAndFamily; }
+    void drawText(int x, int y, std::string_view row, Colour colour) override;
+    void fillRect(const Rect& area, Colour colour) override;
+
+    const QFont& font() const { return m_font; }
+    bool vertical() const { return m_vertical; }
+
+    // The Qt font for a profile font record: Windows Japanese face names mapped to the
+    // installed IPA fonts, a leading "@" dropped, the height converted from twips.
+    static QFont makeFont(const Font& font, double logicalDpiX);
+
+  private:
+    // One shaped glyph. Along and offsets are in 1/64 pixel; rotated glyphs lie on their side
+    // (Latin in vertical writing), the others upright.
+    struct Glyph {
+        std::uint32_t index;
+        int byte;
+        std::int64_t pen; // along the row, before the glyph
+        std::int32_t advance;
+        std::int32_t dx;
+        std::int32_t dy;
+        bool rotated;
+    };
+    void shape(std::string_view row) const;
+
+    QFont m_font;
+    QRawFont m_rawFont;
+    bool m_vertical = false;
+    int m_ascent = 0;
+    int m_descent = 0;
+    std::uint8_t m_pitchAndFamily = kTrueTypePitchBit;
+    QPainter* m_painter = nullptr;
+
+    struct Shaper;
+    std::unique_ptr<Shaper> m_shaper;
+    mutable std::vector<Glyph> m_glyphs; // of the row shaped last
+};
+
+} // namespace skiro
