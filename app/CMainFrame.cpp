@@ -1,0 +1,278 @@
+#include "app/CMainFrame.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QShortcut>
+#include <QWindow>
+
+#include "app/CMarelDoc.h"
+#include "core/SettingsStore.h"
+
+namespace skiro {
+namespace {
+
+// Accelerators. They live on the window, not only in the menus, so they keep working while
+// the menu bar is hidden.
+const std::map<int, QKeySequence>& accelerators() {
+    static const std::map<int, QKeySequence> keys = {
+        {ID_START, QKeySequence(Qt::CTRL | Qt::Key_S)},
+        {ID_STOP, QKeySequence(Qt::CTRL | Qt::Key_E)},
+        {ID_SERIAL, QKeySequence(Qt::CTRL | Qt::Key_C)},
+        {ID_FONT, QKeySequence(Qt::CTRL | Qt::Key_F)},
+        {ID_TEXT_COLOR, QKeySequence(Qt::CTRL | Qt::Key_T)},
+        {ID_BACK_COLOR, QKeySequence(Qt::CTRL | Qt::Key_B)},
+        {ID_OUTLINE, QKeySequence(Qt::CTRL | Qt::Key_O)},
+        {ID_SCROLL, QKeySequence(Qt::CTRL | Qt::Key_R)},
+        {ID_KINSOKU, QKeySequence(Qt::CTRL | Qt::Key_K)},
+        {ID_MISC, QKeySequence(Qt::CTRL | Qt::Key_M)},
+        {ID_HELP, QKeySequence(Qt::Key_F1)},
+        {ID_CONTEXT_HELP, QKeySequence(Qt::SHIFT | Qt::Key_F1)},
+    };
+    return keys;
+}
+
+// The menu text without its "\t" accelerator part: Qt draws the shortcut column itself.
+QString itemLabel(const QString& text) {
+    return text.section(QLatin1Char('\t'), 0, 0);
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(CMarelDoc& doc, const UiTexts& texts, Handlers handlers)
+    : m_doc(doc), m_texts(texts), m_handlers(std::move(handlers)) {
+    setWindowTitle(m_texts.appTitle);
+    buildMenus();
+    auto* windowMenuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+    connect(windowMenuKey, &QShortcut::activated, this, &CMainFrame::showWindowMenu);
+    updateCommandStates();
+}
+
+void CMainFrame::buildMenus() {
+    const auto makeAction = [this](int id) {
+        auto* act = new QAction(this);
+        const auto text = m_texts.items.find(id);
+        if (text != m_texts.items.end())
+            act->setText(itemLabel(text->second));
+        const auto key = accelerators().find(id);
+        if (key != accelerators().end()) {
+            act->setShortcut(key->second);
+            act->setShortcutContext(Qt::WindowShortcut);
+        }
+        connect(act, &QAction::triggered, this, [this, id] { runCommand(id); });
+        addAction(act); // reachable by its accelerator even with the menu bar hidden
+        m_actions[id] = act;
+        return act;
+    };
+
+    m_runMenu = menuBar()->addMenu(m_texts.popupRun);
+    m_runMenu->addAction(makeAction(ID_START));
+    m_runMenu->addAction(makeAction(ID_STOP));
+    m_runMenu->addSeparator();
+    m_runMenu->addAction(makeAction(ID_APP_EXIT));
+
+    m_settingsMenu = menuBar()->addMenu(m_texts.popupSettings);
+    for (int id : {ID_SERIAL, ID_FONT, ID_TEXT_COLOR, ID_BACK_COLOR, ID_OUTLINE, ID_SCROLL,
+                   ID_KINSOKU, ID_MISC})
+        m_settingsMenu->addAction(makeAction(id));
+
+    m_helpMenu = menuBar()->addMenu(m_texts.popupHelp);
+    m_helpMenu->addAction(makeAction(ID_HELP_INDEX));
+    m_helpMenu->addAction(makeAction(ID_HELP_USING));
+    m_helpMenu->addSeparator();
+    m_helpMenu->addAction(makeAction(ID_APP_ABOUT));
+    makeAction(ID_HELP);
+    makeAction(ID_CONTEXT_HELP);
+
+    for (QMenu* menu : {m_runMenu, m_settingsMenu, m_helpMenu})
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::updateCommandStates);
+
+    // The window menu shares the three popups with the menu bar, so both always show the same
+    // enabled states.
+    m_windowMenu = new QMenu(this);
+    m_windowMenu->addAction(itemLabel(m_texts.restore), this, [this] { showNormal(); });
+    m_windowMenu->addAction(itemLabel(m_texts.move), this, [this] {
+        if (QWindow* w = windowHandle())
+            w->startSystemMove();
+    });
+    m_windowMenu->addAction(itemLabel(m_texts.size), this, [this] {
+        if (QWindow* w = windowHandle())
+            w->startSystemResize(Qt::BottomEdge | Qt::RightEdge);
+    });
+    m_windowMenu->addAction(itemLabel(m_texts.minimize), this, [this] { showMinimized(); });
+    m_windowMenu->addAction(itemLabel(m_texts.maximize), this, [this] { showMaximized(); });
+    m_windowMenu->addSeparator();
+    QAction* closeItem =
+        m_windowMenu->addAction(itemLabel(m_texts.close), this, [this] { close(); });
+    closeItem->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
+    m_windowMenu->addSeparator();
+    m_windowMenu->addMenu(m_runMenu);
+    m_windowMenu->addMenu(m_settingsMenu);
+    m_windowMenu->addMenu(m_helpMenu);
+    connect(m_windowMenu, &QMenu::aboutToShow, this, &CMainFrame::updateCommandStates);
+}
+
+void CMainFrame::setView(QWidget* view) {
+    setCentralWidget(view);
+}
+
+QAction* CMainFrame::action(int commandId) const {
+    const auto found = m_actions.find(commandId);
+    return found == m_actions.end() ? nullptr : found->second;
+}
+
+void CMainFrame::updateCommandStates() {
+    for (auto& [id, act] : m_actions)
+        act->setEnabled(!m_handlers.enabled || m_handlers.enabled(id));
+}
+
+void CMainFrame::runCommand(int id) {
+    if (id == ID_APP_EXIT) {
+        close();
+        return;
+    }
+    // A command runs only while it is enabled, also when it comes by accelerator.
+    if (m_handlers.enabled && !m_handlers.enabled(id))
+        return;
+    if (m_handlers.command)
+        m_handlers.command(id);
+    updateCommandStates();
+}
+
+void CMainFrame::showWindowMenu() {
+    const QPoint corner =
+        isFullScreen() || m_titleHidden ? geometry().topLeft() : frameGeometry().topLeft();
+    m_windowMenu->popup(corner);
+}
+
+void CMainFrame::applyWindowFlags() {
+    // X11 window managers draw the title bar and the frame as one decoration: a window can
+    // lose both or neither. Hiding the title bar therefore takes the frame with it; hiding the
+    // frame alone keeps the decoration, which the README tells the user.
+    Qt::WindowFlags flags = Qt::Window;
+    if (m_titleHidden)
+        flags |= Qt::FramelessWindowHint;
+    if (flags == windowFlags())
+        return;
+    const bool wasVisible = isVisible();
+    const Qt::WindowStates state = windowState();
+    const QRect inside = geometry();
+    setWindowFlags(flags);
+    if (!(state & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        setGeometry(inside);
+    if (wasVisible) {
+        setWindowState(state);
+        show();
+    }
+}
+
+void CMainFrame::hideTitleBar(bool hide) {
+    m_titleHidden = hide;
+    applyWindowFlags();
+}
+
+void CMainFrame::hideMenuBar(bool hide) {
+    menuBar()->setVisible(!hide);
+}
+
+void CMainFrame::hideWindowFrame(bool hide) {
+    m_frameHidden = hide;
+    applyWindowFlags();
+}
+
+void CMainFrame::hideMouseCursor(bool hide) {
+    const bool wasShown = m_cursorCount >= 0;
+    // The display count: every hide lowers it until it is negative, every show raises it until
+    // it is 0 or more, and each call changes it at least once.
+    if (hide) {
+        do {
+            --m_cursorCount;
+        } while (m_cursorCount >= 0);
+    } else {
+        do {
+            ++m_cursorCount;
+        } while (m_cursorCount < 0);
+    }
+    const bool shown = m_cursorCount >= 0;
+    if (wasShown && !shown)
+        QGuiApplication::setOverrideCursor(Qt::BlankCursor);
+    else if (!wasShown && shown)
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange && windowState() == Qt::WindowNoState)
+        m_normalGeometry = geometry();
+    QMainWindow::changeEvent(event);
+}
+
+WindowPlacement CMainFrame::currentPlacement() const {
+    WindowPlacement p;
+    const bool maximized = isMaximized();
+    p.flags = maximized ? WindowPlacement::kRestoreToMaximized : 0;
+    p.showCmd = static_cast<unsigned>(isMinimized() ? ShowCommand::Minimized
+                                      : maximized   ? ShowCommand::Maximized
+                                                    : ShowCommand::Normal);
+    QRect normal = (isMinimized() || maximized) ? normalGeometry() : geometry();
+    if (!normal.isValid())
+        normal = m_normalGeometry.isValid() ? m_normalGeometry : geometry();
+    p.left = normal.left();
+    p.top = normal.top();
+    p.right = normal.left() + normal.width();
+    p.bottom = normal.top() + normal.height();
+    return p;
+}
+
+void CMainFrame::restorePlacement(ShowCommand startup) {
+    Profile& profile = m_doc.profile();
+    const std::string entry = profile.readText("SKIRO", "Window", "");
+    unsigned show = static_cast<unsigned>(startup);
+    bool restoreMaximized = false;
+    if (!entry.empty()) {
+        if (const auto stored = parsePlacement(entry)) {
+            setGeometry(stored->left, stored->top, stored->right - stored->left,
+                        stored->bottom - stored->top);
+            m_normalGeometry = geometry();
+            show = stored->showCmd;
+            restoreMaximized = stored->flags & WindowPlacement::kRestoreToMaximized;
+        }
+    }
+    applyWriteTime(profile, m_doc.settings());
+
+    switch (static_cast<ShowCommand>(show)) {
+    case ShowCommand::Minimized:
+        setWindowState(restoreMaximized ? (Qt::WindowMinimized | Qt::WindowMaximized)
+                                        : Qt::WindowMinimized);
+        QMainWindow::show();
+        break;
+    case ShowCommand::Maximized:
+        showMaximized();
+        break;
+    default:
+        showNormal();
+        break;
+    }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (m_closing) {
+        event->accept();
+        return;
+    }
+    m_closing = true;
+    if (m_doc.settings().HideTitleBar)
+        hideTitleBar(false);
+    hideMouseCursor(false);
+
+    Profile& profile = m_doc.profile();
+    profile.writeText("SKIRO", "Version", kProfileVersion);
+    profile.writeText("SKIRO", "Window", formatPlacement(currentPlacement()));
+
+    if (m_handlers.closeDocument)
+        m_handlers.closeDocument();
+    event->accept();
+}
+
+} // namespace skiro

@@ -1,0 +1,77 @@
+#pragma once
+#include <QMainWindow>
+#include <functional>
+#include <map>
+
+#include "app/UiTexts.h"
+#include "core/Placement.h"
+
+class QAction;
+class QMenu;
+
+namespace skiro {
+
+class CMarelDoc;
+
+// The program's only window: the menu bar and its accelerators around the view, the placement
+// it comes back to at the next start, and the decorations that can each be hidden so that only
+// the scrolling text remains. Closing it runs the one close sequence, whatever asked for it.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+  public:
+    // What the frame asks of the rest of the program; each may be empty.
+    struct Handlers {
+        std::function<void(int commandId)> command; // every menu command but exit
+        std::function<bool(int commandId)> enabled; // whether a command may run now
+        std::function<void()> closeDocument;        // stop, record, store the settings
+    };
+
+    CMainFrame(CMarelDoc& doc, const UiTexts& texts, Handlers handlers);
+
+    void setView(QWidget* view);
+
+    void hideTitleBar(bool hide);
+    void hideMenuBar(bool hide);
+    void hideWindowFrame(bool hide);
+    void hideMouseCursor(bool hide);
+    // The display count of the mouse cursor: it shows while the count is 0 or more.
+    int cursorCount() const { return m_cursorCount; }
+
+    // Puts the window where the profile says it was at the last close, then shows it.
+    void restorePlacement(ShowCommand startup);
+    WindowPlacement currentPlacement() const;
+
+    // Re-reads which commands may run (after Start or Stop, for example).
+    void updateCommandStates();
+
+    QAction* action(int commandId) const;
+    // The Alt+Space menu: the window commands and the three menus.
+    QMenu* windowMenu() const { return m_windowMenu; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    void buildMenus();
+    void runCommand(int id);
+    void applyWindowFlags();
+    void showWindowMenu();
+
+    CMarelDoc& m_doc;
+    const UiTexts& m_texts;
+    Handlers m_handlers;
+    std::map<int, QAction*> m_actions;
+    QMenu* m_runMenu = nullptr;
+    QMenu* m_settingsMenu = nullptr;
+    QMenu* m_helpMenu = nullptr;
+    QMenu* m_windowMenu = nullptr;
+    bool m_titleHidden = false;
+    bool m_frameHidden = false;
+    int m_cursorCount = 0;
+    bool m_closing = false;
+    // The normal rectangle while maximized or minimized, for the placement entry.
+    QRect m_normalGeometry;
+};
+
+} // namespace skiro

@@ -1,0 +1,182 @@
+#include "app/CMarelApp.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+#include <QUrl>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/CAboutDlg.h"
+#include "app/CMainFrame.h"
+
+namespace skiro {
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    const char byte = 1;
+    // Only async-signal-safe work here: the close itself runs on the user-interface thread.
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+}
+
+std::string withSlash(QString folder) {
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return QFile::encodeName(folder).toStdString();
+}
+
+} // namespace
+
+AppPaths settlePaths(const QString& exeFolder, const QString& exeBase) {
+    AppPaths paths;
+    paths.serviceName = exeBase.toStdString();
+    paths.exeFolder = withSlash(exeFolder);
+    // A portable install keeps its profile and logs beside the program. Under /usr, or any
+    // folder the user cannot write, they go to the user's own folders instead.
+    if (QFileInfo(exeFolder).isWritable()) {
+        paths.logFolder = paths.exeFolder;
+        paths.profileFile = paths.exeFolder + QFile::encodeName(exeBase).toStdString() + ".ini";
+        return paths;
+    }
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(config);
+    QDir().mkpath(data);
+    paths.logFolder = withSlash(data);
+    paths.profileFile = withSlash(config) + QFile::encodeName(exeBase).toStdString() + ".ini";
+    return paths;
+}
+
+CMarelApp::CMarelApp(QString exeFolder, QString exeBase)
+    : m_exeFolder(std::move(exeFolder)), m_exeBase(std::move(exeBase)) {}
+
+CMarelApp::~CMarelApp() {
+    m_frame.reset();
+    if (g_signalPipe[0] >= 0) {
+        ::close(g_signalPipe[0]);
+        ::close(g_signalPipe[1]);
+        g_signalPipe[0] = g_signalPipe[1] = -1;
+    }
+}
+
+bool CMarelApp::initInstance(ShowCommand startup) {
+    // 1-3. The resource bundle replaces the built-in texts only when its version matches.
+    m_bundleUsed =
+        applyResourceBundle(m_exeFolder + QStringLiteral("/SKIRORES.ini"), m_texts, m_strings);
+    // 7. The profile must be settled before the document reads its settings from it.
+    AppPaths paths = settlePaths(m_exeFolder, m_exeBase);
+
+    // 8. Document, then frame and view; the document loads the settings as it is created.
+    m_doc = std::make_unique<CMarelDoc>(std::move(paths), m_strings, m_clock);
+    m_doc->loadSettings();
+    m_doc->recorder().setClipboard(&m_clipboard);
+
+    CMainFrame::Handlers handlers;
+    handlers.command = [this](int id) { onCommand(id); };
+    handlers.enabled = [this](int id) { return isEnabled(id); };
+    handlers.closeDocument = [this] { closeDocument(); };
+    m_frame = std::make_unique<CMainFrame>(*m_doc, m_texts, std::move(handlers));
+    if (!m_frame) {
+        QMessageBox::critical(nullptr, m_texts.appTitle, m_texts.createFailed);
+        return false;
+    }
+    auto* view = new QWidget(m_frame.get());
+    view->setMinimumSize(160, 120);
+    m_frame->setView(view);
+    m_frame->resize(640, 480);
+
+    // 9. Back where it was at the last close.
+    m_frame->restorePlacement(startup);
+    return true;
+}
+
+bool CMarelApp::isEnabled(int id) const {
+    switch (id) {
+    // Settings dialogs are not part of this build yet; their commands stay greyed.
+    case ID_FONT:
+    case ID_TEXT_COLOR:
+    case ID_BACK_COLOR:
+    case ID_OUTLINE:
+    case ID_SCROLL:
+    case ID_KINSOKU:
+    case ID_MISC:
+    case ID_SERIAL:
+    case ID_START:
+    case ID_STOP:
+        return false;
+    default:
+        return true;
+    }
+}
+
+void CMarelApp::onCommand(int id) {
+    switch (id) {
+    case ID_APP_ABOUT: {
+        CAboutDlg dialog(m_texts, m_frame.get());
+        dialog.exec();
+        break;
+    }
+    case ID_HELP_INDEX:
+        winHelp({0, HelpCommand::Contents});
+        break;
+    case ID_HELP_USING:
+        winHelp({0x10000 + ID_HELP_USING, HelpCommand::Context});
+        break;
+    case ID_HELP:
+    case ID_CONTEXT_HELP:
+        // The frame's own help context: the main window's resource, which maps to the
+        // general page.
+        winHelp({0x20000 + 128, HelpCommand::Context});
+        break;
+    default:
+        break;
+    }
+}
+
+QString CMarelApp::helpPage(std::uint32_t topic) const {
+    return m_exeFolder + QStringLiteral("/help/%1.html").arg(topic);
+}
+
+void CMarelApp::winHelp(HelpRequest request) {
+    const HelpRequest mapped = mapHelpRequest(request);
+    // The contents are the page of the help contents command.
+    const std::uint32_t topic = mapped.command == HelpCommand::Contents ? 5050 : mapped.data;
+    const QString page = helpPage(topic);
+    if (!QFileInfo(page).isFile() || !QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
+        QMessageBox::critical(m_frame.get(), m_texts.appTitle, m_texts.helpFailed);
+}
+
+void CMarelApp::closeDocument() {
+    m_doc->recorder().setClipboard(nullptr);
+    m_doc->saveSettings();
+}
+
+void CMarelApp::closeOnTerminationSignals() {
+    if (g_signalPipe[0] >= 0)
+        return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+        return;
+    m_signalNotifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
+    connect(m_signalNotifier, &QSocketNotifier::activated, this, [this] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t got = ::read(g_signalPipe[0], &byte, 1);
+        if (m_frame)
+            m_frame->close();
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+} // namespace skiro

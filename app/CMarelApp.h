@@ -1,0 +1,67 @@
+#pragma once
+#include <QObject>
+#include <QString>
+#include <memory>
+
+#include "app/CMarelDoc.h"
+#include "app/QtClipboard.h"
+#include "app/UiTexts.h"
+#include "core/Clock.h"
+#include "core/HelpTopics.h"
+#include "core/Placement.h"
+#include "core/StringTable.h"
+
+class QSocketNotifier;
+
+namespace skiro {
+
+class CMainFrame;
+
+// Where the profile and the logs go for an executable in `exeFolder` named `exeBase`: beside
+// it when that folder can be written, else in the user's configuration and data folders.
+AppPaths settlePaths(const QString& exeFolder, const QString& exeBase);
+
+// The application: start-up in its fixed order (resource bundle, paths, document, frame, view,
+// placement), the help pages, the version dialog, and the end of the run, which always goes
+// through the frame's close sequence, also for SIGTERM and SIGINT.
+class CMarelApp : public QObject {
+    Q_OBJECT
+  public:
+    CMarelApp(QString exeFolder, QString exeBase);
+    ~CMarelApp() override;
+
+    // Builds everything and shows the window; false when the window could not be made.
+    bool initInstance(ShowCommand startup = ShowCommand::Normal);
+
+    // Opens the help page that a help request maps to; shows the framework's message when no
+    // page can be shown.
+    void winHelp(HelpRequest request);
+
+    CMarelDoc* document() const { return m_doc.get(); }
+    CMainFrame* frame() const { return m_frame.get(); }
+    const UiTexts& texts() const { return m_texts; }
+    bool resourceBundleUsed() const { return m_bundleUsed; }
+    // The page a help topic opens.
+    QString helpPage(std::uint32_t topic) const;
+
+    // Makes SIGTERM and SIGINT close the window like its close box does.
+    void closeOnTerminationSignals();
+
+  private:
+    void onCommand(int id);
+    bool isEnabled(int id) const;
+    void closeDocument();
+
+    QString m_exeFolder;
+    QString m_exeBase;
+    UiTexts m_texts;
+    StringTable m_strings;
+    SystemClock m_clock;
+    QtClipboard m_clipboard;
+    bool m_bundleUsed = false;
+    std::unique_ptr<CMarelDoc> m_doc;
+    std::unique_ptr<CMainFrame> m_frame;
+    QSocketNotifier* m_signalNotifier = nullptr;
+};
+
+} // namespace skiro

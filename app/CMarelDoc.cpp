@@ -1,0 +1,23 @@
+#include "app/CMarelDoc.h"
+
+#include "core/SettingsStore.h"
+
+namespace skiro {
+
+CMarelDoc::CMarelDoc(AppPaths paths, const StringTable& strings, const Clock& clock)
+    : m_paths(std::move(paths)), m_strings(strings), m_clock(clock), m_profile(m_paths.profileFile),
+      m_recorder(m_settings, clock, strings, m_paths.logFolder) {}
+
+CMarelDoc::~CMarelDoc() = default;
+
+void CMarelDoc::loadSettings() {
+    m_profile = Profile::load(m_paths.profileFile);
+    skiro::loadSettings(m_profile, m_settings, Kinsoku);
+}
+
+ProfileSaveResult CMarelDoc::saveSettings() {
+    skiro::saveSettings(m_settings, Kinsoku, m_profile);
+    return m_profile.commit();
+}
+
+} // namespace skiro
