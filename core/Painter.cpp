@@ -1,0 +1,202 @@
+#include "core/Painter.h"
+
+#include <string>
+
+#include "core/DisplayLine.h"
+#include "core/Intake.h"
+#include "core/LayoutParams.h"
+#include "core/LineCommands.h"
+
+namespace skiro {
+
+// The per-paint row breaker and its request; one of each per paint.
+struct Painter::Layout {
+    LayoutParams params;
+    CDisplayLine breaker;
+    std::string row;
+};
+
+void drawRowImpressions(TextSurface& surface, int x, int y, std::string_view row, int outlineWidth,
+                        Colour textColour, Colour outlineColour, bool vertical) {
+    const int w = outlineWidth;
+    if (w <= 0) {
+        surface.drawText(x, y, row, textColour);
+        return;
+    }
+    const int cx = vertical ? x - w : x + w;
+    const int cy = y + w;
+    if (w == 1) {
+        static constexpr int kNeighbours[8][2] = {{-1, -1}, {-1, 0}, {-1, 1}, {0, -1},
+                                                  {0, 1},   {1, -1}, {1, 0},  {1, 1}};
+        for (const auto& d : kNeighbours)
+            surface.drawText(cx + d[0], cy + d[1], row, outlineColour);
+    } else {
+        for (int i = -w; i <= w; ++i) {
+            surface.drawText(cx + i, cy - w, row, outlineColour);
+            surface.drawText(cx + i, cy, row, outlineColour);
+            surface.drawText(cx + i, cy + w, row, outlineColour);
+        }
+        for (int j = -w + 1; j <= w - 1; ++j) {
+            surface.drawText(cx - w, cy + j, row, outlineColour);
+            surface.drawText(cx, cy + j, row, outlineColour);
+            surface.drawText(cx + w, cy + j, row, outlineColour);
+        }
+    }
+    surface.drawText(cx, cy, row, textColour);
+}
+
+Painter::Painter(Settings& settings, Intake& intake, ViewState& state)
+    : m_settings(settings), m_intake(intake), m_state(state) {}
+
+void Painter::eraseArea(TextSurface& surface, const Rect& area) const {
+    surface.fillRect(area, m_settings.Color.Back);
+}
+
+bool Painter::bandMeetsClip(int x, int y, int thickness) const {
+    const Rect band = m_vertical ? Rect{x - thickness, m_client.top, x, m_client.bottom}
+                                 : Rect{m_client.left, y, m_client.right, y + thickness};
+    return band.intersects(m_clip);
+}
+
+Painter::RowRun Painter::drawLineRows(Layout& layout, TextSurface& surface, std::string_view text,
+                                      int x, int y, Colour textColour, Colour outlineColour) {
+    RowRun run{x, y, -1};
+    int thickness = 0;
+    bool last = layout.breaker.nextRow(&text, layout.params, &layout.row, thickness);
+    for (;;) {
+        if (bandMeetsClip(run.x, run.y, thickness)) {
+            if (m_rowDrawer)
+                m_rowDrawer->drawRow(surface, run.x, run.y, layout.row, m_outlineWidth, textColour,
+                                     outlineColour, m_vertical);
+            else
+                drawRowImpressions(surface, run.x, run.y, layout.row, m_outlineWidth, textColour,
+                                   outlineColour, m_vertical);
+        }
+        if (m_vertical)
+            run.x -= thickness;
+        else
+            run.y += thickness;
+        run.lastThickness = thickness;
+        if (last)
+            break;
+        last = layout.breaker.nextRow(nullptr, layout.params, &layout.row, thickness);
+    }
+    return run;
+}
+
+void Painter::paintLines(TextSurface& surface, const Rect& client, const Rect& clip) {
+    Layout layout;
+    m_client = client;
+    m_clip = clip;
+    m_vertical = m_settings.Direction == 1;
+    m_outlineWidth = m_settings.Outline ? m_settings.LineCnt : 0;
+    const bool extCommands = m_settings.ExtCommands != 0;
+
+    const int offset = m_state.entryOffset;
+    const int x0 = m_vertical ? client.left + offset : client.left;
+    const int y0 = m_vertical ? client.top : client.bottom - offset;
+
+    LayoutParams& params = layout.params;
+    params.dc = &surface;
+    params.extentLimit = m_vertical ? client.height() : client.width();
+    params.outlineWidth = m_outlineWidth;
+    params.advanceIsHeight = m_vertical && !(surface.pitchAndFamily() & kTrueTypePitchBit);
+    params.pitchPercent = 100 + (m_settings.Interline ? m_settings.InterlineSpace : 0);
+    params.noWrap = m_settings.NoWrap;
+    params.emptyThickness = surface.fontHeight();
+
+    // Stored lines, newest first, from the start point toward the outgoing edge. With colour
+    // commands on each keeps the colours it was stored with; otherwise all take the current ones.
+    Colour storedText = m_settings.Color.Text;
+    Colour storedOutline = m_settings.OutlineColor;
+    const Rect oldLinesArea =
+        m_vertical ? Rect{client.left + offset + 1, client.top, client.right, client.bottom}
+                   : Rect{client.left, client.top, client.right, client.bottom - offset};
+    if (oldLinesArea.intersects(clip)) {
+        int cx = x0;
+        int cy = y0;
+        for (std::size_t n = m_intake.storedLineCount(); n > 0; --n) {
+            const CDisplayLine& line = m_intake.storedLine(n - 1);
+            std::string_view text = line.text;
+            text.remove_prefix(skipLeadingBytes(text, m_settings));
+            bool show = true;
+            Colour scratchText = 0;
+            Colour scratchOutline = 0;
+            text.remove_prefix(
+                parseExtendedCommand(text, m_settings, show, scratchText, scratchOutline));
+            if (!show)
+                continue; // a bare command takes no room
+            const int t = layout.breaker.measureLine(text, params);
+            const int x = m_vertical ? cx + t : cx;
+            const int y = m_vertical ? cy : cy - t;
+            if (bandMeetsClip(x, y, t)) {
+                if (extCommands) {
+                    storedText = line.textColor;
+                    storedOutline = line.outlineColor;
+                }
+                drawLineRows(layout, surface, text, x, y, storedText, storedOutline);
+            }
+            if (m_vertical) {
+                if (cx + t > client.right)
+                    break;
+                cx += t;
+            } else {
+                if (cy - t < client.top)
+                    break;
+                cy -= t;
+            }
+        }
+    }
+
+    // The current line from the start point toward the incoming edge, in the document's own
+    // colours, which its colour command changes.
+    RowRun run{x0, y0, -1};
+    {
+        std::string_view text = m_intake.currentLine();
+        text.remove_prefix(skipLeadingBytes(text, m_settings));
+        bool show = true;
+        text.remove_prefix(parseExtendedCommand(text, m_settings, show, m_settings.Color.Text,
+                                                m_settings.OutlineColor));
+        if (show && !m_intake.hasNothingPending())
+            run = drawLineRows(layout, surface, text, x0, y0, m_settings.Color.Text,
+                               m_settings.OutlineColor);
+    }
+
+    // The row that is still growing and everything between it and the incoming edge: intake
+    // has it redrawn when more text arrives.
+    m_state.partialRowRect = Rect{};
+    if (!m_intake.lineComplete()) {
+        int d = run.lastThickness;
+        if (d < 0) {
+            int empty = 0;
+            const std::string_view none;
+            layout.breaker.nextRow(&none, params, nullptr, empty);
+            d = empty;
+        }
+        if (m_vertical) {
+            if (run.x + d >= client.left) {
+                m_state.partialRowRect = client;
+                m_state.partialRowRect.right = run.x + d;
+            }
+        } else if (run.y - d <= client.bottom) {
+            m_state.partialRowRect = client;
+            m_state.partialRowRect.top = run.y - d;
+        }
+    }
+
+    // Fit test: a line that ends inside the window is in; the room left is where the next
+    // one starts.
+    if (m_vertical) {
+        if (run.x >= client.left)
+            m_intake.commitLine(run.x - client.left);
+        else
+            m_state.scrolling = true;
+    } else {
+        if (run.y <= client.bottom)
+            m_intake.commitLine(client.bottom - run.y);
+        else
+            m_state.scrolling = true;
+    }
+}
+
+} // namespace skiro

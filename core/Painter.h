@@ -1,0 +1,73 @@
+#pragma once
+#include <string_view>
+
+#include "core/Colour.h"
+#include "core/Geometry.h"
+#include "core/Settings.h"
+#include "core/TextSurface.h"
+#include "core/ViewState.h"
+
+namespace skiro {
+
+class Intake;
+
+// Draws one row of text over its outline of `outlineWidth` dots. The display draws from a cache
+// of rendered rows; drawRowImpressions is the pattern that fixes which pixels a row covers.
+class RowDrawer {
+  public:
+    virtual ~RowDrawer() = default;
+    virtual void drawRow(TextSurface& surface, int x, int y, std::string_view row, int outlineWidth,
+                         Colour textColour, Colour outlineColour, bool vertical) = 0;
+};
+
+// The outline as repeated text outputs: with 1 dot the eight neighbours of the glyph position,
+// with w dots the three horizontal and three vertical lines of the square of side 2w around it
+// (12 × w impressions), each in the outline colour; then the text on top. (x, y) is the corner
+// of the row's band: its top-left in horizontal writing, its top-right in vertical writing; the
+// glyphs sit w dots inside it.
+void drawRowImpressions(TextSurface& surface, int x, int y, std::string_view row, int outlineWidth,
+                        Colour textColour, Colour outlineColour, bool vertical);
+
+// Paints the view: the current line at the incoming edge and the stored lines stacked from it
+// toward the outgoing edge, newest first, each broken into rows by the row breaker. Every paint
+// lays out afresh from the client rectangle, entryOffset and the lines, and ends by committing
+// the current line when it lies entirely inside the window, or by asking for more scrolling.
+class Painter {
+  public:
+    // Colour commands in the current line change the settings' text and outline colours.
+    Painter(Settings& settings, Intake& intake, ViewState& state);
+
+    // nullptr draws with drawRowImpressions.
+    void setRowDrawer(RowDrawer* drawer) { m_rowDrawer = drawer; }
+
+    // Draws what the clip rectangle needs; the caller has erased it.
+    void paintLines(TextSurface& surface, const Rect& client, const Rect& clip);
+
+    void eraseArea(TextSurface& surface, const Rect& area) const;
+
+  private:
+    struct Layout;
+    struct RowRun {
+        int x = 0;
+        int y = 0;
+        int lastThickness = -1; // -1: no row laid out
+    };
+    // Breaks `text` into rows from (x, y), drawing those whose band meets the clip; returns the
+    // position after the last row.
+    RowRun drawLineRows(Layout& layout, TextSurface& surface, std::string_view text, int x, int y,
+                        Colour textColour, Colour outlineColour);
+    bool bandMeetsClip(int x, int y, int thickness) const;
+
+    Settings& m_settings;
+    Intake& m_intake;
+    ViewState& m_state;
+    RowDrawer* m_rowDrawer = nullptr;
+
+    // Per paint.
+    Rect m_client;
+    Rect m_clip;
+    bool m_vertical = false;
+    int m_outlineWidth = 0;
+};
+
+} // namespace skiro

@@ -1,0 +1,62 @@
+#pragma once
+#include <cstdint>
+
+#include "core/Clock.h"
+#include "core/Geometry.h"
+#include "core/Settings.h"
+#include "core/ViewState.h"
+
+namespace skiro {
+
+class Intake;
+
+// What the scroll engine asks of the view's window: the window system moves the pixels, the
+// view erases the uncovered strip and has it painted.
+class ScrollTarget {
+  public:
+    virtual ~ScrollTarget() = default;
+    virtual Rect clientRect() const = 0;
+    virtual void invalidate(const Rect& area, bool erase) = 0;
+    // Moves the whole picture by (dx, dy); the uncovered strip is erased to the background and
+    // queued for painting.
+    virtual void movePicture(int dx, int dy) = 0;
+};
+
+// Moves the picture toward the outgoing edge a few pixels per tick while the current line
+// enters, and keeps lines moving when the window cannot be painted. Intake starts it, painting
+// decides after each step whether the line is in; the engine itself only keeps the arithmetic
+// and tells the view what to move and repaint.
+class ScrollEngine {
+  public:
+    // More than this since the last paint while scrolling means the window is not being painted.
+    static constexpr std::uint32_t kStallMs = 800;
+
+    ScrollEngine(const Settings& settings, const Clock& clock, ViewState& state, Intake& intake,
+                 ScrollTarget& target);
+
+    // One tick of the tick source: a step while scrolling; at rest it renews the idle time and
+    // closes a gap of more than ten steps at the incoming edge. The view drops queued surplus
+    // ticks itself.
+    void onTick();
+
+    // Moves the picture once by `step` pixels, doubled by speed-up. Returns the pixels moved.
+    int scrollStep(int step);
+
+    // Run by the view clock while scrolling. True when it committed a line.
+    bool checkStall();
+
+    // End of a paint.
+    void paintDone();
+
+    std::uint32_t idleSince() const { return m_idleSince; }
+
+  private:
+    const Settings& m_settings;
+    const Clock& m_clock;
+    ViewState& m_state;
+    Intake& m_intake;
+    ScrollTarget& m_target;
+    std::uint32_t m_idleSince;
+};
+
+} // namespace skiro
