@@ -14,6 +14,7 @@ StringTable::StringTable() {
     m_texts[34824] = "\x91\x97\x90M\x8E\xB8\x94s\x81" "B\n"; // 送信失敗。\n
     m_texts[34825] = "%04d/%02d/%02d %02d:%02d:%02d \x83X\x83^\x81[\x83g"; // %04d/%02d/%02d %02d:%02d:%02d スタート
     m_texts[34826] = "%04d/%02d/%02d %02d:%02d:%02d \x83X\x83g\x83" "b\x83v"; // %04d/%02d/%02d %02d:%02d:%02d ストップ
+    m_texts[34827] = "\x83" "f\x83o\x83" "C\x83X\x82\xC6\x82\xCC\x90\xDA\x91\xB1\x82\xAA\x90\xD8\x82\xEA\x82\xDC\x82\xB5\x82\xBD\x81" "B\n"; // デバイスとの接続が切れました。\n
 }
 
 const std::string& StringTable::text(int id) const {
