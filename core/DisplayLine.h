@@ -40,9 +40,9 @@ class CDisplayLine {
     std::size_t cursor = 0;
 
   private:
-    // Every prefix extent of `breaking`, from one layout pass made when the text was passed in.
-    // It only proposes where a row ends; the chosen end is confirmed by measuring the row alone.
-    std::vector<TextExtent> m_lineExtents;
+    // Prefix extents of the rest of `breaking` from one layout of the line. They propose where
+    // a row ends; an end they cannot vouch for is confirmed by measuring the row alone.
+    std::vector<PrefixExtent> m_rowExtents;
 };
 
 } // namespace skiro

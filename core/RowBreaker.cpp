@@ -3,9 +3,9 @@
 //
 // The result is the same as measuring every growing prefix of a row on its own and stopping
 // at the first that reaches the limit. Measuring that way costs one text layout per character;
-// here one layout pass over the whole line proposes where each row ends, and only the proposed
-// end and its neighbours are measured on their own, so kerning and ligatures that make a
-// prefix inside the line differ from the same prefix alone never change a row.
+// here one layout of the whole line proposes where each row ends, and the proposed end and its
+// neighbour are measured on their own wherever the surface cannot vouch that the font neither
+// kerns nor joins characters across them, so such a font never changes a row.
 #include <algorithm>
 #include <cstdint>
 
@@ -58,7 +58,6 @@ bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams&
     if (lineText) {
         breaking = *lineText;
         cursor = 0;
-        dc.prefixExtents(breaking, m_lineExtents);
     }
     cursor = std::min(cursor, breaking.size());
     const std::string_view rest = breaking.substr(cursor);
@@ -76,22 +75,21 @@ bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams&
         bounds.push_back(pos + sjis::charLength(rest, pos));
     const std::size_t count = bounds.size() - 1;
 
+    dc.prefixExtents(breaking, cursor, m_rowExtents);
     // Extent of the first j characters measured alone.
-    auto exact = [&](std::size_t j) { return dc.textExtent(rest.substr(0, bounds[j])); };
+    auto exact = [&](std::size_t j) {
+        const PrefixExtent& e = m_rowExtents[bounds[j]];
+        return e.exact ? e.extent : dc.textExtent(rest.substr(0, bounds[j]));
+    };
     auto fits = [&](const TextExtent& e) { return alongOf(e, params) < limit; };
 
     // Proposal from the one pass: m characters are taken, the (m+1)-th would reach the limit.
     std::size_t m = count;
-    if (m_lineExtents.size() == breaking.size() + 1) {
-        const int base = alongOf(m_lineExtents[cursor], params);
-        for (std::size_t j = 1; j < count; ++j) {
-            if (alongOf(m_lineExtents[cursor + bounds[j + 1]], params) - base >= limit) {
-                m = j;
-                break;
-            }
+    for (std::size_t j = 1; j < count; ++j) {
+        if (alongOf(m_rowExtents[bounds[j + 1]].extent, params) >= limit) {
+            m = j;
+            break;
         }
-    } else {
-        m = std::min<std::size_t>(count, 1);
     }
 
     // Confirm with the row measured alone: the row's own extent must fit (unless it is a

@@ -1,18 +1,21 @@
 #include "core/TextSurface.h"
 
+#include <algorithm>
+
 #include "core/ShiftJis.h"
 
 namespace skiro {
 
-void TextSurface::prefixExtents(std::string_view row, std::vector<TextExtent>& extents) const {
-    extents.assign(row.size() + 1, TextExtent{});
-    extents[0] = textExtent({});
+void TextSurface::prefixExtents(std::string_view line, std::size_t start,
+                                std::vector<PrefixExtent>& extents) const {
+    const std::string_view rest = line.substr(std::min(start, line.size()));
+    extents.assign(rest.size() + 1, PrefixExtent{textExtent({}), true});
     std::size_t pos = 0;
-    while (pos < row.size()) {
-        const std::size_t d = sjis::charLength(row, pos);
-        const TextExtent e = textExtent(row.substr(0, pos + d));
-        for (std::size_t i = pos + 1; i <= pos + d; ++i)
-            extents[i] = (i == pos + d) ? e : extents[pos];
+    while (pos < rest.size()) {
+        const std::size_t d = sjis::charLength(rest, pos);
+        if (d == 2)
+            extents[pos + 1] = extents[pos];
+        extents[pos + d] = {textExtent(rest.substr(0, pos + d)), true};
         pos += d;
     }
 }

@@ -19,6 +19,11 @@ struct TextExtent {
     friend bool operator==(const TextExtent&, const TextExtent&) = default;
 };
 
+struct PrefixExtent {
+    TextExtent extent;
+    bool exact = false;
+};
+
 // The pitch-and-family bit of a TrueType (outline) font.
 constexpr std::uint8_t kTrueTypePitchBit = 0x04;
 
@@ -29,13 +34,15 @@ class TextSurface {
     // Extent of text measured on its own, as if it were a whole row.
     virtual TextExtent textExtent(std::string_view text) const = 0;
 
-    // Extents of every prefix of a row in one layout pass: extents[i] is the extent of the
-    // first i bytes as they lie inside the whole row (extents[0] is the empty prefix). Entries
-    // at offsets inside a double-byte character repeat the previous character boundary. Where
-    // the font kerns or joins characters, a prefix inside the row may differ slightly from the
-    // same prefix measured alone; callers that need the exact figure confirm it with
-    // textExtent. The default measures each prefix alone.
-    virtual void prefixExtents(std::string_view row, std::vector<TextExtent>& extents) const;
+    // Extents of the prefixes of the rest of a line, line[start..], as they lie inside the
+    // whole line, from one layout of the line: extents[i] is for the first i bytes from start
+    // (extents[0] the empty prefix). Entries at offsets inside a double-byte character repeat
+    // the previous character boundary. Where the font kerns or joins characters across a
+    // prefix's ends, the prefix inside the line may differ from the same bytes measured alone;
+    // `exact` marks the entries that are known to equal textExtent of those bytes. The
+    // default measures each prefix alone, so every entry is exact.
+    virtual void prefixExtents(std::string_view line, std::size_t start,
+                               std::vector<PrefixExtent>& extents) const;
 
     // The font's text-metric height (ascent + descent) and its pitch-and-family byte.
     virtual int fontHeight() const = 0;

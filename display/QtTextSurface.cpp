@@ -197,9 +197,9 @@ QtTextSurface::QtTextSurface(const Font& record, int direction, double logicalDp
 
 QtTextSurface::~QtTextSurface() = default;
 
-void QtTextSurface::shape(std::string_view row) const {
+void QtTextSurface::shape(std::string_view row, std::vector<Glyph>& glyphs) const {
     Shaper& s = *m_shaper;
-    m_glyphs.clear();
+    glyphs.clear();
     const QString text = s.decoder.decode(row, &s.byteOfUnit);
     const auto* units = reinterpret_cast<const uint16_t*>(text.utf16());
     const int length = static_cast<int>(text.size());
@@ -207,7 +207,9 @@ void QtTextSurface::shape(std::string_view row) const {
 
     auto shapeRun = [&](int start, int end, bool rotated) {
         hb_buffer_clear_contents(s.buffer);
-        hb_buffer_add_utf16(s.buffer, units, length, static_cast<unsigned>(start), end - start);
+        // Each run is shaped without the text around it, as the same characters measured
+        // alone are: only cuts inside a run can change its shaping.
+        hb_buffer_add_utf16(s.buffer, units + start, end - start, 0, end - start);
         const bool ttb = m_vertical && !rotated;
         hb_buffer_set_direction(s.buffer, ttb ? HB_DIRECTION_TTB : HB_DIRECTION_LTR);
         hb_buffer_set_language(s.buffer, s.japanese);
@@ -222,8 +224,11 @@ void QtTextSurface::shape(std::string_view row) const {
         const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(s.buffer, &count);
         for (unsigned i = 0; i < count; ++i) {
             const std::int32_t advance = ttb ? -pos[i].y_advance : pos[i].x_advance;
-            m_glyphs.push_back({info[i].codepoint, s.byteOfUnit[info[i].cluster], pen, advance,
-                                pos[i].x_offset, pos[i].y_offset, rotated});
+            const bool unsafe =
+                hb_glyph_info_get_glyph_flags(&info[i]) & HB_GLYPH_FLAG_UNSAFE_TO_BREAK;
+            glyphs.push_back({info[i].codepoint,
+                              s.byteOfUnit[info[i].cluster + static_cast<unsigned>(start)], pen,
+                              advance, pos[i].x_offset, pos[i].y_offset, rotated, unsafe});
             pen += advance;
         }
     };
@@ -260,27 +265,50 @@ int toPixels(std::int64_t sixtyFourths) {
 } // namespace
 
 TextExtent QtTextSurface::textExtent(std::string_view text) const {
-    shape(text);
+    shape(text, m_glyphs);
     std::int64_t along = 0;
     for (const Glyph& g : m_glyphs)
         along += g.advance;
     return {toPixels(along), fontHeight()};
 }
 
-void QtTextSurface::prefixExtents(std::string_view row, std::vector<TextExtent>& extents) const {
-    shape(row);
-    // Advance that each byte's character contributes, then the running sum at each boundary.
-    std::vector<std::int64_t> byByte(row.size() + 1, 0);
-    for (const Glyph& g : m_glyphs)
-        byByte[static_cast<std::size_t>(g.byte)] += g.advance;
-    extents.assign(row.size() + 1, TextExtent{0, fontHeight()});
-    std::int64_t along = 0;
-    for (std::size_t pos = 0; pos < row.size();) {
-        const std::size_t d = sjis::charLength(row, pos);
-        along += byByte[pos] + (d == 2 ? byByte[pos + 1] : 0);
+void QtTextSurface::prefixExtents(std::string_view line, std::size_t start,
+                                  std::vector<PrefixExtent>& extents) const {
+    if (line != m_laidOutLine || m_penAt.size() != line.size() + 1) {
+        m_laidOutLine.assign(line);
+        shape(line, m_glyphs);
+        // Glyphs come in text order (left to right, or top to bottom), each credited to the
+        // first byte of its character; a ligature is credited to its first character.
+        std::vector<std::int64_t>& pen = m_penAt;
+        pen.assign(line.size() + 1, 0);
+        m_cutIsClean.assign(line.size() + 1, 0);
+        m_cutIsClean[0] = m_cutIsClean[line.size()] = 1;
+        int previousByte = -1;
+        for (const Glyph& g : m_glyphs) {
+            pen[static_cast<std::size_t>(g.byte) + 1] += g.advance;
+            // HarfBuzz vouches that cutting the text before a glyph without this flag and
+            // shaping both parts alone gives the same glyphs and positions.
+            if (g.byte != previousByte)
+                m_cutIsClean[static_cast<std::size_t>(g.byte)] = !g.unsafeToBreak;
+            previousByte = g.byte;
+        }
+        for (std::size_t i = 1; i <= line.size(); ++i)
+            pen[i] += pen[i - 1];
+    }
+    start = std::min(start, line.size());
+    const std::string_view rest = line.substr(start);
+    const std::int64_t origin = m_penAt[start];
+    const bool cleanStart = m_cutIsClean[start] != 0;
+    extents.assign(rest.size() + 1, PrefixExtent{{0, fontHeight()}, true});
+    for (std::size_t pos = 0; pos < rest.size();) {
+        const std::size_t d = sjis::charLength(rest, pos);
         if (d == 2)
             extents[pos + 1] = extents[pos];
-        extents[pos + d].cx = toPixels(along);
+        const std::size_t end = start + pos + d;
+        // The pen before the character's first byte covers the whole character: its second
+        // byte never starts a glyph.
+        extents[pos + d] = {{toPixels(m_penAt[end] - origin), fontHeight()},
+                            cleanStart && m_cutIsClean[end] != 0};
         pos += d;
     }
 }
@@ -291,7 +319,7 @@ void QtTextSurface::prefixExtents(std::string_view row, std::vector<TextExtent>&
 void QtTextSurface::drawText(int x, int y, std::string_view row, Colour colour) {
     if (!m_painter || row.empty())
         return;
-    shape(row);
+    shape(row, m_glyphs);
     QPainter& p = *m_painter;
     p.save();
     p.setPen(toQColor(colour));

@@ -48,7 +48,8 @@ class QtTextSurface : public TextSurface {
     void setPainter(QPainter* painter) { m_painter = painter; }
 
     TextExtent textExtent(std::string_view text) const override;
-    void prefixExtents(std::string_view row, std::vector<TextExtent>& extents) const override;
+    void prefixExtents(std::string_view line, std::size_t start,
+                       std::vector<PrefixExtent>& extents) const override;
     int fontHeight() const override { return m_ascent + m_descent; }
     std::uint8_t pitchAndFamily() const override { return m_pitchAndFamily; }
     void drawText(int x, int y, std::string_view row, Colour colour) override;
@@ -72,8 +73,9 @@ class QtTextSurface : public TextSurface {
         std::int32_t dx;
         std::int32_t dy;
         bool rotated;
+        bool unsafeToBreak; // the text may not be cut before it without reshaping
     };
-    void shape(std::string_view row) const;
+    void shape(std::string_view row, std::vector<Glyph>& glyphs) const;
 
     QFont m_font;
     QRawFont m_rawFont;
@@ -85,7 +87,12 @@ class QtTextSurface : public TextSurface {
 
     struct Shaper;
     std::unique_ptr<Shaper> m_shaper;
-    mutable std::vector<Glyph> m_glyphs; // of the row shaped last
+    mutable std::vector<Glyph> m_glyphs; // scratch for measuring and drawing one row
+    // The line that prefixExtents laid out last, kept while the breaker cuts it row by row:
+    // the pen position before each byte and whether the line may be cut there unchanged.
+    mutable std::string m_laidOutLine;
+    mutable std::vector<std::int64_t> m_penAt;
+    mutable std::vector<char> m_cutIsClean;
 };
 
 } // namespace skiro

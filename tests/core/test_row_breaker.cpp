@@ -55,8 +55,8 @@ class FixedSurface : public TextSurface {
 };
 
 // A font that kerns "AV" by -3 and sets "ffi" as one 8-pixel ligature when measured alone,
-// while its one-pass prefix extents ignore both, as a shaped row's glyph positions can
-// differ from prefixes measured on their own.
+// while its one-pass prefix extents ignore both and vouch for none of them, as a shaped line's
+// glyph positions can differ from prefixes measured on their own.
 class KerningSurface : public FixedSurface {
   public:
     TextExtent textExtent(std::string_view text) const override {
@@ -69,11 +69,13 @@ class KerningSurface : public FixedSurface {
         }
         return {along, 20};
     }
-    void prefixExtents(std::string_view row, std::vector<TextExtent>& out) const override {
-        out.assign(row.size() + 1, TextExtent{0, 20});
-        for (std::size_t i = 0; i < row.size();) {
-            const std::size_t d = sjis::charLength(row, i);
-            out[i + d] = {out[i].cx + (d == 2 ? doubleWidth : singleWidth), 20};
+    void prefixExtents(std::string_view line, std::size_t start,
+                       std::vector<PrefixExtent>& out) const override {
+        const std::string_view rest = line.substr(start);
+        out.assign(rest.size() + 1, PrefixExtent{{0, 20}, false});
+        for (std::size_t i = 0; i < rest.size();) {
+            const std::size_t d = sjis::charLength(rest, i);
+            out[i + d].extent.cx = out[i].extent.cx + (d == 2 ? doubleWidth : singleWidth);
             if (d == 2)
                 out[i + 1] = out[i];
             i += d;
