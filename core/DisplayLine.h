@@ -43,6 +43,7 @@ class CDisplayLine {
     // Prefix extents of the rest of `breaking` from one layout of the line. They propose where
     // a row ends; an end they cannot vouch for is confirmed by measuring the row alone.
     std::vector<PrefixExtent> m_rowExtents;
+    std::vector<std::size_t> m_bounds; // character boundaries of the row being cut
 };
 
 } // namespace skiro

@@ -70,7 +70,8 @@ bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams&
 
     // Character boundaries of the rest of the line: bounds[j] is the byte length of its first
     // j characters.
-    std::vector<std::size_t> bounds{0};
+    std::vector<std::size_t>& bounds = m_bounds;
+    bounds.assign(1, 0);
     for (std::size_t pos = 0; pos < rest.size(); pos += sjis::charLength(rest, pos))
         bounds.push_back(pos + sjis::charLength(rest, pos));
     const std::size_t count = bounds.size() - 1;
