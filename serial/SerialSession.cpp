@@ -1,0 +1,148 @@
+#include "serial/SerialSession.h"
+
+#include <cerrno>
+#include <string_view>
+
+#include "core/TextFormat.h"
+#include "serial/PortTable.h"
+#include "serial/PosixReadyEvent.h"
+#include "serial/PosixSerialPort.h"
+#include "serial/WatchThread.h"
+
+namespace skiro {
+
+namespace {
+
+constexpr int kOverriddenPorts = 256;
+
+} // namespace
+
+// The port as intake sees it: the same reads and writes, with the last failure kept, so that
+// the loss of the device can be reported with the code that showed it. Used on the
+// user-interface thread only.
+class SerialSession::ViewPort final : public SerialPort {
+  public:
+    explicit ViewPort(PosixSerialPort& port) : m_port(port) {}
+    IoResult read(char* buffer, std::size_t capacity) override {
+        return remember(m_port.read(buffer, capacity));
+    }
+    IoResult write(std::string_view bytes) override { return remember(m_port.write(bytes)); }
+    int lastError() const { return m_lastError; }
+
+  private:
+    IoResult remember(IoResult result) {
+        if (!result.ok())
+            m_lastError = result.error;
+        return result;
+    }
+    PosixSerialPort& m_port;
+    int m_lastError = 0;
+};
+
+std::map<int, std::string> portOverrides(const Profile& profile, int comPort) {
+    std::map<int, std::string> overrides;
+    auto take = [&](int number) {
+        const std::string key = "COM" + std::to_string(number);
+        if (profile.contains("Serial", key))
+            overrides[number] = profile.readText("Serial", key, "");
+    };
+    for (int number = 1; number <= kOverriddenPorts; ++number)
+        take(number);
+    if (comPort >= kOverriddenPorts)
+        take(comPort + 1);
+    return overrides;
+}
+
+SerialSession::SerialSession(const Settings& settings, const Profile& profile,
+                             const StringTable& strings, Recorder& recorder)
+    : m_settings(settings), m_profile(profile), m_strings(strings), m_recorder(recorder) {}
+
+SerialSession::~SerialSession() {
+    // The document always stops the session before it goes; this only keeps a thread from
+    // outliving the objects it waits on.
+    if (m_watchThread)
+        m_watchThread->stop();
+}
+
+bool SerialSession::startSession() {
+    if (isOpen())
+        return true;
+    const int comPort = m_settings.ComPort;
+    const PortTable table = PortTable::fromMachine(portOverrides(m_profile, comPort));
+    const std::string path = table.devicePath(comPort);
+
+    auto readyEvent = std::make_unique<PosixReadyEvent>();
+    auto port = std::make_unique<PosixSerialPort>();
+    // A COM number that names no device is a missing device, as on a machine without it.
+    const OpenResult opened =
+        path.empty() ? OpenResult{OpenStep::Open, ENOENT} : port->open(path, m_settings.Dcb);
+    if (!opened.ok()) {
+        if (m_view)
+            m_view->showFailure(openFailureText(opened, m_strings));
+        return false;
+    }
+
+    const std::uint64_t session = ++m_session;
+    WatchCallbacks callbacks;
+    if (m_view) {
+        SessionView* view = m_view;
+        callbacks.canPost = [view] { return view->canPost(); };
+        callbacks.postDataReady = [view] { view->postDataReady(); };
+        callbacks.deviceLost = [this, view, session] {
+            view->postToUi([this, session] { onDeviceLost(session); });
+        };
+    }
+    auto watchThread = std::make_unique<WatchThread>(port->fd(), *readyEvent, std::move(callbacks));
+    // The system refused the thread or its wake-up descriptor: without a watcher nothing
+    // would ever be read, so the port is closed again and the session stays closed.
+    if (!watchThread->start())
+        return false;
+
+    m_readyEvent = std::move(readyEvent);
+    m_port = std::move(port);
+    m_viewPort = std::make_unique<ViewPort>(*m_port);
+    m_watchThread = std::move(watchThread);
+    if (m_view)
+        m_view->attachPort(m_viewPort.get(), m_readyEvent.get());
+    m_recorder.recordStamp(IDS_START_STAMP);
+    return true;
+}
+
+void SerialSession::stopSession() {
+    if (!isOpen())
+        return;
+    closeSession();
+}
+
+void SerialSession::closeSession() {
+    // The thread is joined before the port closes, so it never waits on a descriptor that
+    // has been closed (or reused). stop() also sets the ready event for a thread waiting on
+    // the view.
+    m_watchThread->stop();
+    m_watchThread.reset();
+    if (m_view)
+        m_view->attachPort(nullptr, nullptr);
+    m_port->close();
+    m_viewPort.reset();
+    m_port.reset();
+    m_readyEvent.reset();
+    m_recorder.recordStamp(IDS_STOP_STAMP);
+}
+
+void SerialSession::onDeviceLost(std::uint64_t session) {
+    if (!isOpen() || session != m_session)
+        return;
+    // The thread reports the loss only once the driver holds nothing more, but a notification
+    // the view declined (busy) may have left bytes behind: they are shown and logged.
+    if (m_view) {
+        while (m_view->readPort() > 0) {
+        }
+    }
+    const int error = m_viewPort->lastError() != 0 ? m_viewPort->lastError() : EIO;
+    closeSession();
+    if (m_view)
+        m_view->showFailure(m_strings.text(IDS_DEVICE_LOST) +
+                            formatNumbers(m_strings.text(IDS_ERROR_CODE), {error}));
+}
+
+} // namespace skiro

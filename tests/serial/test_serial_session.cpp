@@ -1,0 +1,362 @@
+#include <chrono>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "core/Intake.h"
+#include "core/Recorder.h"
+#include "core/TextFormat.h"
+#include "serial/PosixSerialPort.h"
+#include "serial/SerialSession.h"
+#include "tests/serial/PtyPair.h"
+
+namespace skiro {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PtyPair;
+using test::waitFor;
+
+class FixedClock final : public Clock {
+  public:
+    LocalTime localTime() const override { return {2026, 3, 4, 5, 6, 7}; }
+    std::uint32_t tickCount() const override { return 1000; }
+};
+
+class NoWindow final : public IntakeView {
+  public:
+    Rect clientRect() const override { return {0, 0, 640, 480}; }
+    void invalidate(const Rect&, bool) override {}
+    void scrollStep(int) override {}
+};
+
+// The view and the user-interface thread around a real intake: the watch thread's posts land
+// in a queue that the test drains on its own thread, as the event loop would.
+class FakeView final : public SessionView {
+  public:
+    FakeView(Intake& intake) : m_intake(intake) {}
+
+    void attachPort(SerialPort* port, ReadyEvent* readyEvent) override {
+        m_intake.setSession(port, readyEvent);
+        attached = port != nullptr;
+    }
+    std::size_t readPort() override {
+        const std::size_t count = m_intake.readPort();
+        paint();
+        return count;
+    }
+    void showFailure(const std::string& message) override { failures.push_back(message); }
+    bool canPost() override { return true; }
+    void postDataReady() override {
+        post([this] {
+            m_intake.onDataReady(false, false);
+            paint();
+        });
+    }
+    void postToUi(std::function<void()> task) override { post(std::move(task)); }
+
+    // Runs what has been posted so far; the user-interface thread's turn.
+    void pump() {
+        for (;;) {
+            std::function<void()> task;
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_queue.empty())
+                    return;
+                task = std::move(m_queue.front());
+                m_queue.pop_front();
+            }
+            task();
+        }
+    }
+    // Pumps until pred holds or the time-out passes.
+    template <typename Pred> bool pumpUntil(Pred pred, int timeoutMs = 3000) {
+        return waitFor(
+            [&] {
+                pump();
+                return pred();
+            },
+            timeoutMs);
+    }
+
+    bool attached = false;
+    std::vector<std::string> failures;
+
+  private:
+    // A line is recorded once it is current; painting makes the next one current as soon as
+    // the previous one is fully shown, here at once.
+    void paint() {
+        while (m_intake.lineComplete())
+            m_intake.commitLine(0);
+    }
+    void post(std::function<void()> task) {
+        std::lock_guard lock(m_mutex);
+        m_queue.push_back(std::move(task));
+    }
+    Intake& m_intake;
+    std::mutex m_mutex;
+    std::deque<std::function<void()>> m_queue;
+};
+
+const std::string kStart = "2026/03/04 05:06:07 \x83X\x83^\x81[\x83g";
+const std::string kStop = "2026/03/04 05:06:07 \x83X\x83g\x83"
+                          "b\x83v";
+
+class SerialSessionTest : public ::testing::Test {
+  protected:
+    SerialSessionTest() {
+        char folder[] = "/tmp/skiro-session-XXXXXX";
+        m_folder = ::mkdtemp(folder);
+        m_recorder.setLogFolder(m_folder + "/");
+        mapCom1(m_pty.slavePath);
+        m_session.setView(&m_view);
+        // The test keeps no slave descriptor of its own beyond PtyPair's, which the session's
+        // exclusive open tolerates.
+    }
+    ~SerialSessionTest() override {
+        m_session.stopSession();
+        std::filesystem::remove_all(m_folder);
+    }
+
+    void mapCom1(const std::string& path) {
+        m_profile = Profile::fromBytes("[Serial]\r\nCOM1=" + path + "\r\n");
+    }
+
+    // The log as lines, without their CR LF.
+    std::vector<std::string> logLines() const {
+        std::ifstream file(m_recorder.logPath(m_clock.localTime()), std::ios::binary);
+        std::vector<std::string> lines;
+        std::string line;
+        while (std::getline(file, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    // Writes the lines at the far end in pieces of random length, CR LF after each.
+    void sendInPieces(const std::vector<std::string>& lines, unsigned seed) {
+        std::string stream;
+        for (const auto& line : lines)
+            stream += line + "\r\n";
+        std::mt19937 random(seed);
+        for (std::size_t at = 0; at < stream.size();) {
+            const std::size_t piece = std::uniform_int_distribution<std::size_t>(1, 300)(random);
+            m_pty.send(std::string_view(stream).substr(at, piece));
+            at += piece;
+            m_view.pump();
+        }
+    }
+
+    static std::vector<std::string> numberedLines(int count) {
+        std::vector<std::string> lines;
+        for (int i = 0; i < count; ++i)
+            lines.push_back(std::to_string(i) + ":\x95\x5C\x8E\xA6\x83\x5C\x93\xFA\x96\x7B");
+        return lines;
+    }
+
+    PtyPair m_pty;
+    std::string m_folder;
+    Settings m_settings;
+    FixedClock m_clock;
+    StringTable m_strings;
+    Recorder m_recorder{m_settings, m_clock, m_strings, ""};
+    ViewState m_state;
+    NoWindow m_window;
+    Intake m_intake{m_settings, m_clock, m_strings, m_recorder, m_state, m_window};
+    FakeView m_view{m_intake};
+    Profile m_profile;
+    SerialSession m_session{m_settings, m_profile, m_strings, m_recorder};
+};
+
+TEST_F(SerialSessionTest, LinesInRandomPiecesReachTheLogInOrderBetweenTheStamps) {
+    ASSERT_TRUE(m_pty.ok());
+    ASSERT_TRUE(m_session.startSession());
+    EXPECT_TRUE(m_session.isOpen());
+    EXPECT_TRUE(m_view.attached);
+
+    const auto lines = numberedLines(500);
+    sendInPieces(lines, 7);
+    ASSERT_TRUE(m_view.pumpUntil([&] { return logLines().size() == lines.size() + 1; }));
+
+    m_session.stopSession();
+    EXPECT_FALSE(m_session.isOpen());
+    EXPECT_FALSE(m_view.attached);
+    std::vector<std::string> expected{kStart};
+    expected.insert(expected.end(), lines.begin(), lines.end());
+    expected.push_back(kStop);
+    EXPECT_EQ(logLines(), expected);
+    EXPECT_TRUE(m_view.failures.empty());
+}
+
+TEST_F(SerialSessionTest, StartWhileOpenAndStopWhileClosedDoNothing) {
+    m_session.stopSession();
+    EXPECT_TRUE(logLines().empty()) << "no stop stamp without a session";
+
+    ASSERT_TRUE(m_session.startSession());
+    EXPECT_TRUE(m_session.startSession());
+    m_session.stopSession();
+    m_session.stopSession();
+    EXPECT_EQ(logLines(), (std::vector<std::string>{kStart, kStop}));
+
+    // A later Start opens the port again.
+    ASSERT_TRUE(m_session.startSession());
+    m_session.stopSession();
+    EXPECT_EQ(logLines().size(), 4u);
+}
+
+TEST_F(SerialSessionTest, ADeviceThatCannotBeOpenedIsReportedOnceAndLeavesTheSessionClosed) {
+    const std::string openFailed = m_strings.text(IDS_OPEN_FAILED);
+    struct Case {
+        const char* name;
+        std::function<std::string()> mapPort; // maps COM1, returns what to undo afterwards
+        std::string message;
+    };
+    PosixSerialPort holder;
+    const Case cases[] = {
+        {"no such device", [&] { return std::string("/nonexistent/ttyUSB9"); },
+         openFailed + m_strings.text(IDS_NO_DEVICE)},
+        {"a COM number the machine does not have",
+         [&] {
+             m_settings.ComPort = 999; // COM1000: no key, and no machine has that many
+             return std::string();
+         },
+         openFailed + m_strings.text(IDS_NO_DEVICE)},
+        {"the device held by another program",
+         [&] {
+             EXPECT_TRUE(holder.open(m_pty.slavePath, m_settings.Dcb).ok());
+             return m_pty.slavePath;
+         },
+         openFailed + m_strings.text(IDS_ACCESS_DENIED)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_settings.ComPort = 0;
+        m_view.failures.clear();
+        const std::string path = c.mapPort();
+        if (!path.empty())
+            mapCom1(path);
+        EXPECT_FALSE(m_session.startSession());
+        EXPECT_FALSE(m_session.isOpen());
+        EXPECT_FALSE(m_view.attached);
+        EXPECT_EQ(m_view.failures, std::vector<std::string>{c.message});
+        EXPECT_TRUE(logLines().empty()) << "a failed Start writes no stamp";
+    }
+
+    // Once the device is free again, Start works.
+    holder.close();
+    m_settings.ComPort = 0;
+    mapCom1(m_pty.slavePath);
+    EXPECT_TRUE(m_session.startSession());
+    EXPECT_EQ(logLines(), std::vector<std::string>{kStart});
+}
+
+TEST_F(SerialSessionTest, HangUpEndsTheSessionOnceWithEveryLineLogged) {
+    ASSERT_TRUE(m_session.startSession());
+    const auto lines = numberedLines(300);
+    sendInPieces(lines, 11);
+    // A pty's hang-up discards what the near end has not read yet, so the far end hangs up
+    // only once everything has arrived; an adapter pulled mid-line loses the rest of it anyway.
+    ASSERT_TRUE(m_view.pumpUntil([&] { return logLines().size() == lines.size() + 1; }));
+    m_pty.send("partial line");
+    ASSERT_TRUE(m_view.pumpUntil([&] { return m_intake.backlog().size() > 0; }));
+    m_pty.closeMaster();
+
+    ASSERT_TRUE(m_view.pumpUntil([&] { return !m_session.isOpen(); }));
+    std::this_thread::sleep_for(100ms);
+    m_view.pump();
+    // One message: the loss, then the code of the failed read (EIO or ENODEV on a pty).
+    ASSERT_EQ(m_view.failures.size(), 1u);
+    const std::string& codeFormat = m_strings.text(IDS_ERROR_CODE);
+    const std::string lossText = m_strings.text(IDS_DEVICE_LOST);
+    EXPECT_TRUE(m_view.failures[0] == lossText + formatNumbers(codeFormat, {EIO}) ||
+                m_view.failures[0] == lossText + formatNumbers(codeFormat, {ENODEV}) ||
+                m_view.failures[0] == lossText + formatNumbers(codeFormat, {ENXIO}));
+    EXPECT_FALSE(m_view.attached);
+    const auto logged = logLines();
+    ASSERT_EQ(logged.size(), lines.size() + 2);
+    EXPECT_EQ(logged.front(), kStart);
+    EXPECT_EQ(logged.back(), kStop);
+    EXPECT_TRUE(std::equal(lines.begin(), lines.end(), logged.begin() + 1));
+
+    // Stop after the loss finds the session closed: no second stamp.
+    m_session.stopSession();
+    EXPECT_EQ(logLines().size(), lines.size() + 2);
+}
+
+TEST_F(SerialSessionTest, ALossReportedForAnEarlierSessionDoesNotEndTheNextOne) {
+    ASSERT_TRUE(m_session.startSession());
+    m_pty.closeMaster();
+    // The loss is posted but not yet handled when the user chooses Stop and Start again on
+    // another device.
+    std::this_thread::sleep_for(100ms);
+    m_session.stopSession();
+    PtyPair other;
+    mapCom1(other.slavePath);
+    ASSERT_TRUE(m_session.startSession());
+    m_view.pump();
+    EXPECT_TRUE(m_session.isOpen());
+    EXPECT_TRUE(m_view.failures.empty());
+}
+
+TEST_F(SerialSessionTest, StopWhileDataFlowsEndsAtOnce) {
+    ASSERT_TRUE(m_session.startSession());
+    std::atomic<bool> sending{true};
+    std::thread farEnd([&] {
+        const std::string line = "\x8E\x9A\x96\x8B\x82\xCC\x8D\x73\r\n";
+        while (sending) {
+            pollfd p{m_pty.master, POLLOUT, 0};
+            if (::poll(&p, 1, 10) > 0)
+                (void)!::write(m_pty.master, line.data(), line.size());
+        }
+    });
+    m_view.pumpUntil([&] { return logLines().size() > 20; });
+    const auto before = std::chrono::steady_clock::now();
+    m_session.stopSession();
+    const auto took = std::chrono::steady_clock::now() - before;
+    sending = false;
+    farEnd.join();
+    EXPECT_LT(took, 100ms);
+    EXPECT_FALSE(m_session.isOpen());
+    // A notification that slipped in before Stop finds the port gone and reads nothing.
+    m_view.pump();
+    EXPECT_EQ(logLines().back(), kStop);
+}
+
+TEST_F(SerialSessionTest, EchoBackReachesTheFarEndWithOrWithoutLineFeeds) {
+    struct Case {
+        const char* name;
+        int txCrConv;
+        std::string echoed;
+    };
+    const Case cases[] = {
+        {"CR followed by LF", 1, "\x93\xFA\x96\x7B\r\nab\r\n"},
+        {"CR alone", 0, "\x93\xFA\x96\x7B\rab\r"},
+    };
+    m_settings.EchoBack = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_settings.TxCrConv = c.txCrConv;
+        ASSERT_TRUE(m_session.startSession());
+        m_pty.send("\x93\xFA\x96\x7B\r\nab\r\n");
+        std::string echoed;
+        m_view.pumpUntil([&] {
+            echoed += m_pty.receive(c.echoed.size() - echoed.size(), 5);
+            return echoed.size() >= c.echoed.size();
+        });
+        EXPECT_EQ(echoed, c.echoed);
+        EXPECT_EQ(m_intake.takeEchoFailure(), std::nullopt);
+        m_session.stopSession();
+    }
+}
+
+} // namespace
+} // namespace skiro
