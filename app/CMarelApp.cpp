@@ -87,6 +87,9 @@ bool CMarelApp::initInstance(ShowCommand startup) {
         QMessageBox::critical(nullptr, m_texts.appTitle, m_texts.createFailed);
         return false;
     }
+    m_sessionLink = std::make_unique<SessionLink>(m_frame.get(), m_texts.appTitle,
+                                                  [this] { m_frame->updateCommandStates(); });
+    m_doc->session().setView(m_sessionLink.get());
     auto* view = new QWidget(m_frame.get());
     view->setMinimumSize(160, 120);
     m_frame->setView(view);
@@ -107,10 +110,13 @@ bool CMarelApp::isEnabled(int id) const {
     case ID_SCROLL:
     case ID_KINSOKU:
     case ID_MISC:
+    // Serial settings never change under an open port; the dialog itself is not built yet.
     case ID_SERIAL:
-    case ID_START:
-    case ID_STOP:
         return false;
+    case ID_START:
+        return !m_doc->session().isOpen();
+    case ID_STOP:
+        return m_doc->session().isOpen();
     default:
         return true;
     }
@@ -123,6 +129,12 @@ void CMarelApp::onCommand(int id) {
         dialog.exec();
         break;
     }
+    case ID_START:
+        m_doc->session().startSession();
+        break;
+    case ID_STOP:
+        m_doc->session().stopSession();
+        break;
     case ID_HELP_INDEX:
         winHelp({0, HelpCommand::Contents});
         break;
@@ -154,6 +166,9 @@ void CMarelApp::winHelp(HelpRequest request) {
 }
 
 void CMarelApp::closeDocument() {
+    // The window is closed and the view does no more work: the session ends here, with its
+    // stop stamp, before the settings are written.
+    m_doc->session().stopSession();
     m_doc->recorder().setClipboard(nullptr);
     m_doc->saveSettings();
 }

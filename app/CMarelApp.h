@@ -5,6 +5,7 @@
 
 #include "app/CMarelDoc.h"
 #include "app/QtClipboard.h"
+#include "app/SessionLink.h"
 #include "app/UiTexts.h"
 #include "core/Clock.h"
 #include "core/HelpTopics.h"
@@ -61,6 +62,7 @@ class CMarelApp : public QObject {
     bool m_bundleUsed = false;
     std::unique_ptr<CMarelDoc> m_doc;
     std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<SessionLink> m_sessionLink;
     QSocketNotifier* m_signalNotifier = nullptr;
 };
 

@@ -6,7 +6,8 @@ namespace skiro {
 
 CMarelDoc::CMarelDoc(AppPaths paths, const StringTable& strings, const Clock& clock)
     : m_paths(std::move(paths)), m_strings(strings), m_clock(clock), m_profile(m_paths.profileFile),
-      m_recorder(m_settings, clock, strings, m_paths.logFolder) {}
+      m_recorder(m_settings, clock, strings, m_paths.logFolder),
+      m_session(m_settings, m_profile, strings, m_recorder) {}
 
 CMarelDoc::~CMarelDoc() = default;
 

@@ -8,6 +8,7 @@
 #include "core/Recorder.h"
 #include "core/Settings.h"
 #include "core/StringTable.h"
+#include "serial/SerialSession.h"
 
 namespace skiro {
 
@@ -40,6 +41,8 @@ class CMarelDoc {
     const Settings& settings() const { return m_settings; }
     Profile& profile() { return m_profile; }
     Recorder& recorder() { return m_recorder; }
+    // The serial connection: open between Start and Stop, closed at the end of the run.
+    SerialSession& session() { return m_session; }
     const StringTable& strings() const { return m_strings; }
     const AppPaths& paths() const { return m_paths; }
 
@@ -50,6 +53,7 @@ class CMarelDoc {
     Settings m_settings;
     Profile m_profile;
     Recorder m_recorder;
+    SerialSession m_session;
 };
 
 } // namespace skiro

@@ -1,0 +1,44 @@
+#pragma once
+#include <QObject>
+#include <QString>
+#include <functional>
+
+#include "serial/SerialSession.h"
+
+class QWidget;
+
+namespace skiro {
+
+class CMarelView;
+
+// Connects the document's serial session to the view on the Qt side: the open port goes to the
+// view's intake, the watch thread's notifications become posted events, and device failures
+// become one message box each, captioned with the application's title.
+class SessionLink final : public SessionView {
+  public:
+    // `context` runs the tasks posted from the watch thread and parents the message boxes;
+    // `afterFailure` runs once a failure has been shown (the frame re-reads its command states).
+    SessionLink(QWidget* context, QString title, std::function<void()> afterFailure);
+
+    // The view that reads the port; nullptr while there is none, and then nothing is read.
+    void setView(CMarelView* view);
+
+    void attachPort(SerialPort* port, ReadyEvent* readyEvent) override;
+    std::size_t readPort() override;
+    void showFailure(const std::string& sjisMessage) override;
+    // Always true: another thread cannot look into the Qt event queue, so the view's handler
+    // makes the check itself (nothing queued, nothing to paint) and leaves the bytes in the
+    // driver when it is busy; the one-outstanding-notification handshake keeps posts rare.
+    bool canPost() override { return true; }
+    void postDataReady() override;
+    void postToUi(std::function<void()> task) override;
+
+  private:
+    QWidget* m_context; // the frame, which outlives every session
+    QString m_title;
+    std::function<void()> m_afterFailure;
+    // Set once on the user-interface thread before any Start; the watch thread only reads it.
+    CMarelView* m_view = nullptr;
+};
+
+} // namespace skiro
