@@ -5,31 +5,19 @@
 #include <QWidget>
 
 #include "app/Sjis.h"
-#include "display/CMarelView.h"
 
 namespace skiro {
 
 SessionLink::SessionLink(QWidget* context, QString title, std::function<void()> afterFailure)
     : m_context(context), m_title(std::move(title)), m_afterFailure(std::move(afterFailure)) {}
 
-void SessionLink::setView(CMarelView* view) {
-    m_view = view;
-    if (!m_view)
-        return;
-    // A failed echo of received text, or of typed characters, is shown once like the
-    // device's own failures.
-    QObject::connect(m_view, &CMarelView::sendFailed, m_view, [this](const QString& message) {
-        QMessageBox::critical(m_context, m_title, message);
-    });
-}
-
 void SessionLink::attachPort(SerialPort* port, ReadyEvent* readyEvent) {
-    if (m_view)
-        m_view->setSession(port, readyEvent);
+    if (m_hooks.attachPort)
+        m_hooks.attachPort(port, readyEvent);
 }
 
 std::size_t SessionLink::readPort() {
-    return m_view ? m_view->intake().readPort() : 0;
+    return m_hooks.readPort ? m_hooks.readPort() : 0;
 }
 
 void SessionLink::showFailure(const std::string& sjisMessage) {
@@ -39,8 +27,8 @@ void SessionLink::showFailure(const std::string& sjisMessage) {
 }
 
 void SessionLink::postDataReady() {
-    if (m_view)
-        m_view->postDataReady();
+    if (m_hooks.postDataReady)
+        m_hooks.postDataReady();
 }
 
 void SessionLink::postToUi(std::function<void()> task) {

@@ -9,7 +9,13 @@ class QWidget;
 
 namespace skiro {
 
-class CMarelView;
+// What the link needs of the view, which lives in display/: hand its intake the port, read
+// the port once into intake, and post the data-ready event (from the watch thread).
+struct ViewHooks {
+    std::function<void(SerialPort*, ReadyEvent*)> attachPort;
+    std::function<std::size_t()> readPort;
+    std::function<void()> postDataReady; // thread-safe: posts an event, nothing more
+};
 
 // Connects the document's serial session to the view on the Qt side: the open port goes to the
 // view's intake, the watch thread's notifications become posted events, and device failures
@@ -20,8 +26,8 @@ class SessionLink final : public SessionView {
     // `afterFailure` runs once a failure has been shown (the frame re-reads its command states).
     SessionLink(QWidget* context, QString title, std::function<void()> afterFailure);
 
-    // The view that reads the port; nullptr while there is none, and then nothing is read.
-    void setView(CMarelView* view);
+    // The view that reads the port; set once before any Start. Without one nothing is read.
+    void setView(ViewHooks hooks) { m_hooks = std::move(hooks); }
 
     void attachPort(SerialPort* port, ReadyEvent* readyEvent) override;
     std::size_t readPort() override;
@@ -37,8 +43,8 @@ class SessionLink final : public SessionView {
     QWidget* m_context; // the frame, which outlives every session
     QString m_title;
     std::function<void()> m_afterFailure;
-    // Set once on the user-interface thread before any Start; the watch thread only reads it.
-    CMarelView* m_view = nullptr;
+    // Set on the user-interface thread before any Start; the watch thread only reads it.
+    ViewHooks m_hooks;
 };
 
 } // namespace skiro
