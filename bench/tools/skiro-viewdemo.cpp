@@ -1,0 +1,137 @@
+// A window with the view alone, fed with Japanese lines at an interval, to look at scrolling,
+// writing direction, outlines and colour commands without a serial line.
+//
+//   skiro-viewdemo [--direction 0|1] [--outline DOTS] [--fs] [--interval MS] [--size WxH]
+//                  [--font-twips N] [--step N] [--tick MS] [--timer 0|1|2] [--lines FILE]
+//                  [--shot FILE.png --shot-after MS]
+//
+// Lines from FILE are UTF-8, one per line; without it a built-in text is used.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFile>
+#include <QTimer>
+#include <QWidget>
+
+#include <iconv.h>
+
+#include <string>
+#include <vector>
+
+#include "core/Clock.h"
+#include "core/Recorder.h"
+#include "core/Settings.h"
+#include "core/StringTable.h"
+#include "display/CMarelView.h"
+
+namespace {
+
+const char* const kBuiltIn[] = {
+    "本日は晴天なり。ただいまマイクのテスト中です。",
+    "字幕表示システムのデモンストレーションです。",
+    "「縦書き」でも、句読点や括弧は正しい形になります。",
+    "長い行は窓の幅で折り返され、行頭禁則と行末禁則が働きます。ー・、。",
+    "Half-width ｶﾀｶﾅ and Latin text mix with 漢字 and ひらがな.",
+    "ゆっくりと、なめらかに、文字が流れていきます。",
+};
+
+std::string toCp932(const std::string& utf8) {
+    iconv_t cd = iconv_open("CP932", "UTF-8");
+    std::string out(utf8.size() * 2 + 8, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    char* to = out.data();
+    std::size_t outLeft = out.size();
+    iconv(cd, &in, &inLeft, &to, &outLeft);
+    iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+class NullRecorder : public skiro::LineRecorder {
+  public:
+    void recordLine(std::string_view) override {}
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption direction("direction", "0 horizontal, 1 vertical", "n", "0");
+    const QCommandLineOption outline("outline", "outline dots, 0 for none", "dots", "0");
+    const QCommandLineOption fs("fs", "colour commands on some lines");
+    const QCommandLineOption interval("interval", "ms between lines", "ms", "1500");
+    const QCommandLineOption size("size", "window size", "WxH", "960x540");
+    const QCommandLineOption fontTwips("font-twips", "character height in twips", "n", "-720");
+    const QCommandLineOption step("step", "pixels per tick", "n", "2");
+    const QCommandLineOption tick("tick", "ms per tick", "ms", "50");
+    const QCommandLineOption timer("timer", "tick source 0, 1 or 2", "n", "1");
+    const QCommandLineOption lines("lines", "UTF-8 text file, one line each", "file");
+    const QCommandLineOption shot("shot", "save a picture of the view and quit", "png");
+    const QCommandLineOption shotAfter("shot-after", "ms before the picture", "ms", "8000");
+    parser.addOptions({direction, outline, fs, interval, size, fontTwips, step, tick, timer, lines,
+                       shot, shotAfter});
+    parser.process(app);
+
+    skiro::Settings settings;
+    settings.Direction = parser.value(direction).toInt();
+    settings.Outline = parser.value(outline).toInt() > 0;
+    settings.LineCnt = std::max(1, parser.value(outline).toInt());
+    settings.OutlineColor = skiro::rgb(0, 0, 0);
+    settings.Color.Back = skiro::rgb(0, 32, 96);
+    settings.Font.lfHeight = parser.value(fontTwips).toInt();
+    settings.Step = parser.value(step).toInt();
+    settings.Tick = parser.value(tick).toInt();
+    settings.TimerMethod = parser.value(timer).toInt();
+    settings.ExtCommands = parser.isSet(fs);
+    skiro::Kinsoku.Type = 1;
+    skiro::Kinsoku.Head = skiro::kDefaultKinsokuHead;
+    skiro::Kinsoku.Tail = skiro::kDefaultKinsokuTail;
+
+    std::vector<std::string> text;
+    if (parser.isSet(lines)) {
+        QFile file(parser.value(lines));
+        if (file.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : file.readAll().split('\n'))
+                if (!line.trimmed().isEmpty())
+                    text.push_back(toCp932(line.trimmed().toStdString()));
+    }
+    if (text.empty())
+        for (const char* line : kBuiltIn)
+            text.push_back(toCp932(line));
+    if (parser.isSet(fs)) {
+        // Yellow text on one line, a green outline from another on; both stay with their lines.
+        text[1] = "\x1cTCffff00:" + text[1];
+        text[2] = "\x1cTCffffff:" + text[2];
+        text[3] = "\x1c"
+                  "OC008000:" +
+                  text[3];
+    }
+
+    skiro::SystemClock clock;
+    skiro::StringTable strings;
+    NullRecorder recorder;
+    skiro::CMarelView view(settings, recorder, clock, strings);
+    const QStringList wh = parser.value(size).split('x');
+    view.resize(wh.value(0).toInt(), wh.value(1).toInt());
+    view.setWindowTitle("SKIRO view");
+    view.show();
+
+    std::size_t next = 0;
+    QTimer feeder;
+    QObject::connect(&feeder, &QTimer::timeout, [&] {
+        view.receiveText(text[next % text.size()] + "\r");
+        ++next;
+    });
+    feeder.start(parser.value(interval).toInt());
+    view.receiveText(text[next++] + "\r");
+
+    if (parser.isSet(shot)) {
+        QTimer::singleShot(parser.value(shotAfter).toInt(), [&] {
+            view.grab().save(parser.value(shot));
+            app.quit();
+        });
+    }
+    return app.exec();
+}

@@ -1,0 +1,204 @@
+#include "display/CMarelView.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPaintEvent>
+#include <QPainter>
+
+#include "display/QtTextSurface.h"
+
+namespace skiro {
+
+namespace {
+
+// The system cursor, where the platform lets a program move it (not on Wayland or offscreen).
+class QtCursorControl : public CursorControl {
+  public:
+    std::optional<Position> position() const override {
+        const QString platform = QGuiApplication::platformName();
+        if (platform == QLatin1String("offscreen") || platform == QLatin1String("wayland") ||
+            platform == QLatin1String("minimal"))
+            return std::nullopt;
+        const QPoint at = QCursor::pos();
+        return Position{at.x(), at.y()};
+    }
+    void moveTo(int x, int y) override { QCursor::setPos(x, y); }
+};
+
+bool sameFont(const Font& a, const Font& b) {
+    return a.lfHeight == b.lfHeight && a.lfWidth == b.lfWidth && a.lfWeight == b.lfWeight &&
+           a.lfItalic == b.lfItalic && a.lfUnderline == b.lfUnderline &&
+           a.lfStrikeOut == b.lfStrikeOut && a.lfCharSet == b.lfCharSet &&
+           a.lfPitchAndFamily == b.lfPitchAndFamily && a.lfFaceName == b.lfFaceName;
+}
+
+QColor toQColor(Colour c) {
+    return QColor(redOf(c), greenOf(c), blueOf(c));
+}
+
+} // namespace
+
+CMarelView::CMarelView(Settings& settings, LineRecorder& recorder, const Clock& clock,
+                       const StringTable& strings, QWidget* parent)
+    : QWidget(parent), m_settings(settings), m_clock(clock), m_strings(strings),
+      m_intake(settings, clock, strings, recorder, m_state, *this),
+      m_engine(settings, clock, m_state, m_intake, *this), m_painter(settings, m_intake, m_state),
+      m_cursor(std::make_unique<QtCursorControl>()),
+      m_viewClock(settings, clock, m_state, m_intake, m_engine, recorder, m_cursor.get()),
+      m_ticks([this] { postTick(); }) {
+    // Painting covers every pixel it is asked for, so the window system need not erase first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::StrongFocus);
+    m_painter.setRowDrawer(&m_rowCache);
+
+    // The initial update: tick source, clock, then the update step.
+    m_state.entryOffset = 0;
+    m_state.scrolling = false;
+    startScrollTimer(m_settings.Tick);
+    m_clockTimer.setInterval(ViewClock::kPeriodMs);
+    connect(&m_clockTimer, &QTimer::timeout, this, [this] { onClock(); });
+    m_clockTimer.start();
+    updateView();
+}
+
+CMarelView::~CMarelView() {
+    m_clockTimer.stop();
+    stopScrollTimer();
+    QCoreApplication::removePostedEvents(this, kScrollTickEvent);
+    QCoreApplication::removePostedEvents(this, kDataReadyEvent);
+}
+
+bool CMarelView::receiveText(std::string_view text) {
+    const bool taken = m_intake.receiveText(text);
+    reportEchoFailure();
+    return taken;
+}
+
+void CMarelView::setSession(SerialPort* port, ReadyEvent* readyEvent) {
+    m_port = port;
+    m_intake.setSession(port, readyEvent);
+}
+
+void CMarelView::updateView() {
+    if (!m_surface || !sameFont(m_fontUsed, m_settings.Font) ||
+        m_directionUsed != m_settings.Direction) {
+        m_surface =
+            std::make_unique<QtTextSurface>(m_settings.Font, m_settings.Direction, logicalDpiX());
+        m_fontUsed = m_settings.Font;
+        m_directionUsed = m_settings.Direction;
+        m_rowCache.clear();
+    }
+    const int outline = m_settings.Outline ? m_settings.LineCnt : 0;
+    if (outline != m_outlineUsed) {
+        m_outlineUsed = outline;
+        m_rowCache.clear();
+    }
+    update();
+    m_paintPending = true;
+}
+
+void CMarelView::startScrollTimer(int interval) {
+    m_ticks.start(m_settings.TimerMethod, interval);
+}
+
+void CMarelView::stopScrollTimer() {
+    m_ticks.stop();
+}
+
+void CMarelView::postTick() {
+    ++m_queuedTicks;
+    QCoreApplication::postEvent(this, new QEvent(kScrollTickEvent));
+}
+
+void CMarelView::postDataReady() {
+    QCoreApplication::postEvent(this, new QEvent(kDataReadyEvent));
+}
+
+Rect CMarelView::clientRect() const {
+    return Rect{0, 0, width(), height()};
+}
+
+void CMarelView::invalidate(const Rect& area, bool) {
+    // Every paint erases what it repaints, so the erase flag needs no separate path.
+    if (area.isEmpty())
+        return;
+    update(QRect(area.left, area.top, area.width(), area.height()));
+    m_paintPending = true;
+}
+
+void CMarelView::scrollStep(int step) {
+    m_engine.scrollStep(step);
+}
+
+void CMarelView::movePicture(int dx, int dy) {
+    // The window system moves the pixels; only the uncovered strip is painted (and erased by
+    // the paint).
+    scroll(dx, dy);
+    m_paintPending = true;
+}
+
+bool CMarelView::event(QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type == kScrollTickEvent) {
+        onTick();
+        return true;
+    }
+    if (type == kDataReadyEvent) {
+        onDataReady();
+        return true;
+    }
+    if (type == kReservedEvent)
+        return true;
+    return QWidget::event(event);
+}
+
+void CMarelView::onTick() {
+    m_engine.onTick();
+    // Ticks that queued up while the thread was busy are dropped: the picture moves one step
+    // per handled tick and never races to catch up.
+    m_queuedTicks.store(0);
+    QCoreApplication::removePostedEvents(this, kScrollTickEvent);
+}
+
+void CMarelView::onDataReady() {
+    // Read only when nothing else waits, so that input never delays scrolling or painting.
+    m_intake.onDataReady(m_queuedTicks.load() > 0, m_paintPending);
+    reportEchoFailure();
+}
+
+void CMarelView::onClock() {
+    m_viewClock.onClock(m_port != nullptr);
+    reportEchoFailure();
+}
+
+void CMarelView::reportEchoFailure() {
+    if (auto failure = m_intake.takeEchoFailure()) {
+        Cp932Decoder decoder;
+        emit sendFailed(decoder.decode(failure->message));
+    }
+}
+
+void CMarelView::paintEvent(QPaintEvent* event) {
+    m_paintPending = false;
+    const QRegion& region = event->region();
+    const QRect bounds = region.boundingRect();
+    if (!bounds.isEmpty() && m_surface) {
+        QPainter painter(this);
+        const QColor back = toQColor(m_settings.Color.Back);
+        for (const QRect& r : region) {
+            painter.fillRect(r, back);
+            m_paintedPixels += static_cast<std::uint64_t>(r.width()) * r.height();
+        }
+        m_surface->setPainter(&painter);
+        m_rowCache.begin(*m_surface, painter);
+        m_painter.paintLines(
+            *m_surface, clientRect(),
+            Rect{bounds.left(), bounds.top(), bounds.right() + 1, bounds.bottom() + 1});
+        m_rowCache.end();
+        m_surface->setPainter(nullptr);
+    }
+    m_engine.paintDone();
+}
+
+} // namespace skiro

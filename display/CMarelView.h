@@ -1,0 +1,117 @@
+#pragma once
+#include <QEvent>
+#include <QTimer>
+#include <QWidget>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/Clock.h"
+#include "core/Intake.h"
+#include "core/IntakeView.h"
+#include "core/Painter.h"
+#include "core/Recorder.h"
+#include "core/ScrollEngine.h"
+#include "core/Settings.h"
+#include "core/StringTable.h"
+#include "core/ViewClock.h"
+#include "core/ViewState.h"
+#include "display/OutlineRowCache.h"
+#include "display/TickSource.h"
+
+namespace skiro {
+
+class QtTextSurface;
+
+// The one view: takes received text into intake, paints the line store and the entering line,
+// moves the picture with the scroll engine on each tick and runs the 500 ms clock. The main
+// frame hosts it; the watch thread and the tick sources reach it only through posted events.
+class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
+    Q_OBJECT
+
+  public:
+    // Accepted and ignored; no part of the system sends it.
+    static constexpr QEvent::Type kReservedEvent = static_cast<QEvent::Type>(QEvent::User + 201);
+    // One scroll tick from the tick source.
+    static constexpr QEvent::Type kScrollTickEvent = static_cast<QEvent::Type>(QEvent::User + 202);
+    // The watch thread saw data arrive at the port.
+    static constexpr QEvent::Type kDataReadyEvent = static_cast<QEvent::Type>(QEvent::User + 203);
+
+    // Colour commands in the entering line change the settings' colours.
+    CMarelView(Settings& settings, LineRecorder& recorder, const Clock& clock,
+               const StringTable& strings, QWidget* parent = nullptr);
+    ~CMarelView() override;
+
+    // Text from any road: the port, typed with local echo, the external feeds.
+    bool receiveText(std::string_view text);
+    // The open serial session, or nullptrs once it is stopped.
+    void setSession(SerialPort* port, ReadyEvent* readyEvent);
+    // The update step: remakes the font when its description or the direction changed and
+    // repaints everything. Run after the settings were loaded or changed.
+    void updateView();
+    // Restarts the tick source of the current TimerMethod with `interval` milliseconds.
+    void startScrollTimer(int interval);
+    void stopScrollTimer();
+
+    // Posted by the watch thread (thread-safe).
+    void postDataReady();
+
+    Intake& intake() { return m_intake; }
+    const ViewState& state() const { return m_state; }
+    const TickSource& tickSource() const { return m_ticks; }
+    ScrollEngine& engine() { return m_engine; }
+    ViewClock& viewClock() { return m_viewClock; }
+    OutlineRowCache& rowCache() { return m_rowCache; }
+    // Pixels painted since the view was made: what the window system asked to have repainted.
+    std::uint64_t paintedPixels() const { return m_paintedPixels; }
+
+    // IntakeView and ScrollTarget.
+    Rect clientRect() const override;
+    void invalidate(const Rect& area, bool erase) override;
+    void scrollStep(int step) override;
+    void movePicture(int dx, int dy) override;
+
+  signals:
+    // Echoing received text back failed; the message is the system's own text, shown once.
+    void sendFailed(const QString& message);
+
+  protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    void onTick();
+    void onDataReady();
+    void onClock();
+    void reportEchoFailure();
+    void postTick();
+
+    Settings& m_settings;
+    const Clock& m_clock;
+    const StringTable& m_strings;
+    ViewState m_state;
+    Intake m_intake;
+    ScrollEngine m_engine;
+    Painter m_painter;
+    std::unique_ptr<CursorControl> m_cursor;
+    ViewClock m_viewClock;
+    OutlineRowCache m_rowCache;
+    TickSource m_ticks;
+    QTimer m_clockTimer;
+
+    std::unique_ptr<QtTextSurface> m_surface;
+    // The font description and direction the surface was made with.
+    Font m_fontUsed;
+    int m_directionUsed = -1;
+    int m_outlineUsed = -1;
+
+    SerialPort* m_port = nullptr;
+    std::atomic<int> m_queuedTicks{0};
+    bool m_paintPending = false;
+    std::uint64_t m_paintedPixels = 0;
+};
+
+} // namespace skiro

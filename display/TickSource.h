@@ -1,0 +1,49 @@
+#pragma once
+#include <QTimer>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace skiro {
+
+// The scroll engine's periodic tick, delivered to the user-interface thread as a queued event
+// by `post`. Three sources, as the TimerMethod setting chooses: 0 a coarse timer on the
+// user-interface thread, 1 a precise timer, any other value a thread of its own that sleeps for
+// the interval. At most one runs at a time.
+class TickSource {
+  public:
+    enum class Kind { None, CoarseTimer, PreciseTimer, Thread };
+
+    // `post` queues one tick for the user-interface thread; the tick thread calls it too, so it
+    // must be safe to call from any thread.
+    explicit TickSource(std::function<void()> post);
+    ~TickSource();
+    TickSource(const TickSource&) = delete;
+    TickSource& operator=(const TickSource&) = delete;
+
+    // Stops whatever runs, then starts the source of `method` at `intervalMs`.
+    void start(int method, int intervalMs);
+    // Stops the running source; the tick thread has ended when this returns.
+    void stop();
+
+    Kind running() const;
+    // How many sources run at this moment: 0 or 1, never more.
+    int runningSources() const;
+
+  private:
+    void threadLoop();
+
+    std::function<void()> m_post;
+    QTimer m_coarse;
+    QTimer m_precise;
+    // The tick thread's interval in milliseconds; 0 tells it to end.
+    std::atomic<int> m_interval{0};
+    std::thread m_thread;
+    std::mutex m_wakeLock;
+    std::condition_variable m_wake;
+};
+
+} // namespace skiro
