@@ -27,6 +27,9 @@ class SessionLink final : public SessionView {
     SessionLink(QWidget* context, QString title, std::function<void()> afterFailure);
 
     // The view that reads the port; set once before any Start. Without one nothing is read.
+    // For CMarelView `v`: {[v](SerialPort* p, ReadyEvent* r) { v->setSession(p, r); },
+    // [v] { return v->intake().readPort(); }, [v] { v->postDataReady(); }}; its sendFailed
+    // signal is shown the same way as showFailure, once per failure.
     void setView(ViewHooks hooks) { m_hooks = std::move(hooks); }
 
     void attachPort(SerialPort* port, ReadyEvent* readyEvent) override;
