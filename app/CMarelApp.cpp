@@ -14,6 +14,7 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
+#include "display/CMarelView.h"
 
 namespace skiro {
 namespace {
@@ -90,7 +91,14 @@ bool CMarelApp::initInstance(ShowCommand startup) {
     m_sessionLink = std::make_unique<SessionLink>(m_frame.get(), m_texts.appTitle,
                                                   [this] { m_frame->updateCommandStates(); });
     m_doc->session().setView(m_sessionLink.get());
-    auto* view = new QWidget(m_frame.get());
+    auto* view =
+        new CMarelView(m_doc->settings(), m_doc->recorder(), m_clock, m_strings, m_frame.get());
+    m_sessionLink->setView(
+        {[view](SerialPort* port, ReadyEvent* readyEvent) { view->setSession(port, readyEvent); },
+         [view] { return view->intake().readPort(); }, [view] { view->postDataReady(); }});
+    connect(view, &CMarelView::sendFailed, this, [this](const QString& message) {
+        QMessageBox::critical(m_frame.get(), m_texts.appTitle, message);
+    });
     view->setMinimumSize(160, 120);
     m_frame->setView(view);
     m_frame->resize(640, 480);
