@@ -203,6 +203,9 @@ void CMainFrame::hideMouseCursor(bool hide) {
 }
 
 void CMainFrame::changeEvent(QEvent* event) {
+    // The screen saver stays off while this window is the active one.
+    if (event->type() == QEvent::ActivationChange)
+        m_screenSaver.setActive(isActiveWindow() && !m_closing);
     if (event->type() == QEvent::WindowStateChange && windowState() == Qt::WindowNoState)
         m_normalGeometry = geometry();
     QMainWindow::changeEvent(event);
@@ -262,6 +265,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     m_closing = true;
+    m_screenSaver.setActive(false);
     if (m_doc.settings().HideTitleBar)
         hideTitleBar(false);
     hideMouseCursor(false);

@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 
+#include "app/ScreenSaverVeto.h"
 #include "app/UiTexts.h"
 #include "core/Placement.h"
 
@@ -45,6 +46,7 @@ class CMainFrame : public QMainWindow {
     void updateCommandStates();
 
     QAction* action(int commandId) const;
+    const ScreenSaverVeto& screenSaverVeto() const { return m_screenSaver; }
     // The Alt+Space menu: the window commands and the three menus.
     QMenu* windowMenu() const { return m_windowMenu; }
 
@@ -70,6 +72,7 @@ class CMainFrame : public QMainWindow {
     bool m_frameHidden = false;
     int m_cursorCount = 0;
     bool m_closing = false;
+    ScreenSaverVeto m_screenSaver;
     // The normal rectangle while maximized or minimized, for the placement entry.
     QRect m_normalGeometry;
 };

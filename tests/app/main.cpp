@@ -1,10 +1,26 @@
 #include <QApplication>
+#include <QProcess>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
-// The application's widgets need a QApplication; tests run on the offscreen platform.
+// The application's widgets need a QApplication; tests run on the offscreen platform, on a
+// private session bus of their own so that desktop services can be stood in for.
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    QProcess bus;
+    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+    if (!daemon.isEmpty()) {
+        bus.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                           QStringLiteral("--print-address")});
+        if (bus.waitForStarted(5000) && bus.waitForReadyRead(5000))
+            qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
+    } else {
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    bus.kill();
+    bus.waitForFinished(2000);
+    return result;
 }
