@@ -91,7 +91,7 @@ bool CMarelApp::initInstance(ShowCommand startup) {
     m_sessionLink = std::make_unique<SessionLink>(m_frame.get(), m_texts.appTitle,
                                                   [this] { m_frame->updateCommandStates(); });
     m_doc->session().setView(m_sessionLink.get());
-    auto* view =
+    auto* view = m_view =
         new CMarelView(m_doc->settings(), m_doc->recorder(), m_clock, m_strings, m_frame.get());
     m_sessionLink->setView(
         {[view](SerialPort* port, ReadyEvent* readyEvent) { view->setSession(port, readyEvent); },
@@ -176,6 +176,16 @@ void CMarelApp::winHelp(HelpRequest request) {
 void CMarelApp::closeDocument() {
     // The window is closed and the view does no more work: the session ends here, with its
     // stop stamp, before the settings are written.
+    // Complete lines still waiting to be shown would never become current now, so they are
+    // recorded here, in order, before the stop stamp; what the port already holds comes first.
+    if (m_view) {
+        if (m_doc->session().isOpen()) {
+            for (int read = 0; read < SerialSession::kStopReads && m_view->intake().readPort() > 0;
+                 ++read) {
+            }
+        }
+        m_view->intake().recordWaitingLines();
+    }
     m_doc->session().stopSession();
     m_doc->recorder().setClipboard(nullptr);
     m_doc->saveSettings();

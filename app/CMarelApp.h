@@ -17,6 +17,7 @@ class QSocketNotifier;
 namespace skiro {
 
 class CMainFrame;
+class CMarelView;
 
 // Where the profile and the logs go for an executable in `exeFolder` named `exeBase`: beside
 // it when that folder can be written, else in the user's configuration and data folders.
@@ -62,6 +63,7 @@ class CMarelApp : public QObject {
     bool m_bundleUsed = false;
     std::unique_ptr<CMarelDoc> m_doc;
     std::unique_ptr<CMainFrame> m_frame;
+    CMarelView* m_view = nullptr; // owned by the frame
     std::unique_ptr<SessionLink> m_sessionLink;
     QSocketNotifier* m_signalNotifier = nullptr;
 };

@@ -177,6 +177,20 @@ void Intake::commitLine(std::int32_t offset) {
     m_state.bandRepaintPending = true;
 }
 
+void Intake::recordWaitingLines() {
+    if (!m_lineComplete)
+        return;
+    std::size_t start = m_backlogStart;
+    for (std::size_t cr = m_backlog.find(kCr, start); cr != std::string::npos;
+         cr = m_backlog.find(kCr, start)) {
+        const std::string_view line = std::string_view(m_backlog).substr(start, cr - start);
+        m_recorder.recordLine(line.substr(skipLeadingBytes(line, m_settings)));
+        start = cr + 1;
+    }
+    m_backlog.erase(0, start);
+    m_backlogStart = 0;
+}
+
 void Intake::appendStoredLine(std::string_view text) {
     if (m_store.size() < kStoreCapacity) {
         m_store.emplace_back(std::string(text), m_settings.Color.Text, m_settings.OutlineColor);

@@ -72,6 +72,12 @@ class Intake {
 
     bool hasNothingPending() const { return m_currentLine.empty() && !m_lineComplete; }
 
+    // At exit: records, in order, the complete lines still waiting behind the current line.
+    // They would be recorded as each became current, which no longer happens once the window
+    // closes; the log promises every received line. They leave the backlog, so nothing is
+    // recorded twice; an incomplete last line is not a line yet and stays.
+    void recordWaitingLines();
+
     const std::string& currentLine() const { return m_currentLine; }
     bool lineComplete() const { return m_lineComplete; }
     // Text received after the current line; while the current line is incomplete that is the

@@ -111,6 +111,13 @@ bool SerialSession::startSession() {
 void SerialSession::stopSession() {
     if (!isOpen())
         return;
+    // What reached the driver before Stop has been received: it is taken in, shown and logged
+    // rather than thrown away with the port. A bounded number of reads, so that a sender that
+    // keeps writing cannot hold Stop up.
+    if (m_view) {
+        for (int read = 0; read < kStopReads && m_view->readPort() > 0; ++read) {
+        }
+    }
     closeSession();
 }
 

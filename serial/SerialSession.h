@@ -68,6 +68,9 @@ class SerialSession {
     void stopSession();
     bool isOpen() const { return m_port != nullptr; }
 
+    // Reads of up to 4096 bytes that Stop makes to take in what has already arrived.
+    static constexpr int kStopReads = 16;
+
   private:
     class ViewPort;
 

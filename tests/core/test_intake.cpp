@@ -203,6 +203,21 @@ TEST_F(IntakeTest, LinesPileUpInTheBacklogAndAreRecordedOnlyWhenCurrent) {
     EXPECT_FALSE(state.scrolling);
 }
 
+TEST_F(IntakeTest, AtExitWaitingLinesAreRecordedOnceAndTheUnfinishedOneIsNot) {
+    settings.DeleteHandle = 1;
+    settings.DeleteBytes = 3;
+    feed({"#1:L1\r#1:L2\r#1:L3\r#1:L4"});
+    EXPECT_EQ(recorder.lines, std::vector<std::string>{"L1"});
+    intake.recordWaitingLines();
+    EXPECT_EQ(recorder.lines, (std::vector<std::string>{"L1", "L2", "L3"}));
+    EXPECT_EQ(intake.backlog(), "#1:L4");
+    // Nothing is recorded a second time should the display go on after all.
+    drain();
+    feed({"\r"});
+    drain();
+    EXPECT_EQ(recorder.lines, (std::vector<std::string>{"L1", "L2", "L3", "L4"}));
+}
+
 TEST_F(IntakeTest, StoreKeepsTheNewest100AndReusesTheOldestRecord) {
     for (int i = 1; i <= 100; ++i)
         feed({"line" + std::to_string(i) + "\r"});
