@@ -65,6 +65,9 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     ScrollEngine& engine() { return m_engine; }
     ViewClock& viewClock() { return m_viewClock; }
     OutlineRowCache& rowCache() { return m_rowCache; }
+    // Outlined rows from the row cache (the default) or as repeated text outputs, which the
+    // benchmark compares against.
+    void useRowCache(bool on) { m_painter.setRowDrawer(on ? &m_rowCache : nullptr); }
     // Pixels painted since the view was made: what the window system asked to have repainted.
     std::uint64_t paintedPixels() const { return m_paintedPixels; }
 

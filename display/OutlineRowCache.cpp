@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "display/QtTextSurface.h"
@@ -16,27 +17,40 @@ QRgb opaque(Colour c) {
     return qRgb(redOf(c), greenOf(c), blueOf(c));
 }
 
-// out[y][x] |= in[y][x - shift] for every row, within the width.
-void orShifted(const std::uint8_t* in, std::uint8_t* out, int width, int height, int shift) {
-    const int from = std::max(0, shift);
-    const int to = std::min(width, width + shift);
-    for (int y = 0; y < height; ++y) {
-        const std::uint8_t* src = in + static_cast<std::ptrdiff_t>(y) * width;
-        std::uint8_t* dst = out + static_cast<std::ptrdiff_t>(y) * width;
-        for (int x = from; x < to; ++x)
-            dst[x] |= src[x - shift];
-    }
+// A two-level image as rows of 64-bit words, pixel x of a row in bit x % 64 of word x / 64.
+struct BitImage {
+    int width = 0;
+    int height = 0;
+    int words = 0;
+    std::vector<std::uint64_t> bits;
+
+    BitImage(int w, int h)
+        : width(w), height(h), words((w + 63) / 64), bits(std::size_t(words) * h) {}
+    std::uint64_t* row(int y) { return bits.data() + std::size_t(words) * y; }
+    const std::uint64_t* row(int y) const { return bits.data() + std::size_t(words) * y; }
+};
+
+// Word k of a row shifted by `shift` pixels toward higher x: pixel x takes pixel x - shift.
+std::uint64_t shiftedWord(const std::uint64_t* row, int words, int k, int shift) {
+    const int q = shift >= 0 ? shift / 64 : -((-shift + 63) / 64);
+    const int r = shift - q * 64; // 0..63
+    const auto at = [&](int i) { return i >= 0 && i < words ? row[i] : std::uint64_t{0}; };
+    if (r == 0)
+        return at(k - q);
+    return (at(k - q) << r) | (at(k - q - 1) >> (64 - r));
 }
 
-// out[y] |= in[y - shift] for whole rows.
-void orShiftedRows(const std::uint8_t* in, std::uint8_t* out, int width, int height, int shift) {
-    const int from = std::max(0, shift);
-    const int to = std::min(height, height + shift);
-    for (int y = from; y < to; ++y) {
-        const std::uint8_t* src = in + static_cast<std::ptrdiff_t>(y - shift) * width;
-        std::uint8_t* dst = out + static_cast<std::ptrdiff_t>(y) * width;
-        for (int x = 0; x < width; ++x)
-            dst[x] |= src[x];
+// out |= in shifted by dx pixels along the rows and dy rows down.
+void orShifted(const BitImage& in, BitImage& out, int dx, int dy) {
+    for (int y = std::max(0, dy); y < std::min(in.height, in.height + dy); ++y) {
+        const std::uint64_t* src = in.row(y - dy);
+        std::uint64_t* dst = out.row(y);
+        if (dx == 0)
+            for (int k = 0; k < in.words; ++k)
+                dst[k] |= src[k];
+        else
+            for (int k = 0; k < in.words; ++k)
+                dst[k] |= shiftedWord(src, in.words, k, dx);
     }
 }
 
@@ -128,27 +142,35 @@ OutlineRowCache::RowImage OutlineRowCache::render(QtTextSurface& surface, const 
         surface.drawText(c.x(), c.y(), key.row, rgb(255, 255, 255));
         surface.setPainter(m_painter);
     }
-    const QImage grey = glyphs.convertToFormat(QImage::Format_Grayscale8);
-    const std::size_t pixels = static_cast<std::size_t>(width) * height;
-    std::vector<std::uint8_t> mask(pixels);
-    for (int y = 0; y < height; ++y)
-        std::copy_n(grey.constScanLine(y), width,
-                    mask.data() + static_cast<std::size_t>(y) * width);
+    // The least significant bit of each byte is the leftmost pixel, so on a little-endian
+    // machine the scan line's bytes are already the words' bits.
+    BitImage mask(width, height);
+    const std::size_t rowBytes =
+        std::min<std::size_t>(std::size_t(glyphs.bytesPerLine()), std::size_t(mask.words) * 8);
+    // Bits past the width in a scan line's padding are undefined; an outline shifted left
+    // would bring them in.
+    const int tailBits = width % 64;
+    const std::uint64_t tailMask =
+        tailBits ? (std::uint64_t{1} << tailBits) - 1 : ~std::uint64_t{0};
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(mask.row(y), glyphs.constScanLine(y), rowBytes);
+        mask.row(y)[mask.words - 1] &= tailMask;
+    }
 
     // The impressions lie on the three horizontal lines (dy = -w, 0, w; dx = -w..w) and the
     // three vertical lines (dx = -w, 0, w; dy = -w..w) of the square of side 2w. The centre
     // impression that the wider patterns include lies under the text and changes nothing.
-    std::vector<std::uint8_t> runs(pixels, 0);
-    std::vector<std::uint8_t> outline(pixels, 0);
+    BitImage runs(width, height);
+    BitImage outline(width, height);
     for (int i = -w; i <= w; ++i)
-        orShifted(mask.data(), runs.data(), width, height, i);
+        orShifted(mask, runs, i, 0);
     for (const int k : {-w, 0, w})
-        orShiftedRows(runs.data(), outline.data(), width, height, k);
-    std::fill(runs.begin(), runs.end(), 0);
+        orShifted(runs, outline, 0, k);
+    std::fill(runs.bits.begin(), runs.bits.end(), 0);
     for (int j = -w; j <= w; ++j)
-        orShiftedRows(mask.data(), runs.data(), width, height, j);
+        orShifted(mask, runs, 0, j);
     for (const int k : {-w, 0, w})
-        orShifted(runs.data(), outline.data(), width, height, k);
+        orShifted(runs, outline, k, 0);
 
     RowImage result;
     result.image = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
@@ -156,10 +178,20 @@ OutlineRowCache::RowImage OutlineRowCache::render(QtTextSurface& surface, const 
     const QRgb outlinePixel = opaque(key.outline);
     for (int y = 0; y < height; ++y) {
         auto* line = reinterpret_cast<QRgb*>(result.image.scanLine(y));
-        const std::uint8_t* m = mask.data() + static_cast<std::size_t>(y) * width;
-        const std::uint8_t* o = outline.data() + static_cast<std::size_t>(y) * width;
-        for (int x = 0; x < width; ++x)
-            line[x] = m[x] ? textPixel : (o[x] ? outlinePixel : 0u);
+        const std::uint64_t* m = mask.row(y);
+        const std::uint64_t* o = outline.row(y);
+        for (int k = 0; k < mask.words; ++k) {
+            const int x0 = k * 64;
+            const int n = std::min(64, width - x0);
+            const std::uint64_t text = m[k];
+            const std::uint64_t ring = o[k] & ~text;
+            if ((text | ring) == 0) {
+                std::fill_n(line + x0, n, QRgb{0});
+                continue;
+            }
+            for (int b = 0; b < n; ++b)
+                line[x0 + b] = (text >> b) & 1 ? textPixel : ((ring >> b) & 1 ? outlinePixel : 0u);
+        }
     }
     const QPoint corner = key.vertical ? QPoint(-w, w) : QPoint(w, w);
     result.offset = corner - c;
