@@ -43,7 +43,10 @@ class CDisplayLine {
     // Prefix extents of the rest of `breaking` from one layout of the line. They propose where
     // a row ends; an end they cannot vouch for is confirmed by measuring the row alone.
     std::vector<PrefixExtent> m_rowExtents;
-    std::vector<std::size_t> m_bounds; // character boundaries of the row being cut
+    // Character boundaries of `breaking` from where they were last found, as offsets into it,
+    // and the text they were found in.
+    std::vector<std::size_t> m_bounds;
+    std::string_view m_boundsOf;
 };
 
 } // namespace skiro

@@ -58,6 +58,7 @@ bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams&
     if (lineText) {
         breaking = *lineText;
         cursor = 0;
+        m_boundsOf = {};
     }
     cursor = std::min(cursor, breaking.size());
     const std::string_view rest = breaking.substr(cursor);
@@ -68,26 +69,45 @@ bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams&
     if (params.noWrap)
         limit = kNoWrapLimit;
 
-    // Character boundaries of the rest of the line: bounds[j] is the byte length of its first
-    // j characters.
+    // Character boundaries are found once per line, as offsets into it; the rows after the
+    // first start where an earlier row ended, on one of them. They are found afresh from the
+    // cursor when the line or the cursor was changed from outside.
     std::vector<std::size_t>& bounds = m_bounds;
-    bounds.assign(1, 0);
-    for (std::size_t pos = 0; pos < rest.size(); pos += sjis::charLength(rest, pos))
-        bounds.push_back(pos + sjis::charLength(rest, pos));
-    const std::size_t count = bounds.size() - 1;
+    std::size_t first = 0;
+    const bool sameLine =
+        m_boundsOf.data() == breaking.data() && m_boundsOf.size() == breaking.size();
+    if (sameLine) {
+        const auto at = std::lower_bound(bounds.begin(), bounds.end(), cursor);
+        first = static_cast<std::size_t>(at - bounds.begin());
+    }
+    if (!sameLine || first == bounds.size() || bounds[first] != cursor) {
+        bounds.assign(1, cursor);
+        for (std::size_t pos = 0; pos < rest.size(); pos += sjis::charLength(rest, pos))
+            bounds.push_back(cursor + pos + sjis::charLength(rest, pos));
+        m_boundsOf = breaking;
+        first = 0;
+    }
+    // Byte length of the first j characters of the rest of the line.
+    auto bound = [&](std::size_t j) { return bounds[first + j] - cursor; };
+    const std::size_t count = bounds.size() - 1 - first;
 
-    dc.prefixExtents(breaking, cursor, m_rowExtents);
+    // The surface gives the extents up to the first character that reaches the limit.
+    dc.prefixExtentsUpTo(breaking, cursor, limit, params.advanceIsHeight != 0, m_rowExtents);
+    const std::size_t known = m_rowExtents.empty() ? 0 : m_rowExtents.size() - 1;
     // Extent of the first j characters measured alone.
     auto exact = [&](std::size_t j) {
-        const PrefixExtent& e = m_rowExtents[bounds[j]];
-        return e.exact ? e.extent : dc.textExtent(rest.substr(0, bounds[j]));
+        const std::size_t len = bound(j);
+        if (len <= known && m_rowExtents[len].exact)
+            return m_rowExtents[len].extent;
+        return dc.textExtent(rest.substr(0, len));
     };
     auto fits = [&](const TextExtent& e) { return alongOf(e, params) < limit; };
 
     // Proposal from the one pass: m characters are taken, the (m+1)-th would reach the limit.
+    // Should the extents end before that, the row is grown from their end by measuring alone.
     std::size_t m = count;
     for (std::size_t j = 1; j < count; ++j) {
-        if (alongOf(m_rowExtents[bounds[j + 1]].extent, params) >= limit) {
+        if (bound(j + 1) > known || alongOf(m_rowExtents[bound(j + 1)].extent, params) >= limit) {
             m = j;
             break;
         }
@@ -118,13 +138,13 @@ bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams&
     }
     const bool last = (m == count);
 
-    std::size_t len = bounds[m];
+    std::size_t len = bound(m);
     if (!last && m >= 2 && Kinsoku.Type != 0 && (!Kinsoku.Head.empty() || !Kinsoku.Tail.empty())) {
-        const std::string_view a = rest.substr(bounds[m], bounds[m + 1] - bounds[m]);
-        const std::string_view b = rest.substr(bounds[m - 1], bounds[m] - bounds[m - 1]);
-        const std::string_view c = rest.substr(bounds[m - 2], bounds[m - 1] - bounds[m - 2]);
+        const std::string_view a = rest.substr(bound(m), bound(m + 1) - bound(m));
+        const std::string_view b = rest.substr(bound(m - 1), bound(m) - bound(m - 1));
+        const std::string_view c = rest.substr(bound(m - 2), bound(m - 1) - bound(m - 2));
         if (kinsokuMovesLast(a, b, c)) {
-            len = bounds[m - 1];
+            len = bound(m - 1);
             rowExtent = exact(m - 1);
         }
     }

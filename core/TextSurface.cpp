@@ -20,4 +20,9 @@ void TextSurface::prefixExtents(std::string_view line, std::size_t start,
     }
 }
 
+void TextSurface::prefixExtentsUpTo(std::string_view line, std::size_t start, std::int64_t, bool,
+                                    std::vector<PrefixExtent>& extents) const {
+    prefixExtents(line, start, extents);
+}
+
 } // namespace skiro

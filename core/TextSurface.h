@@ -44,6 +44,13 @@ class TextSurface {
     virtual void prefixExtents(std::string_view line, std::size_t start,
                                std::vector<PrefixExtent>& extents) const;
 
+    // The same, except that the surface may stop once it has given at least two characters and
+    // the last entry's extent along the row (cy when alongIsHeight, else cx) reaches limit:
+    // the row breaker needs nothing past the first character that does not fit. Entries past
+    // the returned ones are then unknown, not empty. The default gives them all.
+    virtual void prefixExtentsUpTo(std::string_view line, std::size_t start, std::int64_t limit,
+                                   bool alongIsHeight, std::vector<PrefixExtent>& extents) const;
+
     // The font's text-metric height (ascent + descent) and its pitch-and-family byte.
     virtual int fontHeight() const = 0;
     virtual std::uint8_t pitchAndFamily() const = 0;

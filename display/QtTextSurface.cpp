@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "core/ShiftJis.h"
 
@@ -272,44 +273,63 @@ TextExtent QtTextSurface::textExtent(std::string_view text) const {
     return {toPixels(along), fontHeight()};
 }
 
+void QtTextSurface::layOutLine(std::string_view line) const {
+    // The breaker asks once per row of a line, and painting breaks each line again after
+    // measuring it: the line laid out last serves until other bytes come.
+    if (line == m_laidOutLine && m_penAt.size() == line.size() + 1)
+        return;
+    m_laidOutLine.assign(line);
+    shape(line, m_glyphs);
+    // Glyphs come in text order (left to right, or top to bottom), each credited to the
+    // first byte of its character; a ligature is credited to its first character.
+    std::vector<std::int64_t>& pen = m_penAt;
+    pen.assign(line.size() + 1, 0);
+    m_cutIsClean.assign(line.size() + 1, 0);
+    m_cutIsClean[0] = m_cutIsClean[line.size()] = 1;
+    int previousByte = -1;
+    for (const Glyph& g : m_glyphs) {
+        pen[static_cast<std::size_t>(g.byte) + 1] += g.advance;
+        // HarfBuzz vouches that cutting the text before a glyph without this flag and
+        // shaping both parts alone gives the same glyphs and positions.
+        if (g.byte != previousByte)
+            m_cutIsClean[static_cast<std::size_t>(g.byte)] = !g.unsafeToBreak;
+        previousByte = g.byte;
+    }
+    for (std::size_t i = 1; i <= line.size(); ++i)
+        pen[i] += pen[i - 1];
+}
+
 void QtTextSurface::prefixExtents(std::string_view line, std::size_t start,
                                   std::vector<PrefixExtent>& extents) const {
-    if (line != m_laidOutLine || m_penAt.size() != line.size() + 1) {
-        m_laidOutLine.assign(line);
-        shape(line, m_glyphs);
-        // Glyphs come in text order (left to right, or top to bottom), each credited to the
-        // first byte of its character; a ligature is credited to its first character.
-        std::vector<std::int64_t>& pen = m_penAt;
-        pen.assign(line.size() + 1, 0);
-        m_cutIsClean.assign(line.size() + 1, 0);
-        m_cutIsClean[0] = m_cutIsClean[line.size()] = 1;
-        int previousByte = -1;
-        for (const Glyph& g : m_glyphs) {
-            pen[static_cast<std::size_t>(g.byte) + 1] += g.advance;
-            // HarfBuzz vouches that cutting the text before a glyph without this flag and
-            // shaping both parts alone gives the same glyphs and positions.
-            if (g.byte != previousByte)
-                m_cutIsClean[static_cast<std::size_t>(g.byte)] = !g.unsafeToBreak;
-            previousByte = g.byte;
-        }
-        for (std::size_t i = 1; i <= line.size(); ++i)
-            pen[i] += pen[i - 1];
-    }
+    prefixExtentsUpTo(line, start, std::numeric_limits<std::int64_t>::max(), false, extents);
+}
+
+void QtTextSurface::prefixExtentsUpTo(std::string_view line, std::size_t start, std::int64_t limit,
+                                      bool alongIsHeight,
+                                      std::vector<PrefixExtent>& extents) const {
+    layOutLine(line);
     start = std::min(start, line.size());
     const std::string_view rest = line.substr(start);
     const std::int64_t origin = m_penAt[start];
     const bool cleanStart = m_cutIsClean[start] != 0;
-    extents.assign(rest.size() + 1, PrefixExtent{{0, fontHeight()}, true});
+    const int height = fontHeight();
+    extents.clear();
+    extents.push_back({{0, height}, true});
+    std::size_t characters = 0;
     for (std::size_t pos = 0; pos < rest.size();) {
         const std::size_t d = sjis::charLength(rest, pos);
         if (d == 2)
-            extents[pos + 1] = extents[pos];
+            extents.push_back(extents.back());
         const std::size_t end = start + pos + d;
         // The pen before the character's first byte covers the whole character: its second
         // byte never starts a glyph.
-        extents[pos + d] = {{toPixels(m_penAt[end] - origin), fontHeight()},
-                            cleanStart && m_cutIsClean[end] != 0};
+        const PrefixExtent e{{toPixels(m_penAt[end] - origin), height},
+                             cleanStart && m_cutIsClean[end] != 0};
+        extents.push_back(e);
         pos += d;
+        ++characters;
+        if (characters >= 2 && (alongIsHeight ? e.extent.cy : e.extent.cx) >= limit)
+            break;
     }
 }
 

@@ -50,6 +50,8 @@ class QtTextSurface : public TextSurface {
     TextExtent textExtent(std::string_view text) const override;
     void prefixExtents(std::string_view line, std::size_t start,
                        std::vector<PrefixExtent>& extents) const override;
+    void prefixExtentsUpTo(std::string_view line, std::size_t start, std::int64_t limit,
+                           bool alongIsHeight, std::vector<PrefixExtent>& extents) const override;
     int fontHeight() const override { return m_ascent + m_descent; }
     std::uint8_t pitchAndFamily() const override { return m_pitchAndFamily; }
     void drawText(int x, int y, std::string_view row, Colour colour) override;
@@ -76,6 +78,7 @@ class QtTextSurface : public TextSurface {
         bool unsafeToBreak; // the text may not be cut before it without reshaping
     };
     void shape(std::string_view row, std::vector<Glyph>& glyphs) const;
+    void layOutLine(std::string_view line) const;
 
     QFont m_font;
     QRawFont m_rawFont;
