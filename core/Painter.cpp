@@ -84,18 +84,10 @@ Painter::RowRun Painter::drawLineRows(Layout& layout, TextSurface& surface, std:
     return run;
 }
 
-void Painter::paintLines(TextSurface& surface, const Rect& client, const Rect& clip) {
-    Layout layout;
+void Painter::setUp(Layout& layout, TextSurface& surface, const Rect& client) {
     m_client = client;
-    m_clip = clip;
     m_vertical = m_settings.Direction == 1;
     m_outlineWidth = m_settings.Outline ? m_settings.LineCnt : 0;
-    const bool extCommands = m_settings.ExtCommands != 0;
-
-    const int offset = m_state.entryOffset;
-    const int x0 = m_vertical ? client.left + offset : client.left;
-    const int y0 = m_vertical ? client.top : client.bottom - offset;
-
     LayoutParams& params = layout.params;
     params.dc = &surface;
     params.extentLimit = m_vertical ? client.height() : client.width();
@@ -104,6 +96,51 @@ void Painter::paintLines(TextSurface& surface, const Rect& client, const Rect& c
     params.pitchPercent = 100 + (m_settings.Interline ? m_settings.InterlineSpace : 0);
     params.noWrap = m_settings.NoWrap;
     params.emptyThickness = surface.fontHeight();
+}
+
+void Painter::prepareUpcoming(TextSurface& surface, const Rect& client) {
+    if (!m_rowDrawer || m_intake.hasNothingPending())
+        return;
+    Layout layout;
+    setUp(layout, surface, client);
+    // Colours as painting will find them: a command in the entering line changes them for the
+    // line behind it too.
+    Colour text = m_settings.Color.Text;
+    Colour outline = m_settings.OutlineColor;
+    const auto prepareLine = [&](std::string_view line) {
+        line.remove_prefix(skipLeadingBytes(line, m_settings));
+        bool show = true;
+        line.remove_prefix(parseExtendedCommand(line, m_settings, show, text, outline));
+        if (!show)
+            return;
+        int thickness = 0;
+        bool last = layout.breaker.nextRow(&line, layout.params, &layout.row, thickness);
+        for (;;) {
+            m_rowDrawer->prepareRow(surface, layout.row, m_outlineWidth, text, outline, m_vertical);
+            if (last)
+                break;
+            last = layout.breaker.nextRow(nullptr, layout.params, &layout.row, thickness);
+        }
+    };
+    prepareLine(m_intake.currentLine());
+    if (m_intake.lineComplete()) {
+        const std::string_view waiting = m_intake.backlog();
+        const std::size_t end = waiting.find('\r');
+        if (end != std::string_view::npos)
+            prepareLine(waiting.substr(0, end));
+    }
+}
+
+void Painter::paintLines(TextSurface& surface, const Rect& client, const Rect& clip) {
+    Layout layout;
+    setUp(layout, surface, client);
+    m_clip = clip;
+    const bool extCommands = m_settings.ExtCommands != 0;
+
+    const int offset = m_state.entryOffset;
+    const int x0 = m_vertical ? client.left + offset : client.left;
+    const int y0 = m_vertical ? client.top : client.bottom - offset;
+    const LayoutParams& params = layout.params;
 
     // Stored lines, newest first, from the start point toward the outgoing edge. With colour
     // commands on each keeps the colours it was stored with; otherwise all take the current ones.

@@ -18,6 +18,11 @@ class RowDrawer {
     virtual ~RowDrawer() = default;
     virtual void drawRow(TextSurface& surface, int x, int y, std::string_view row, int outlineWidth,
                          Colour textColour, Colour outlineColour, bool vertical) = 0;
+    // A row that is about to enter the window; a drawer that keeps rendered rows may prepare
+    // it while the display has time.
+    virtual void prepareRow(TextSurface& /*surface*/, std::string_view /*row*/,
+                            int /*outlineWidth*/, Colour /*textColour*/, Colour /*outlineColour*/,
+                            bool /*vertical*/) {}
 };
 
 // The outline as repeated text outputs: with 1 dot the eight neighbours of the glyph position,
@@ -45,6 +50,10 @@ class Painter {
 
     void eraseArea(TextSurface& surface, const Rect& area) const;
 
+    // Hands the rows of the entering line and of the next line waiting behind it to the row
+    // drawer's prepareRow, so that they can be rendered before they are needed. Changes nothing.
+    void prepareUpcoming(TextSurface& surface, const Rect& client);
+
   private:
     struct Layout;
     struct RowRun {
@@ -57,6 +66,7 @@ class Painter {
     RowRun drawLineRows(Layout& layout, TextSurface& surface, std::string_view text, int x, int y,
                         Colour textColour, Colour outlineColour);
     bool bandMeetsClip(int x, int y, int thickness) const;
+    void setUp(Layout& layout, TextSurface& surface, const Rect& client);
 
     Settings& m_settings;
     Intake& m_intake;

@@ -199,6 +199,25 @@ void CMarelView::paintEvent(QPaintEvent* event) {
         m_surface->setPainter(nullptr);
     }
     m_engine.paintDone();
+    // Render the rows about to enter between ticks, so that no tick waits for a new row.
+    if (m_settings.Outline && !m_preparing && m_surface) {
+        m_preparing = true;
+        QTimer::singleShot(0, this, [this] { prepareRows(); });
+    }
+}
+
+void CMarelView::prepareRows() {
+    if (!m_surface) {
+        m_preparing = false;
+        return;
+    }
+    if (!m_rowCache.hasQueued())
+        m_painter.prepareUpcoming(*m_surface, clientRect());
+    // One row per turn of the event loop, so that a tick is never held up for long.
+    if (m_rowCache.renderQueued(*m_surface))
+        QTimer::singleShot(0, this, [this] { prepareRows(); });
+    else
+        m_preparing = false;
 }
 
 } // namespace skiro

@@ -91,6 +91,7 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     void onClock();
     void reportEchoFailure();
     void postTick();
+    void prepareRows();
 
     Settings& m_settings;
     const Clock& m_clock;
@@ -114,6 +115,7 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     SerialPort* m_port = nullptr;
     std::atomic<int> m_queuedTicks{0};
     bool m_paintPending = false;
+    bool m_preparing = false;
     std::uint64_t m_paintedPixels = 0;
 };
 

@@ -82,6 +82,28 @@ void OutlineRowCache::end() {
 void OutlineRowCache::clear() {
     m_entries.clear();
     m_index.clear();
+    m_queue.clear();
+}
+
+void OutlineRowCache::prepareRow(TextSurface&, std::string_view row, int outlineWidth,
+                                 Colour textColour, Colour outlineColour, bool vertical) {
+    // A few rows ahead are enough: the lines behind them are announced again by later paints.
+    constexpr std::size_t kQueueLimit = 16;
+    if (outlineWidth <= 0 || row.empty() || m_queue.size() >= kQueueLimit)
+        return;
+    Key key{std::string(row), textColour, outlineColour, outlineWidth, vertical};
+    if (m_index.count(key) || std::find(m_queue.begin(), m_queue.end(), key) != m_queue.end())
+        return;
+    m_queue.push_back(std::move(key));
+}
+
+bool OutlineRowCache::renderQueued(QtTextSurface& surface) {
+    if (m_queue.empty())
+        return false;
+    const Key key = std::move(m_queue.front());
+    m_queue.pop_front();
+    rowImage(surface, key.row, key.width, key.text, key.outline, key.vertical);
+    return !m_queue.empty();
 }
 
 void OutlineRowCache::drawRow(TextSurface& surface, int x, int y, std::string_view row,

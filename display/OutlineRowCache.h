@@ -3,6 +3,7 @@
 #include <QPoint>
 
 #include <cstddef>
+#include <deque>
 #include <list>
 #include <string>
 #include <unordered_map>
@@ -44,6 +45,13 @@ class OutlineRowCache : public RowDrawer {
     const RowImage& rowImage(QtTextSurface& surface, std::string_view row, int outlineWidth,
                              Colour textColour, Colour outlineColour, bool vertical);
 
+    // Queues a row that is about to enter, unless it is cached already.
+    void prepareRow(TextSurface& surface, std::string_view row, int outlineWidth, Colour textColour,
+                    Colour outlineColour, bool vertical) override;
+    // Renders one queued row; true while more wait. Run while the display has time.
+    bool renderQueued(QtTextSurface& surface);
+    bool hasQueued() const { return !m_queue.empty(); }
+
     std::size_t renderedRows() const { return m_rendered; }
 
   private:
@@ -65,6 +73,7 @@ class OutlineRowCache : public RowDrawer {
     RowImage render(QtTextSurface& surface, const Key& key) const;
 
     std::size_t m_capacity;
+    std::deque<Key> m_queue;
     std::list<Entry> m_entries; // most recently used first
     std::unordered_map<Key, std::list<Entry>::iterator, KeyHash> m_index;
     std::size_t m_rendered = 0;
