@@ -106,12 +106,16 @@ int main(int argc, char** argv) {
     // Warm: the same line broken again, as painting does after measuring it; its layout is
     // the surface's last.
     const double warmUs = medianMicros(15, 200, [&] { breakLine(fast, lines[0], p); });
+    // Shaping a whole line once, the floor of a cold break.
+    const double shapeUs =
+        medianMicros(15, 200, [&] { surface.textExtent(lines[++turn % lines.size()]); });
     const double referenceUs =
         medianMicros(7, 10, [&] { breakLine(reference, lines[++turn % lines.size()], p); });
 
     std::printf("row_break_rows: %zu rows\n", rows);
     std::printf("row_break_100char: %.1f us\n", fastUs);
     std::printf("row_break_100char_warm: %.1f us\n", warmUs);
+    std::printf("row_break_shape_100char: %.1f us\n", shapeUs);
     std::printf("row_break_reference_100char: %.1f us\n", referenceUs);
     std::printf("row_break_speedup: %.1f x\n", referenceUs / fastUs);
     std::printf("row_break_rows_identical: %d\n", identical ? 1 : 0);

@@ -7,7 +7,9 @@
 // neighbour are measured on their own wherever the surface cannot vouch that the font neither
 // kerns nor joins characters across them, so such a font never changes a row.
 #include <algorithm>
+#include <bitset>
 #include <cstdint>
+#include <string>
 
 #include "core/DisplayLine.h"
 #include "core/Kinsoku.h"
@@ -18,10 +20,13 @@
 namespace skiro {
 
 bool kinsokuSetContains(std::string_view set, std::string_view ch) {
+    // Asked at every row's end, so the bytes are compared in place.
+    if (ch.empty() || ch.size() > 2)
+        return false;
     std::size_t pos = 0;
     while (pos < set.size()) {
         const std::size_t d = sjis::charLength(set, pos);
-        if (set.substr(pos, d) == ch)
+        if (d == ch.size() && set[pos] == ch[0] && (d == 1 || set[pos + 1] == ch[1]))
             return true;
         pos += d;
     }
@@ -39,14 +44,53 @@ int acrossOf(const TextExtent& e, const LayoutParams& p) {
     return p.advanceIsHeight ? e.cx : e.cy;
 }
 
+// A kinsoku set as a table of its characters, built again whenever the set's text changes:
+// every row's end is checked against the sets, and scanning them there costs more than
+// cutting the row.
+class KinsokuTable {
+  public:
+    bool contains(std::string_view set, std::string_view ch) {
+        if (!m_built || set != m_of)
+            build(set);
+        if (ch.size() == 1)
+            return m_single.test(static_cast<unsigned char>(ch[0]));
+        if (ch.size() == 2)
+            return m_double.test(static_cast<std::size_t>(static_cast<unsigned char>(ch[0])) << 8 |
+                                 static_cast<unsigned char>(ch[1]));
+        return false;
+    }
+
+  private:
+    void build(std::string_view set) {
+        m_of.assign(set);
+        m_single.reset();
+        m_double.reset();
+        for (std::size_t pos = 0; pos < set.size(); pos += sjis::charLength(set, pos)) {
+            const auto lead = static_cast<unsigned char>(set[pos]);
+            if (sjis::charLength(set, pos) == 2)
+                m_double.set(static_cast<std::size_t>(lead) << 8 |
+                             static_cast<unsigned char>(set[pos + 1]));
+            else
+                m_single.set(lead);
+        }
+        m_built = true;
+    }
+
+    bool m_built = false;
+    std::string m_of;
+    std::bitset<0x100> m_single;
+    std::bitset<0x10000> m_double;
+};
+
 // Whether B, the last character of an overflowing row, moves to the next row. A is the
 // character that did not fit, C the one before B.
 bool kinsokuMovesLast(std::string_view a, std::string_view b, std::string_view c) {
+    thread_local KinsokuTable head, tail;
     const KinsokuValues& k = Kinsoku;
     if (k.Type == 1) // push-out: the next row must not begin, nor this one end, forbidden
-        return kinsokuSetContains(k.Head, a) || kinsokuSetContains(k.Tail, b);
+        return head.contains(k.Head, a) || tail.contains(k.Tail, b);
     if (k.Type == 2) // push-in: give up the last cell unless B or C needs it
-        return !(kinsokuSetContains(k.Head, b) || kinsokuSetContains(k.Tail, c));
+        return !(head.contains(k.Head, b) || tail.contains(k.Tail, c));
     return false;
 }
 
@@ -82,8 +126,10 @@ bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams&
     }
     if (!sameLine || first == bounds.size() || bounds[first] != cursor) {
         bounds.assign(1, cursor);
-        for (std::size_t pos = 0; pos < rest.size(); pos += sjis::charLength(rest, pos))
-            bounds.push_back(cursor + pos + sjis::charLength(rest, pos));
+        for (std::size_t pos = 0; pos < rest.size();) {
+            pos += sjis::charLength(rest, pos);
+            bounds.push_back(cursor + pos);
+        }
         m_boundsOf = breaking;
         first = 0;
     }

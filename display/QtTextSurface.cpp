@@ -156,9 +156,96 @@ QFont QtTextSurface::makeFont(const Font& record, double logicalDpiX) {
 // ---------------------------------------------------------------------------------------------
 // Shaping
 
+namespace {
+
+// The font's answers for characters and glyphs met before, kept so that shaping a line costs
+// table look-ups only for characters new to the view. The font itself (the parent) answers
+// the rest, so the glyphs and positions are the font's own.
+struct GlyphMemo {
+    static constexpr std::uint32_t kUnknown = 0;         // not asked yet
+    static constexpr std::uint32_t kAbsent = 0xFFFFFFFF; // the font has no glyph for it
+    static constexpr hb_position_t kNoAdvance = std::numeric_limits<hb_position_t>::min();
+    hb_font_t* parent = nullptr;
+    std::vector<std::uint32_t> glyphPlusOne = std::vector<std::uint32_t>(0x10000, kUnknown);
+    std::vector<hb_position_t> advance;
+
+    bool glyphOf(hb_codepoint_t u, hb_codepoint_t* glyph) {
+        if (u >= glyphPlusOne.size())
+            return hb_font_get_nominal_glyph(parent, u, glyph) != 0;
+        std::uint32_t& memo = glyphPlusOne[u];
+        if (memo == kUnknown) {
+            hb_codepoint_t g = 0;
+            memo = hb_font_get_nominal_glyph(parent, u, &g) && g + 1 != kAbsent ? g + 1 : kAbsent;
+        }
+        if (memo == kAbsent)
+            return false;
+        *glyph = memo - 1;
+        return true;
+    }
+    hb_position_t advanceOf(hb_codepoint_t glyph) {
+        if (glyph >= advance.size())
+            advance.resize(std::max<std::size_t>(glyph + 1, 2 * advance.size()), kNoAdvance);
+        hb_position_t& memo = advance[glyph];
+        if (memo == kNoAdvance)
+            memo = hb_font_get_glyph_h_advance(parent, glyph);
+        return memo;
+    }
+};
+
+hb_bool_t memoNominalGlyph(hb_font_t*, void* data, hb_codepoint_t u, hb_codepoint_t* glyph, void*) {
+    return static_cast<GlyphMemo*>(data)->glyphOf(u, glyph);
+}
+
+unsigned memoNominalGlyphs(hb_font_t*, void* data, unsigned count, const hb_codepoint_t* unicode,
+                           unsigned unicodeStride, hb_codepoint_t* glyph, unsigned glyphStride,
+                           void*) {
+    auto* memo = static_cast<GlyphMemo*>(data);
+    for (unsigned i = 0; i < count; ++i) {
+        if (!memo->glyphOf(*unicode, glyph))
+            return i;
+        unicode = reinterpret_cast<const hb_codepoint_t*>(reinterpret_cast<const char*>(unicode) +
+                                                          unicodeStride);
+        glyph = reinterpret_cast<hb_codepoint_t*>(reinterpret_cast<char*>(glyph) + glyphStride);
+    }
+    return count;
+}
+
+hb_position_t memoHAdvance(hb_font_t*, void* data, hb_codepoint_t glyph, void*) {
+    return static_cast<GlyphMemo*>(data)->advanceOf(glyph);
+}
+
+void memoHAdvances(hb_font_t*, void* data, unsigned count, const hb_codepoint_t* glyph,
+                   unsigned glyphStride, hb_position_t* advance, unsigned advanceStride, void*) {
+    auto* memo = static_cast<GlyphMemo*>(data);
+    for (unsigned i = 0; i < count; ++i) {
+        *advance = memo->advanceOf(*glyph);
+        glyph = reinterpret_cast<const hb_codepoint_t*>(reinterpret_cast<const char*>(glyph) +
+                                                        glyphStride);
+        advance =
+            reinterpret_cast<hb_position_t*>(reinterpret_cast<char*>(advance) + advanceStride);
+    }
+}
+
+hb_font_funcs_t* memoFuncs() {
+    static hb_font_funcs_t* const funcs = [] {
+        hb_font_funcs_t* f = hb_font_funcs_create();
+        hb_font_funcs_set_nominal_glyph_func(f, memoNominalGlyph, nullptr, nullptr);
+        hb_font_funcs_set_nominal_glyphs_func(f, memoNominalGlyphs, nullptr, nullptr);
+        hb_font_funcs_set_glyph_h_advance_func(f, memoHAdvance, nullptr, nullptr);
+        hb_font_funcs_set_glyph_h_advances_func(f, memoHAdvances, nullptr, nullptr);
+        hb_font_funcs_make_immutable(f);
+        return f;
+    }();
+    return funcs;
+}
+
+} // namespace
+
 struct QtTextSurface::Shaper {
     hb_face_t* face = nullptr;
-    hb_font_t* font = nullptr;
+    hb_font_t* parent = nullptr; // the font's own tables
+    hb_font_t* font = nullptr;   // the parent through the memo
+    GlyphMemo memo;
     hb_buffer_t* buffer = nullptr;
     hb_language_t japanese = hb_language_from_string("ja", -1);
     Cp932Decoder decoder;
@@ -167,6 +254,7 @@ struct QtTextSurface::Shaper {
     ~Shaper() {
         hb_buffer_destroy(buffer);
         hb_font_destroy(font);
+        hb_font_destroy(parent);
         hb_face_destroy(face);
     }
 };
@@ -190,9 +278,12 @@ QtTextSurface::QtTextSurface(const Font& record, int direction, double logicalDp
     Shaper& s = *m_shaper;
     s.face = hb_face_create_for_tables(referenceTable, &m_rawFont, nullptr);
     hb_face_set_upem(s.face, static_cast<unsigned>(m_rawFont.unitsPerEm()));
-    s.font = hb_font_create(s.face);
+    s.parent = hb_font_create(s.face);
     const int scale = static_cast<int>(std::lround(m_rawFont.pixelSize() * 64));
-    hb_font_set_scale(s.font, scale, scale);
+    hb_font_set_scale(s.parent, scale, scale);
+    s.memo.parent = s.parent;
+    s.font = hb_font_create_sub_font(s.parent);
+    hb_font_set_funcs(s.font, memoFuncs(), &s.memo, nullptr);
     s.buffer = hb_buffer_create();
 }
 
@@ -313,22 +404,26 @@ void QtTextSurface::prefixExtentsUpTo(std::string_view line, std::size_t start, 
     const std::int64_t origin = m_penAt[start];
     const bool cleanStart = m_cutIsClean[start] != 0;
     const int height = fontHeight();
+    // Entries are built from plain values: copying the entry just stored costs a stall per
+    // character.
+    int along = 0;
+    bool exact = true;
     extents.clear();
     extents.push_back({{0, height}, true});
     std::size_t characters = 0;
     for (std::size_t pos = 0; pos < rest.size();) {
         const std::size_t d = sjis::charLength(rest, pos);
         if (d == 2)
-            extents.push_back(extents.back());
+            extents.push_back({{along, height}, exact}); // the offset inside the character
         const std::size_t end = start + pos + d;
         // The pen before the character's first byte covers the whole character: its second
         // byte never starts a glyph.
-        const PrefixExtent e{{toPixels(m_penAt[end] - origin), height},
-                             cleanStart && m_cutIsClean[end] != 0};
-        extents.push_back(e);
+        along = toPixels(m_penAt[end] - origin);
+        exact = cleanStart && m_cutIsClean[end] != 0;
+        extents.push_back({{along, height}, exact});
         pos += d;
         ++characters;
-        if (characters >= 2 && (alongIsHeight ? e.extent.cy : e.extent.cx) >= limit)
+        if (characters >= 2 && (alongIsHeight ? height : along) >= limit)
             break;
     }
 }
