@@ -33,15 +33,11 @@ bool sameFont(const Font& a, const Font& b) {
            a.lfPitchAndFamily == b.lfPitchAndFamily && a.lfFaceName == b.lfFaceName;
 }
 
-QColor toQColor(Colour c) {
-    return QColor(redOf(c), greenOf(c), blueOf(c));
-}
-
 } // namespace
 
 CMarelView::CMarelView(Settings& settings, LineRecorder& recorder, const Clock& clock,
                        const StringTable& strings, QWidget* parent)
-    : QWidget(parent), m_settings(settings), m_clock(clock), m_strings(strings),
+    : QWidget(parent), m_settings(settings),
       m_intake(settings, clock, strings, recorder, m_state, *this),
       m_engine(settings, clock, m_state, m_intake, *this), m_painter(settings, m_intake, m_state),
       m_cursor(std::make_unique<QtCursorControl>()),
@@ -111,6 +107,10 @@ void CMarelView::postTick() {
     QCoreApplication::postEvent(this, new QEvent(kScrollTickEvent));
 }
 
+bool CMarelView::canPostDataReady() const {
+    return m_queuedTicks.load() == 0 && !m_paintPending.load();
+}
+
 void CMarelView::postDataReady() {
     QCoreApplication::postEvent(this, new QEvent(kDataReadyEvent));
 }
@@ -163,7 +163,7 @@ void CMarelView::onTick() {
 
 void CMarelView::onDataReady() {
     // Read only when nothing else waits, so that input never delays scrolling or painting.
-    m_intake.onDataReady(m_queuedTicks.load() > 0, m_paintPending);
+    m_intake.onDataReady(m_queuedTicks.load() > 0, m_paintPending.load());
     reportEchoFailure();
 }
 
@@ -185,12 +185,11 @@ void CMarelView::paintEvent(QPaintEvent* event) {
     const QRect bounds = region.boundingRect();
     if (!bounds.isEmpty() && m_surface) {
         QPainter painter(this);
-        const QColor back = toQColor(m_settings.Color.Back);
+        m_surface->setPainter(&painter);
         for (const QRect& r : region) {
-            painter.fillRect(r, back);
+            m_painter.eraseArea(*m_surface, Rect{r.left(), r.top(), r.right() + 1, r.bottom() + 1});
             m_paintedPixels += static_cast<std::uint64_t>(r.width()) * r.height();
         }
-        m_surface->setPainter(&painter);
         m_rowCache.begin(*m_surface, painter);
         m_painter.paintLines(
             *m_surface, clientRect(),

@@ -56,7 +56,9 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     void startScrollTimer(int interval);
     void stopScrollTimer();
 
-    // Posted by the watch thread (thread-safe).
+    // For the watch thread (both thread-safe): whether the view has no tick queued and nothing
+    // to paint, and the data-ready notification itself.
+    bool canPostDataReady() const;
     void postDataReady();
 
     Intake& intake() { return m_intake; }
@@ -94,8 +96,6 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     void prepareRows();
 
     Settings& m_settings;
-    const Clock& m_clock;
-    const StringTable& m_strings;
     ViewState m_state;
     Intake m_intake;
     ScrollEngine m_engine;
@@ -114,7 +114,7 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
 
     SerialPort* m_port = nullptr;
     std::atomic<int> m_queuedTicks{0};
-    bool m_paintPending = false;
+    std::atomic<bool> m_paintPending{false};
     bool m_preparing = false;
     std::uint64_t m_paintedPixels = 0;
 };

@@ -1,7 +1,8 @@
 // A window with the view alone, fed with Japanese lines at an interval, to look at scrolling,
 // writing direction, outlines and colour commands without a serial line.
 //
-//   skiro-viewdemo [--direction 0|1] [--outline DOTS] [--fs] [--interval MS] [--size WxH]
+//   skiro-viewdemo [--direction 0|1] [--outline DOTS] [--outline-colour RRGGBB] [--fs] [--interval
+//   MS] [--size WxH]
 //                  [--font-twips N] [--step N] [--tick MS] [--timer 0|1|2] [--lines FILE]
 //                  [--shot FILE.png --shot-after MS]
 //
@@ -60,6 +61,7 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     const QCommandLineOption direction("direction", "0 horizontal, 1 vertical", "n", "0");
     const QCommandLineOption outline("outline", "outline dots, 0 for none", "dots", "0");
+    const QCommandLineOption outlineColour("outline-colour", "outline colour", "RRGGBB", "000000");
     const QCommandLineOption fs("fs", "colour commands on some lines");
     const QCommandLineOption interval("interval", "ms between lines", "ms", "1500");
     const QCommandLineOption size("size", "window size", "WxH", "960x540");
@@ -70,15 +72,16 @@ int main(int argc, char** argv) {
     const QCommandLineOption lines("lines", "UTF-8 text file, one line each", "file");
     const QCommandLineOption shot("shot", "save a picture of the view and quit", "png");
     const QCommandLineOption shotAfter("shot-after", "ms before the picture", "ms", "8000");
-    parser.addOptions({direction, outline, fs, interval, size, fontTwips, step, tick, timer, lines,
-                       shot, shotAfter});
+    parser.addOptions({direction, outline, outlineColour, fs, interval, size, fontTwips, step, tick,
+                       timer, lines, shot, shotAfter});
     parser.process(app);
 
     skiro::Settings settings;
     settings.Direction = parser.value(direction).toInt();
     settings.Outline = parser.value(outline).toInt() > 0;
     settings.LineCnt = std::max(1, parser.value(outline).toInt());
-    settings.OutlineColor = skiro::rgb(0, 0, 0);
+    const uint rrggbb = parser.value(outlineColour).toUInt(nullptr, 16);
+    settings.OutlineColor = skiro::rgb(int(rrggbb >> 16), int(rrggbb >> 8), int(rrggbb));
     settings.Color.Back = skiro::rgb(0, 32, 96);
     settings.Font.lfHeight = parser.value(fontTwips).toInt();
     settings.Step = parser.value(step).toInt();
