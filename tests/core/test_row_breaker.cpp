@@ -83,6 +83,30 @@ class KerningSurface : public FixedSurface {
     }
 };
 
+// Fixed widths whose one-pass extents end early: after `given` characters, or when negative
+// at the first character past the second that reaches the limit, as the Qt surface stops.
+class ShortExtentsSurface : public FixedSurface {
+  public:
+    int given = -1;
+
+    void prefixExtentsUpTo(std::string_view line, std::size_t start, std::int64_t limit, bool,
+                           std::vector<PrefixExtent>& out) const override {
+        const std::string_view rest = line.substr(start);
+        out.assign(1, PrefixExtent{{0, 20}, true});
+        int characters = 0;
+        for (std::size_t i = 0; i < rest.size() && characters != given;) {
+            const std::size_t d = sjis::charLength(rest, i);
+            if (d == 2)
+                out.push_back(out.back());
+            i += d;
+            out.push_back({textExtent(rest.substr(0, i)), true});
+            ++characters;
+            if (given < 0 && characters >= 2 && out.back().extent.cx >= limit)
+                break;
+        }
+    }
+};
+
 struct Row {
     std::string text;
     int thickness;
@@ -324,6 +348,38 @@ TEST_F(RowBreakerTest, MatchesPerPrefixBreakingWhenTheFontKerns) {
             }
         }
     }
+}
+
+// The surface may stop its extents at the first character that does not fit, or (wrongly)
+// sooner; rows must not change either way, and nothing may be read past the given extents.
+TEST_F(RowBreakerTest, ExtentsThatEndEarlyGiveTheSameRows) {
+    static ShortExtentsSurface shortSurface;
+    params.dc = &shortSurface;
+    Kinsoku.Type = 2;
+    const std::string text = sj("あいうえ。かきABCくけ「こ」さしすせそ");
+    for (int given : {-1, 0, 1, 2, 5}) {
+        shortSurface.given = given;
+        for (int limit : {-1, 9, 10, 11, 45, 60, 1000}) {
+            SCOPED_TRACE("given " + std::to_string(given) + " limit " + std::to_string(limit));
+            params.extentLimit = limit;
+            CDisplayLine fast;
+            ReferenceRowBreaker reference;
+            ASSERT_EQ(breakAll(fast, text, params), breakAll(reference, text, params));
+        }
+    }
+}
+
+// Painting reuses one breaker and one text buffer for line after line: a new line in the same
+// bytes' place, with other character boundaries, must be cut by its own boundaries.
+TEST_F(RowBreakerTest, NewLineInTheSameBufferIsCutAfresh) {
+    CDisplayLine fast;
+    std::string buffer = sj("あいうえおかきくけこ");
+    const auto first = breakAll(fast, buffer, params);
+    EXPECT_EQ(joined(first), sj("あいうえ|おかきく|けこ"));
+    buffer.replace(0, buffer.size(), "x" + sj("あいうえおかきくけ") + "y");
+    ReferenceRowBreaker reference;
+    EXPECT_EQ(breakAll(fast, buffer, params), breakAll(reference, buffer, params));
+    EXPECT_EQ(joined(breakAll(fast, buffer, params)), sj("xあいう|えおかき|くけy"));
 }
 
 } // namespace
