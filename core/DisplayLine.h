@@ -40,8 +40,9 @@ class CDisplayLine {
     std::size_t cursor = 0;
 
   private:
-    // Prefix extents of the rest of `breaking` from one layout of the line. They propose where
-    // a row ends; an end they cannot vouch for is confirmed by measuring the row alone.
+    // Prefix extents of the rest of `breaking` from one layout of the line, up to the first
+    // character that does not fit. They propose where a row ends; an end they cannot vouch for
+    // is confirmed by measuring the row alone.
     std::vector<PrefixExtent> m_rowExtents;
     // Character boundaries of `breaking` from where they were last found, as offsets into it,
     // and the text they were found in.
