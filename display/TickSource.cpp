@@ -6,9 +6,7 @@ namespace skiro {
 
 TickSource::TickSource(std::function<void()> post) : m_post(std::move(post)) {
     m_coarse.setTimerType(Qt::CoarseTimer);
-    m_precise.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_coarse, &QTimer::timeout, [this] { m_post(); });
-    QObject::connect(&m_precise, &QTimer::timeout, [this] { m_post(); });
 }
 
 TickSource::~TickSource() {
@@ -21,17 +19,16 @@ void TickSource::start(int method, int intervalMs) {
         return;
     if (method == 0) {
         m_coarse.start(intervalMs);
-    } else if (method == 1) {
-        m_precise.start(intervalMs);
-    } else {
-        m_interval.store(intervalMs);
-        m_thread = std::thread([this] { threadLoop(); });
+        return;
     }
+    const bool fixedGrid = method == 1;
+    m_threadKind = fixedGrid ? Kind::PreciseTimer : Kind::Thread;
+    m_interval.store(intervalMs);
+    m_thread = std::thread([this, fixedGrid] { threadLoop(fixedGrid); });
 }
 
 void TickSource::stop() {
     m_coarse.stop();
-    m_precise.stop();
     if (m_thread.joinable()) {
         {
             std::lock_guard lock(m_wakeLock);
@@ -42,23 +39,20 @@ void TickSource::stop() {
         m_thread.join();
     }
     m_interval.store(0);
+    m_threadKind = Kind::None;
 }
 
 TickSource::Kind TickSource::running() const {
     if (m_coarse.isActive())
         return Kind::CoarseTimer;
-    if (m_precise.isActive())
-        return Kind::PreciseTimer;
-    if (m_thread.joinable())
-        return Kind::Thread;
-    return Kind::None;
+    return m_thread.joinable() ? m_threadKind : Kind::None;
 }
 
 int TickSource::runningSources() const {
-    return int(m_coarse.isActive()) + int(m_precise.isActive()) + int(m_thread.joinable());
+    return int(m_coarse.isActive()) + int(m_thread.joinable());
 }
 
-void TickSource::threadLoop() {
+void TickSource::threadLoop(bool fixedGrid) {
     using Clock = std::chrono::steady_clock;
     auto next = Clock::now();
     std::unique_lock lock(m_wakeLock);
@@ -66,16 +60,20 @@ void TickSource::threadLoop() {
         const int interval = m_interval.load();
         if (interval == 0)
             return;
-        // Deadlines on a fixed grid keep the pace even; after a long stall the grid restarts
-        // from now instead of firing a burst to catch up.
-        next += std::chrono::milliseconds(interval);
         const auto now = Clock::now();
-        if (next < now)
+        if (fixedGrid) {
+            // Deadlines on a fixed grid keep the pace even; after a long stall the grid
+            // restarts from now instead of firing a burst to catch up.
+            next += std::chrono::milliseconds(interval);
+            if (next < now)
+                next = now + std::chrono::milliseconds(interval);
+        } else {
             next = now + std::chrono::milliseconds(interval);
+        }
+        // Waiting on the condition lets stop() end the thread at once.
         if (m_wake.wait_until(lock, next, [this] { return m_interval.load() == 0; }))
             return;
         m_post();
     }
 }
-
 } // namespace skiro

@@ -11,8 +11,10 @@ namespace skiro {
 
 // The scroll engine's periodic tick, delivered to the user-interface thread as a queued event
 // by `post`. Three sources, as the TimerMethod setting chooses: 0 a coarse timer on the
-// user-interface thread, 1 a precise timer, any other value a thread of its own that sleeps for
-// the interval. At most one runs at a time.
+// user-interface thread; 1 a precise timer, a thread that waits for deadlines on a fixed grid
+// of the interval (it paces more evenly than Qt's precise timer on the user-interface thread,
+// which shares that thread's delays); any other value a thread that sleeps for the interval
+// after each tick. At most one runs at a time.
 class TickSource {
   public:
     enum class Kind { None, CoarseTimer, PreciseTimer, Thread };
@@ -34,11 +36,11 @@ class TickSource {
     int runningSources() const;
 
   private:
-    void threadLoop();
+    void threadLoop(bool fixedGrid);
 
     std::function<void()> m_post;
     QTimer m_coarse;
-    QTimer m_precise;
+    Kind m_threadKind = Kind::None;
     // The tick thread's interval in milliseconds; 0 tells it to end.
     std::atomic<int> m_interval{0};
     std::thread m_thread;
