@@ -95,7 +95,8 @@ bool CMarelApp::initInstance(ShowCommand startup) {
         new CMarelView(m_doc->settings(), m_doc->recorder(), m_clock, m_strings, m_frame.get());
     m_sessionLink->setView(
         {[view](SerialPort* port, ReadyEvent* readyEvent) { view->setSession(port, readyEvent); },
-         [view] { return view->intake().readPort(); }, [view] { view->postDataReady(); }});
+         [view] { return view->intake().readPort(); }, [view] { view->postDataReady(); },
+         [view] { return view->canPostDataReady(); }});
     connect(view, &CMarelView::sendFailed, this, [this](const QString& message) {
         QMessageBox::critical(m_frame.get(), m_texts.appTitle, message);
     });

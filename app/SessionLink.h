@@ -15,6 +15,8 @@ struct ViewHooks {
     std::function<void(SerialPort*, ReadyEvent*)> attachPort;
     std::function<std::size_t()> readPort;
     std::function<void()> postDataReady; // thread-safe: posts an event, nothing more
+    // Thread-safe: the view has no tick queued and no paint pending. Empty means always.
+    std::function<bool()> canPost;
 };
 
 // Connects the document's serial session to the view on the Qt side: the open port goes to the
@@ -28,17 +30,17 @@ class SessionLink final : public SessionView {
 
     // The view that reads the port; set once before any Start. Without one nothing is read.
     // For CMarelView `v`: {[v](SerialPort* p, ReadyEvent* r) { v->setSession(p, r); },
-    // [v] { return v->intake().readPort(); }, [v] { v->postDataReady(); }}; its sendFailed
+    // [v] { return v->intake().readPort(); }, [v] { v->postDataReady(); },
+    // [v] { return v->canPostDataReady(); }}; its sendFailed
     // signal is shown the same way as showFailure, once per failure.
     void setView(ViewHooks hooks) { m_hooks = std::move(hooks); }
 
     void attachPort(SerialPort* port, ReadyEvent* readyEvent) override;
     std::size_t readPort() override;
     void showFailure(const std::string& sjisMessage) override;
-    // Always true: another thread cannot look into the Qt event queue, so the view's handler
-    // makes the check itself (nothing queued, nothing to paint) and leaves the bytes in the
-    // driver when it is busy; the one-outstanding-notification handshake keeps posts rare.
-    bool canPost() override { return true; }
+    // Another thread cannot look into the Qt event queue, so the view keeps atomic flags for
+    // its queued ticks and pending paint; its handler checks again on its own thread.
+    bool canPost() override { return !m_hooks.canPost || m_hooks.canPost(); }
     void postDataReady() override;
     void postToUi(std::function<void()> task) override;
 
