@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/Clock.h"
@@ -178,6 +179,22 @@ Pacing pacing(int method, int interval, int count) {
     return result;
 }
 
+// The floor that the machine itself sets: a bare thread sleeping to a fixed grid of deadlines,
+// with no event loop and no window system in between. A tick source cannot pace better.
+double hostSleepSd(int interval, int count) {
+    std::vector<double> gaps;
+    auto previous = Steady::now();
+    auto deadline = previous;
+    for (int i = 0; i < count; ++i) {
+        deadline += std::chrono::milliseconds(interval);
+        std::this_thread::sleep_until(deadline);
+        const auto now = Steady::now();
+        gaps.push_back(std::chrono::duration<double, std::milli>(now - previous).count());
+        previous = now;
+    }
+    return standardDeviation(gaps);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -186,6 +203,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
 
     const int pacingTicks = argc > 1 ? std::atoi(argv[1]) : 600;
+    std::printf("tick_interval_sd_host_sleep: %.3f ms\n", hostSleepSd(50, pacingTicks));
     const char* const names[] = {"coarse_timer", "precise_timer", "tick_thread"};
     for (int method = 0; method < 3; ++method) {
         const Pacing p = pacing(method, 50, pacingTicks);
