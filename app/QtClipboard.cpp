@@ -3,7 +3,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 
-#include "app/Sjis.h"
+#include "display/Sjis.h"
 
 namespace skiro {
 

@@ -4,7 +4,7 @@
 #include <QMetaObject>
 #include <QWidget>
 
-#include "app/Sjis.h"
+#include "display/Sjis.h"
 
 namespace skiro {
 

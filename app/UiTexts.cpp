@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
-#include "app/Sjis.h"
+#include "display/Sjis.h"
 #include "core/ResourceVersion.h"
 
 namespace skiro {

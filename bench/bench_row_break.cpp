@@ -1,7 +1,6 @@
 // Breaking one long caption line into rows on the real Qt surface: the one-pass breaker against
 // the per-prefix reference, which measures every growing prefix on its own.
 #include <QGuiApplication>
-#include <QStringEncoder>
 
 #include <algorithm>
 #include <chrono>
@@ -14,6 +13,7 @@
 #include "core/ReferenceRowBreaker.h"
 #include "core/Settings.h"
 #include "display/QtTextSurface.h"
+#include "display/Sjis.h"
 
 namespace {
 
@@ -73,11 +73,8 @@ int main(int argc, char** argv) {
             "ご覧ください）説明があります。なお、「補足資料」は後ほど配布いたしますので、"
             "会議の終了後に受付でお受け取りください。")};
     std::vector<std::string> lines;
-    QStringEncoder encoder("windows-31j");
-    for (const QString& c : captions) {
-        const QByteArray bytes = encoder.encode(c.left(100));
-        lines.emplace_back(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    }
+    for (const QString& c : captions)
+        lines.push_back(toSjis(c.left(100)));
 
     Font record;
     record.lfHeight = -960; // 64 px at 96 dpi

@@ -13,8 +13,6 @@
 #include <QEventLoop>
 #include <QPaintEvent>
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -28,6 +26,7 @@
 #include "core/Settings.h"
 #include "core/StringTable.h"
 #include "display/CMarelView.h"
+#include "display/Sjis.h"
 #include "display/TickSource.h"
 
 namespace {
@@ -49,16 +48,7 @@ double median(std::vector<double> v) {
 }
 
 std::string toCp932(const std::string& utf8) {
-    iconv_t cd = iconv_open("CP932", "UTF-8");
-    std::string out(utf8.size() * 2 + 8, '\0');
-    char* in = const_cast<char*>(utf8.data());
-    std::size_t inLeft = utf8.size();
-    char* to = out.data();
-    std::size_t outLeft = out.size();
-    iconv(cd, &in, &inLeft, &to, &outLeft);
-    iconv_close(cd);
-    out.resize(out.size() - outLeft);
-    return out;
+    return skiro::toSjis(QString::fromUtf8(utf8));
 }
 
 // Captions of one or two rows at 1920 pixels, each a little different, so that every row is

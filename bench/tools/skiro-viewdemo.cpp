@@ -13,8 +13,6 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <iconv.h>
-
 #include <string>
 #include <vector>
 
@@ -23,6 +21,7 @@
 #include "core/Settings.h"
 #include "core/StringTable.h"
 #include "display/CMarelView.h"
+#include "display/Sjis.h"
 
 namespace {
 
@@ -36,16 +35,7 @@ const char* const kBuiltIn[] = {
 };
 
 std::string toCp932(const std::string& utf8) {
-    iconv_t cd = iconv_open("CP932", "UTF-8");
-    std::string out(utf8.size() * 2 + 8, '\0');
-    char* in = const_cast<char*>(utf8.data());
-    std::size_t inLeft = utf8.size();
-    char* to = out.data();
-    std::size_t outLeft = out.size();
-    iconv(cd, &in, &inLeft, &to, &outLeft);
-    iconv_close(cd);
-    out.resize(out.size() - outLeft);
-    return out;
+    return skiro::toSjis(QString::fromUtf8(utf8));
 }
 
 class NullRecorder : public skiro::LineRecorder {

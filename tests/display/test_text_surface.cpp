@@ -13,15 +13,14 @@
 #include "core/ReferenceRowBreaker.h"
 #include "core/Settings.h"
 #include "display/QtTextSurface.h"
+#include "display/Sjis.h"
 
 namespace {
 
 using namespace skiro;
 
 std::string sj(const QString& text) {
-    QStringEncoder encoder("windows-31j");
-    const QByteArray bytes = encoder.encode(text);
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return toSjis(text);
 }
 
 Font fontRecord(int heightTwips, const char* faceUtf8 = "ＭＳ ゴシック") {

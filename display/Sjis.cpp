@@ -1,4 +1,4 @@
-#include "app/Sjis.h"
+#include "display/Sjis.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
