@@ -156,16 +156,11 @@ void CMainFrame::applyWindowFlags() {
         flags |= Qt::FramelessWindowHint;
     if (flags == windowFlags())
         return;
-    const bool wasVisible = isVisible();
-    const Qt::WindowStates state = windowState();
-    const QRect inside = geometry();
-    setWindowFlags(flags);
-    if (!(state & (Qt::WindowMaximized | Qt::WindowFullScreen)))
-        setGeometry(inside);
-    if (wasVisible) {
-        setWindowState(state);
-        show();
-    }
+    // The flags of a shown window are changed in place (the window manager re-reads them), so
+    // the window is neither unmapped nor placed anew: it stays exactly where it is.
+    overrideWindowFlags(flags);
+    if (QWindow* window = windowHandle())
+        window->setFlags(flags);
 }
 
 void CMainFrame::hideTitleBar(bool hide) {
@@ -266,13 +261,18 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     }
     m_closing = true;
     m_screenSaver.setActive(false);
+    // The placement is taken before the title bar comes back: the window manager places a
+    // window that gets its decoration again asynchronously, and until it has, Qt does not know
+    // where the window is. The stored rectangle is the window's inside, which the decoration
+    // does not change.
+    const WindowPlacement placement = currentPlacement();
     if (m_doc.settings().HideTitleBar)
         hideTitleBar(false);
     hideMouseCursor(false);
 
     Profile& profile = m_doc.profile();
     profile.writeText("SKIRO", "Version", kProfileVersion);
-    profile.writeText("SKIRO", "Window", formatPlacement(currentPlacement()));
+    profile.writeText("SKIRO", "Window", formatPlacement(placement));
 
     if (m_handlers.closeDocument)
         m_handlers.closeDocument();
