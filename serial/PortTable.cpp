@@ -1,5 +1,7 @@
 #include "serial/PortTable.h"
 
+#include <limits>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -74,8 +76,11 @@ std::vector<std::string> PortTable::scanDevices(const std::filesystem::path& dev
 }
 
 std::string PortTable::devicePath(int comPort) const {
-    if (auto it = m_overrides.find(comPort + 1); it != m_overrides.end() && !it->second.empty())
-        return it->second;
+    // The profile's ComPort is not range-checked: the COM number is formed only where it exists.
+    if (comPort < std::numeric_limits<int>::max()) {
+        if (auto it = m_overrides.find(comPort + 1); it != m_overrides.end() && !it->second.empty())
+            return it->second;
+    }
     if (comPort < 0 || static_cast<std::size_t>(comPort) >= m_devices.size())
         return {};
     return m_devices[static_cast<std::size_t>(comPort)];

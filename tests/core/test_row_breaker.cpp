@@ -297,7 +297,7 @@ TEST_F(RowBreakerTest, NoWrapKeepsAnyTextOnOneRow) {
     params.extentLimit = 10;
     Kinsoku.Type = 2;
     EXPECT_EQ(rows("あいうえおかきくけこ。"), sj("あいうえおかきくけこ。"));
-    surface.doubleWidth = 0x10000000; // the row is far wider than any window
+    surface.doubleWidth = 200000000; // the row is far wider than any window
     EXPECT_EQ(rows("あいうえおかきくけこ"), sj("あいうえおかきくけこ"));
 }
 

@@ -324,7 +324,9 @@ TEST_F(SerialSessionTest, StopWhileDataFlowsEndsAtOnce) {
     const auto took = std::chrono::steady_clock::now() - before;
     sending = false;
     farEnd.join();
-    EXPECT_LT(took, 100ms);
+    // Well under the 500 ms the thread may wait for the view: Stop woke it rather than waited.
+    // The figure itself (goal 200 ms) is the session cycler's session_stop_max.
+    EXPECT_LT(took, 400ms);
     EXPECT_FALSE(m_session.isOpen());
     // A notification that slipped in before Stop finds the port gone and reads nothing.
     m_view.pump();
