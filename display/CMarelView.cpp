@@ -108,7 +108,12 @@ void CMarelView::postTick() {
 }
 
 bool CMarelView::canPostDataReady() const {
-    return m_queuedTicks.load() == 0 && !m_paintPending.load();
+    return m_queuedTicks.load() == 0 && !paintHoldsReading();
+}
+
+bool CMarelView::paintable() const {
+    const QWidget* frame = window();
+    return isVisible() && !(frame && frame->isMinimized());
 }
 
 void CMarelView::postDataReady() {
@@ -163,11 +168,13 @@ void CMarelView::onTick() {
 
 void CMarelView::onDataReady() {
     // Read only when nothing else waits, so that input never delays scrolling or painting.
-    m_intake.onDataReady(m_queuedTicks.load() > 0, m_paintPending.load());
+    m_paintable = paintable();
+    m_intake.onDataReady(m_queuedTicks.load() > 0, paintHoldsReading());
     reportEchoFailure();
 }
 
 void CMarelView::onClock() {
+    m_paintable = paintable();
     m_viewClock.onClock(m_port != nullptr);
     reportEchoFailure();
 }

@@ -115,6 +115,12 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     SerialPort* m_port = nullptr;
     std::atomic<int> m_queuedTicks{0};
     std::atomic<bool> m_paintPending{false};
+    // Whether the window can be painted at all. A minimized or hidden window never paints, so
+    // its pending update must not hold back reading: the driver's buffer would fill while the
+    // stall watchdog moves one line per 800 ms. Refreshed on the user-interface thread.
+    std::atomic<bool> m_paintable{true};
+    bool paintable() const;
+    bool paintHoldsReading() const { return m_paintPending.load() && m_paintable.load(); }
     bool m_preparing = false;
     std::uint64_t m_paintedPixels = 0;
 };

@@ -172,6 +172,21 @@ TEST(CMarelView, BurstOfQueuedTicksGivesOneStep) {
     EXPECT_EQ(f.view->state().entryOffset, before + 2 * f.settings.Step);
 }
 
+// A window that cannot paint (hidden, minimized) keeps its update pending for ever; that must
+// not keep the watch thread from reporting data, or the driver's buffer fills while lines move
+// on one per 800 ms.
+TEST(CMarelView, PendingPaintHoldsReadingBackOnlyWhileTheWindowCanPaint) {
+    ViewFixture f;
+    f.view->receiveText("abc");
+    EXPECT_FALSE(f.view->canPostDataReady()) << "a shown window reads after its paint";
+    f.settle();
+    f.view->hide();
+    f.view->receiveText("def");
+    QCoreApplication::postEvent(f.view.get(), new QEvent(CMarelView::kDataReadyEvent));
+    f.settle();
+    EXPECT_TRUE(f.view->canPostDataReady());
+}
+
 TEST(CMarelView, StoredLinesKeepTheirColourCommands) {
     ViewFixture f;
     f.settings.ExtCommands = 1;
