@@ -20,25 +20,6 @@ namespace {
 using namespace skiro;
 using Clock = std::chrono::steady_clock;
 
-struct Row {
-    std::string text;
-    int thickness;
-    bool operator==(const Row&) const = default;
-};
-
-template <class Breaker>
-std::vector<Row> breakLine(Breaker& breaker, std::string_view text, const LayoutParams& p) {
-    std::vector<Row> rows;
-    Row row;
-    bool last = breaker.nextRow(&text, p, &row.text, row.thickness);
-    rows.push_back(row);
-    while (!last) {
-        last = breaker.nextRow(nullptr, p, &row.text, row.thickness);
-        rows.push_back(row);
-    }
-    return rows;
-}
-
 // Median microseconds of one call of work over several rounds.
 template <class Work> double medianMicros(int rounds, int perRound, Work work) {
     std::vector<double> samples;
@@ -92,22 +73,22 @@ int main(int argc, char** argv) {
     bool identical = true;
     std::size_t rows = 0;
     for (const std::string& line : lines) {
-        const std::vector<Row> fastRows = breakLine(fast, line, p);
-        identical = identical && fastRows == breakLine(reference, line, p);
+        const std::vector<BrokenRow> fastRows = breakIntoRows(fast, line, p);
+        identical = identical && fastRows == breakIntoRows(reference, line, p);
         rows = fastRows.size();
     }
 
     std::size_t turn = 0;
     const double fastUs =
-        medianMicros(15, 200, [&] { breakLine(fast, lines[++turn % lines.size()], p); });
+        medianMicros(15, 200, [&] { breakIntoRows(fast, lines[++turn % lines.size()], p); });
     // Warm: the same line broken again, as painting does after measuring it; its layout is
     // the surface's last.
-    const double warmUs = medianMicros(15, 200, [&] { breakLine(fast, lines[0], p); });
+    const double warmUs = medianMicros(15, 200, [&] { breakIntoRows(fast, lines[0], p); });
     // Shaping a whole line once, the floor of a cold break.
     const double shapeUs =
         medianMicros(15, 200, [&] { surface.textExtent(lines[++turn % lines.size()]); });
     const double referenceUs =
-        medianMicros(7, 10, [&] { breakLine(reference, lines[++turn % lines.size()], p); });
+        medianMicros(7, 10, [&] { breakIntoRows(reference, lines[++turn % lines.size()], p); });
 
     std::printf("row_break_rows: %zu rows\n", rows);
     std::printf("row_break_100char: %.1f us\n", fastUs);

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/LayoutParams.h"
 #include "core/Settings.h"
@@ -90,5 +91,28 @@ class ReferenceRowBreaker {
     std::string_view m_text;
     std::size_t m_cursor = 0;
 };
+
+// One row as a breaker produced it, for comparing two breakers' output.
+struct BrokenRow {
+    std::string text;
+    int thickness = 0;
+    friend bool operator==(const BrokenRow&, const BrokenRow&) = default;
+};
+
+// Every row of `text` from `breaker` (the fast one or the reference), stopping after maxRows
+// so that a breaker that fails to advance cannot loop for ever.
+template <class Breaker>
+std::vector<BrokenRow> breakIntoRows(Breaker& breaker, std::string_view text, const LayoutParams& p,
+                                     std::size_t maxRows = 100000) {
+    std::vector<BrokenRow> rows;
+    BrokenRow row;
+    bool last = breaker.nextRow(&text, p, &row.text, row.thickness);
+    rows.push_back(row);
+    while (!last && rows.size() < maxRows) {
+        last = breaker.nextRow(nullptr, p, &row.text, row.thickness);
+        rows.push_back(row);
+    }
+    return rows;
+}
 
 } // namespace skiro

@@ -1,5 +1,7 @@
 #include "display/CMarelView.h"
 
+#include "display/Sjis.h"
+
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
@@ -181,8 +183,7 @@ void CMarelView::onClock() {
 
 void CMarelView::reportEchoFailure() {
     if (auto failure = m_intake.takeEchoFailure()) {
-        Cp932Decoder decoder;
-        emit sendFailed(decoder.decode(failure->message));
+        emit sendFailed(fromSjis(failure->message));
     }
 }
 

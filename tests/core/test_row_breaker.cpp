@@ -107,23 +107,11 @@ class ShortExtentsSurface : public FixedSurface {
     }
 };
 
-struct Row {
-    std::string text;
-    int thickness;
-    friend bool operator==(const Row&, const Row&) = default;
-};
+using Row = BrokenRow;
 
 template <class Breaker>
 std::vector<Row> breakAll(Breaker& breaker, std::string_view text, const LayoutParams& p) {
-    std::vector<Row> rows;
-    Row row;
-    bool last = breaker.nextRow(&text, p, &row.text, row.thickness);
-    rows.push_back(row);
-    while (!last && rows.size() < 1000) {
-        last = breaker.nextRow(nullptr, p, &row.text, row.thickness);
-        rows.push_back(row);
-    }
-    return rows;
+    return breakIntoRows(breaker, text, p, 1000);
 }
 
 std::string joined(const std::vector<Row>& rows) {
