@@ -18,9 +18,10 @@ enum StringId : int {
     IDS_SEND_FAILED = 34824,     // "送信失敗。\n"
     IDS_START_STAMP = 34825,     // "%04d/%02d/%02d %02d:%02d:%02d スタート"
     IDS_STOP_STAMP = 34826,      // "%04d/%02d/%02d %02d:%02d:%02d ストップ"
+    IDS_TERM_FAILED = 34827,     // "秀Termが見つからないか通信に失敗しました。"
     // The device went away while Start was in force (adapter pulled, far end hung up); shown
     // once, followed by IDS_ERROR_CODE with the system's code.
-    IDS_DEVICE_LOST = 34827, // "デバイスとの接続が切れました。\n"
+    IDS_DEVICE_LOST = 34830, // "デバイスとの接続が切れました。\n"
 };
 
 class StringTable {
