@@ -1,0 +1,233 @@
+#include "ui/SettingsDialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+#include <QStyle>
+
+#include "core/SettingsDialogs.h"
+#include "display/Sjis.h"
+
+namespace skiro {
+
+namespace {
+
+// A group box drawn as dialog templates draw theirs: the frame line runs through the middle of
+// the title, so that a control placed one line below the group's top sits inside the frame.
+// (Qt's own styles put the title above the frame and would need a taller group.)
+class DialogGroupBox : public QGroupBox {
+  public:
+    using QGroupBox::QGroupBox;
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QFontMetrics metrics(font());
+        // An etched line: a dark line with a light one a pixel below and to the right.
+        const QRect frame = rect().adjusted(0, metrics.height() / 2, -1, -1);
+        painter.setPen(palette().color(QPalette::Light));
+        painter.drawRect(frame.adjusted(1, 1, 0, 0));
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawRect(frame.adjusted(0, 0, -1, -1));
+
+        QString shown = title();
+        shown.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+        shown.remove(QLatin1Char('&'));
+        shown.replace(QStringLiteral("\x01"), QStringLiteral("&"));
+        const int pad = metrics.averageCharWidth() / 2;
+        const QRect titleRect(metrics.averageCharWidth(), 0,
+                              metrics.horizontalAdvance(shown) + 2 * pad, metrics.height());
+        painter.fillRect(titleRect, palette().window());
+        style()->drawItemText(&painter, titleRect.adjusted(pad, 0, 0, 0),
+                              Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic, palette(),
+                              isEnabled(), title(), QPalette::WindowText);
+    }
+};
+
+} // namespace
+
+void DialogList::show(const std::string& text) const {
+    m_box->setCurrentIndex(listSelection(m_items, text));
+}
+
+std::string DialogList::take(std::string current) const {
+    return listText(m_items, m_box->currentIndex(), std::move(current));
+}
+
+SettingsDialog::SettingsDialog(int templateId, const QString& title, int widthUnits,
+                               int heightUnits, const StringTable& strings, HelpHook help,
+                               QWidget* parent)
+    : QDialog(parent), m_strings(strings), m_templateId(templateId), m_help(std::move(help)) {
+    setWindowTitle(title);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    // The dialogs are designed for a 9-point Japanese gothic face; the Windows face is
+    // substituted by the installed IPA face where it is missing.
+    m_font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic")});
+    m_font.setPointSize(9);
+    setFont(m_font);
+    const QFontMetrics metrics(m_font);
+    const int alphabet = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    m_baseX = (alphabet / 26 + 1) / 2;
+    m_baseY = metrics.height();
+    setFixedSize(dialogRect(0, 0, widthUnits, heightUnits).size());
+
+    auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    helpKey->setContext(Qt::WindowShortcut);
+    connect(helpKey, &QShortcut::activated, this, [this] {
+        if (m_help)
+            m_help(m_templateId);
+    });
+}
+
+QRect SettingsDialog::dialogRect(int x, int y, int width, int height) const {
+    const auto across = [this](int units) { return (units * m_baseX + 2) / 4; };
+    const auto down = [this](int units) { return (units * m_baseY + 4) / 8; };
+    const int left = across(x);
+    const int top = down(y);
+    return QRect(left, top, across(x + width) - left, down(y + height) - top);
+}
+
+void SettingsDialog::place(QWidget* widget, int x, int y, int w, int h) {
+    QRect rect = dialogRect(x, y, w, h);
+    if (QWidget* parent = widget->parentWidget(); parent && parent != this)
+        rect.translate(-parent->pos());
+    widget->setGeometry(rect);
+}
+
+QGroupBox* SettingsDialog::addGroup(const QString& title, int x, int y, int w, int h) {
+    auto* group = new DialogGroupBox(title, this);
+    place(group, x, y, w, h);
+    return group;
+}
+
+QRadioButton* SettingsDialog::addRadio(QWidget* parent, const QString& text, int x, int y, int w,
+                                       int h) {
+    auto* radio = new QRadioButton(text, parent);
+    place(radio, x, y, w, h);
+    return radio;
+}
+
+QCheckBox* SettingsDialog::addCheck(QWidget* parent, const QString& text, int x, int y, int w,
+                                    int h) {
+    auto* check = new QCheckBox(text, parent);
+    place(check, x, y, w, h);
+    return check;
+}
+
+QLabel* SettingsDialog::addStatic(QWidget* parent, const QString& text, int x, int y, int w,
+                                  int h) {
+    auto* label = new QLabel(text, parent);
+    place(label, x, y, w, h);
+    // A static of one line sits on the line of its neighbour, as a text in a dialog template
+    // does; the font may be a pixel taller than the rectangle.
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return label;
+}
+
+QLineEdit* SettingsDialog::addEdit(QWidget* parent, int x, int y, int w, int h) {
+    auto* edit = new QLineEdit(parent);
+    place(edit, x, y, w, h);
+    return edit;
+}
+
+DialogList SettingsDialog::addList(QWidget* parent, int stringId, int x, int y, int w) {
+    auto* box = new QComboBox(parent);
+    std::vector<std::string> items = listItems(m_strings.text(stringId));
+    for (const std::string& item : items)
+        box->addItem(fromSjis(item));
+    box->setMaxVisibleItems(static_cast<int>(items.size()));
+    // The closed list is one edit line high, as tall as an edit of the same font.
+    place(box, x, y, w, 13);
+    return DialogList(box, std::move(items));
+}
+
+void SettingsDialog::addButtons(const QPoint (&places)[4], int w, int h) {
+    const QString texts[4] = {QStringLiteral("OK"), QStringLiteral("ﾃﾞﾌｫﾙﾄ"),
+                              QStringLiteral("ｷｬﾝｾﾙ"), QStringLiteral("ﾍﾙﾌﾟ")};
+    for (int i = 0; i < 4; ++i) {
+        m_buttons[i] = new QPushButton(texts[i], this);
+        place(m_buttons[i], places[i].x(), places[i].y(), w, h);
+    }
+    m_buttons[0]->setDefault(true);
+    connect(m_buttons[0], &QPushButton::clicked, this, &SettingsDialog::accept);
+    connect(m_buttons[1], &QPushButton::clicked, this, &SettingsDialog::onDefault);
+    connect(m_buttons[2], &QPushButton::clicked, this, &SettingsDialog::reject);
+    connect(m_buttons[3], &QPushButton::clicked, this, [this] {
+        if (m_help)
+            m_help(m_templateId);
+    });
+    m_buttons[3]->setVisible(static_cast<bool>(m_help));
+}
+
+QPushButton* SettingsDialog::button(int id) const {
+    switch (id) {
+    case IDOK:
+        return m_buttons[0];
+    case IDC_DEFAULT:
+        return m_buttons[1];
+    case IDCANCEL:
+        return m_buttons[2];
+    case ID_DIALOG_HELP:
+        return m_buttons[3];
+    default:
+        return nullptr;
+    }
+}
+
+int SettingsDialog::radioIndex(const std::vector<QRadioButton*>& group) {
+    for (std::size_t i = 0; i < group.size(); ++i) {
+        if (group[i]->isChecked())
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+int SettingsDialog::takeRadio(const std::vector<QRadioButton*>& group, int current) {
+    const int index = radioIndex(group);
+    return index < 0 ? current : index;
+}
+
+void SettingsDialog::setRadioIndex(const std::vector<QRadioButton*>& group, int index) {
+    for (std::size_t i = 0; i < group.size(); ++i) {
+        // An exclusive button cannot be cleared directly; -1 leaves the whole group clear.
+        group[i]->setAutoExclusive(false);
+        group[i]->setChecked(static_cast<int>(i) == index);
+        group[i]->setAutoExclusive(true);
+    }
+}
+
+void SettingsDialog::showEvent(QShowEvent* event) {
+    if (!m_initialised) {
+        m_initialised = true;
+        initialise();
+    }
+    QDialog::showEvent(event);
+}
+
+void SettingsDialog::initialise() {
+    updateDependents();
+    fieldsToControls();
+}
+
+void SettingsDialog::accept() {
+    if (!controlsToFields() || !fieldsAcceptable())
+        return;
+    QDialog::accept();
+}
+
+void SettingsDialog::onDefault() {
+    setDefaults();
+    updateDependents();
+    fieldsToControls();
+}
+
+} // namespace skiro
