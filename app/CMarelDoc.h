@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "app/QtSjisConversion.h"
 #include "core/Clock.h"
 #include "core/Profile.h"
 #include "core/Recorder.h"
@@ -33,8 +34,10 @@ class CMarelDoc {
 
     // Reads the profile and loads the settings and the kinsoku rule from it.
     void loadSettings();
-    // Stores the settings into the profile in memory and writes the profile once. The frame
-    // has put its placement into the same profile before, so one rename carries both.
+    // Stores the settings into the profile and writes the profile once, into the file as it is
+    // now. The frame has put its placement into the same profile before, so one rename carries
+    // both. A profile that cannot be written (read-only, say) is left alone with one line on
+    // standard error.
     ProfileSaveResult saveSettings();
 
     Settings& settings() { return m_settings; }
@@ -51,6 +54,7 @@ class CMarelDoc {
     const StringTable& m_strings;
     const Clock& m_clock;
     Settings m_settings;
+    QtSjisConversion m_conversion;
     Profile m_profile;
     Recorder m_recorder;
     SerialSession m_session;

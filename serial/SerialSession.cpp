@@ -68,7 +68,9 @@ bool SerialSession::startSession() {
     if (isOpen())
         return true;
     const int comPort = m_settings.ComPort;
-    const PortTable table = PortTable::fromMachine(portOverrides(m_profile, comPort));
+    // The COM entries as the file holds them now: a mapping added while the program runs
+    // takes effect at the next Start.
+    const PortTable table = PortTable::fromMachine(portOverrides(m_profile.current(), comPort));
     const std::string path = table.devicePath(comPort);
 
     auto readyEvent = std::make_unique<PosixReadyEvent>();

@@ -77,7 +77,7 @@ TEST(ProfileRead, TextValuesAsTheWindowsReaderReturnsThem) {
          "<default>"},
         {"first of duplicate keys wins", "[K]\nA=1\nA=2\n", "K", "A", "1"},
         {"first of duplicate sections wins", "[K]\nA=1\n[K]\nA=2\n", "K", "A", "1"},
-        {"key line without '=' is an empty value", "[K]\nFlag\n", "K", "Flag", ""},
+        {"a line without '=' is no key", "[K]\nFlag\n", "K", "Flag", "<default>"},
         {"'=' inside the value kept", "[K]\nA=b=c\n", "K", "A", "b=c"},
         {"empty file", "", "K", "A", "<default>"},
         {"keys before any section belong to none", "A=1\n[K]\n", "K", "A", "<default>"},
@@ -89,7 +89,7 @@ TEST(ProfileRead, TextValuesAsTheWindowsReaderReturnsThem) {
         {"NUL byte ends the value", "[K]\nA=ab\0cd\n"s, "K", "A", "ab"},
         {"UTF-8 byte-order mark before the first section", "\xEF\xBB\xBF[Serial]\r\nComPort=2\r\n",
          "Serial", "ComPort", "2"},
-        {"CR inside a line stays part of it", "[K]\nA=1\r2\r\n", "K", "A", "1\r2"},
+        {"a lone CR ends the line", "[K]\nA=1\r2\r\n", "K", "A", "1"},
     };
     for (const TextCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -182,21 +182,23 @@ TEST(ProfileWrite, KeepsOtherLinesReplacesInPlaceAndAppendsInOrder) {
     profile.writeInt("Serial", "TxCrConv", 1);
     profile.writeText("Color", "Text", "255,255,255");
     profile.writeText("Color", "Back", "0,0,255");
-    EXPECT_EQ(profile.bytes(), "; SKIRO profile\r\n"
-                               "[SKIRO]\r\n"
-                               "Window=0,1,-1,-1\r\n"
-                               "\r\n"
-                               "[serial]\r\n"
-                               "COM1=/dev/ttyUSB0\r\n"
-                               "ComPort=3\r\n"
-                               "BaudRate=9600\r\n"
-                               "TxCrConv=1\r\n"
-                               "\r\n"
-                               "[Font]\r\n"
-                               "Height=480\r\n"
-                               "[Color]\r\n"
-                               "Text=255,255,255\r\n"
-                               "Back=0,0,255\r\n");
+    // New lines end as the file's lines do (LF here); the last line gets its end when a line
+    // follows it.
+    EXPECT_EQ(profile.bytes(), "; SKIRO profile\n"
+                               "[SKIRO]\n"
+                               "Window=0,1,-1,-1\n"
+                               "\n"
+                               "[serial]\n"
+                               "COM1=/dev/ttyUSB0\n"
+                               "ComPort=3\n"
+                               "BaudRate=9600\n"
+                               "TxCrConv=1\n"
+                               "\n"
+                               "[Font]\n"
+                               "Height=480\n"
+                               "[Color]\n"
+                               "Text=255,255,255\n"
+                               "Back=0,0,255\n");
 }
 
 TEST(ProfileWrite, ByteOrderMarkIsKeptWhenWrittenBack) {
@@ -215,9 +217,14 @@ TEST(ProfileWrite, ValuesReadBackAsWrittenAndCannotInjectLines) {
         {"enclosed in double quotes", "\"q\"", "\"q\""},
         {"enclosed in single quotes", "'q'", "'q'"},
         {"one quote only", "\"q", "\"q"},
-        {"CR LF and a forged section", "a\r\n[Evil]\r\nK=v", "a"},
-        {"LF", "a\nb", "a"},
-        {"NUL", "a\0b"s, "a"},
+        {"CR LF and a forged section stay on the line", "a\r\n[Evil]\r\nK=v", "a[Evil]K=v"},
+        {"LF left out", "a\nb", "ab"},
+        {"NUL left out", "a\0b"s, "ab"},
+        // A lead byte whose trail is left out would pair with the next byte, or be dropped as
+        // the last byte by the reader: it goes with the control byte.
+        {"lead byte before CR", "\xE3\r\x81", ""},
+        {"set with a CR inside", "\x81\x42\x81\x41\r\x81\x76", "\x81\x42\x81\x41\x81\x76"},
+        {"lead byte last", "a\x81", "a"},
         {"empty", "", ""},
     };
     for (const auto& c : cases) {
@@ -226,6 +233,7 @@ TEST(ProfileWrite, ValuesReadBackAsWrittenAndCannotInjectLines) {
         profile.writeText("K", "A", c.value);
         const Profile reread = Profile::fromBytes(profile.bytes());
         EXPECT_EQ(reread.readText("K", "A", "<default>"), c.readBack);
+        EXPECT_EQ(profile.readText("K", "A", "<default>"), c.readBack);
         EXPECT_FALSE(reread.contains("Evil", "K"));
     }
 }
@@ -241,11 +249,47 @@ TEST(ProfileCommit, WritesTheWholeFileOnceAndKeepsItsMode) {
     const skiro::ProfileSaveResult result = profile.commit();
     ASSERT_TRUE(result.ok()) << result.message;
 
-    EXPECT_EQ(readFile(file), "[SKIRO]\r\nVersion=2.2(32)\r\n[Serial]\r\nComPort=2\r\n");
+    EXPECT_EQ(readFile(file), "[SKIRO]\nVersion=2.2(32)\n[Serial]\nComPort=2\n");
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(folder.entries(), 1u) << "no temporary file left behind";
+}
+
+TEST(ProfileCommit, EditsMadeToTheFileWhileTheProgramRunsSurvive) {
+    TempFolder folder;
+    const fs::path file = folder / "skiro.ini";
+    writeFile(file, "; mine\r\n[Serial]\r\nComPort = 0\r\nBaudRate=1200\r\n\r\n[Scroll]\r\nTick=50\r\n");
+    Profile profile = Profile::load(file.string());
+
+    // The user maps a port, adds a comment and a section of their own, and sets a key the
+    // program also writes.
+    writeFile(file, "; mine\r\n[Serial]\r\nComPort = 0\r\nBaudRate=1200\r\nCOM1=/dev/ttyUSB0\r\n"
+                    "\r\n; added\n[Scroll]\r\nTick=50\r\nStep=7\r\n[Other]\rA=1\r");
+    EXPECT_EQ(profile.current().readText("Serial", "COM1", ""), "/dev/ttyUSB0");
+
+    profile.writeInt("Serial", "ComPort", 0); // as read: the line stays as the user spelled it
+    profile.writeInt("Serial", "BaudRate", 9600);
+    profile.writeInt("Scroll", "Step", 2);
+    profile.writeInt("Scroll", "SpeedUp", 1);
+    ASSERT_TRUE(profile.commit().ok());
+    EXPECT_EQ(readFile(file), "; mine\r\n[Serial]\r\nComPort = 0\r\nBaudRate=9600\r\n"
+                              "COM1=/dev/ttyUSB0\r\n\r\n; added\n[Scroll]\r\nTick=50\r\nStep=2\r\n"
+                              "SpeedUp=1\r\n[Other]\rA=1\r");
+}
+
+TEST(ProfileCommit, ReadOnlyFileIsLeftAlone) {
+    TempFolder folder;
+    const fs::path file = folder / "skiro.ini";
+    writeFile(file, "[Serial]\r\nComPort=1\r\n");
+    ::chmod(file.c_str(), 0444);
+    Profile profile = Profile::load(file.string());
+    profile.writeInt("Serial", "ComPort", 2);
+    const skiro::ProfileSaveResult result = profile.commit();
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.message.find("read-only"), std::string::npos) << result.message;
+    EXPECT_EQ(readFile(file), "[Serial]\r\nComPort=1\r\n");
+    EXPECT_EQ(folder.entries(), 1u);
 }
 
 TEST(ProfileCommit, MissingFileLoadsEmptyAndIsCreated) {

@@ -360,5 +360,18 @@ TEST_F(SerialSessionTest, EchoBackReachesTheFarEndWithOrWithoutLineFeeds) {
     }
 }
 
+TEST_F(SerialSessionTest, StartTakesThePortMappingFromTheFileAsItIsThen) {
+    ASSERT_TRUE(m_pty.ok());
+    const std::string ini = m_folder + "/skiro.ini";
+    std::ofstream(ini, std::ios::binary) << "[Serial]\r\nCOM1=" << m_folder << "/gone\r\n";
+    m_profile = Profile::load(ini);
+    EXPECT_FALSE(m_session.startSession());
+
+    // The user maps the port in the file while the program runs.
+    std::ofstream(ini, std::ios::binary) << "[Serial]\r\nCOM1=" << m_pty.slavePath << "\r\n";
+    EXPECT_TRUE(m_session.startSession());
+    EXPECT_TRUE(m_session.isOpen());
+}
+
 } // namespace
 } // namespace skiro
