@@ -208,7 +208,9 @@ void CMainFrame::changeEvent(QEvent* event) {
 
 WindowPlacement CMainFrame::currentPlacement() const {
     WindowPlacement p;
-    const bool maximized = isMaximized();
+    // A window minimized from the maximized state is not maximized at this moment: it is stored
+    // as minimized and comes back minimized, restoring to its normal rectangle.
+    const bool maximized = isMaximized() && !isMinimized();
     p.flags = maximized ? WindowPlacement::kRestoreToMaximized : 0;
     p.showCmd = static_cast<unsigned>(isMinimized() ? ShowCommand::Minimized
                                       : maximized   ? ShowCommand::Maximized

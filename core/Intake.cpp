@@ -123,6 +123,8 @@ SendResult Intake::sendText(std::string_view text) {
     failure.error = written.error;
     failure.message = m_strings.text(IDS_SEND_FAILED) +
                       formatNumbers(m_strings.text(IDS_ERROR_CODE), {written.error});
+    if (const std::string device = m_port->devicePath(); !device.empty())
+        failure.message += "\n" + device;
     return failure;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace skiro {
@@ -21,6 +22,9 @@ public:
     virtual IoResult read(char* buffer, std::size_t capacity) = 0;
     // Writes all bytes or fails; gives up after 200 ms plus 100 ms per byte.
     virtual IoResult write(std::string_view bytes) = 0;
+    // The device this port is (for example "/dev/ttyUSB0"), shown under every message about
+    // it so that the user can tell which device a COM number became; empty when unknown.
+    virtual std::string devicePath() const { return {}; }
 };
 
 } // namespace skiro

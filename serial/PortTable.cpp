@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <fstream>
 #include <string_view>
 #include <system_error>
 
@@ -19,8 +20,9 @@ PortTable::PortTable(std::vector<std::string> devices, std::map<int, std::string
     : m_devices(std::move(devices)), m_overrides(std::move(overrides)) {}
 
 PortTable PortTable::fromMachine(std::map<int, std::string> overrides,
-                                 const std::filesystem::path& devRoot) {
-    return PortTable(scanDevices(devRoot), std::move(overrides));
+                                 const std::filesystem::path& devRoot,
+                                 const std::filesystem::path& ttyClass) {
+    return PortTable(scanDevices(devRoot, ttyClass), std::move(overrides));
 }
 
 namespace {
@@ -51,16 +53,33 @@ bool classify(std::string_view name, std::size_t& kind, unsigned& number) {
     return false;
 }
 
+constexpr std::size_t kBuiltIn = 2; // ttyS in kKinds
+
+// Whether a built-in port has a UART behind it. Its sysfs entry carries a device link only when
+// a driver bound it, and "type" is the UART type, 0 (PORT_UNKNOWN) for a phantom port. Read
+// from sysfs rather than with TIOCGSERIAL, so that scanning never opens a port (opening raises
+// DTR and RTS on the line).
+bool hasUart(const std::filesystem::path& ttyClass, const std::string& name) {
+    const std::filesystem::path entry = ttyClass / name;
+    std::error_code ec;
+    if (!std::filesystem::exists(entry / "device", ec))
+        return false;
+    std::ifstream typeFile(entry / "type");
+    int type = 0;
+    return typeFile >> type && type != 0;
+}
+
 } // namespace
 
-std::vector<std::string> PortTable::scanDevices(const std::filesystem::path& devRoot) {
+std::vector<std::string> PortTable::scanDevices(const std::filesystem::path& devRoot,
+                                                const std::filesystem::path& ttyClass) {
     std::vector<Found> found;
     std::error_code ec;
     for (std::filesystem::directory_iterator it(devRoot, ec), end; !ec && it != end;
          it.increment(ec)) {
         std::string name = it->path().filename().string();
         Found f;
-        if (classify(name, f.kind, f.number)) {
+        if (classify(name, f.kind, f.number) && (f.kind != kBuiltIn || hasUart(ttyClass, name))) {
             f.path = it->path().string();
             found.push_back(std::move(f));
         }

@@ -19,12 +19,17 @@ class PortTable {
 
     // The table of this machine: the serial devices found under devRoot, then the overrides.
     static PortTable fromMachine(std::map<int, std::string> overrides,
-                                 const std::filesystem::path& devRoot = "/dev");
+                                 const std::filesystem::path& devRoot = "/dev",
+                                 const std::filesystem::path& ttyClass = "/sys/class/tty");
 
     // The serial devices under devRoot: USB adapters (ttyUSB*, then ttyACM*) before the
     // built-in ports (ttyS*), each kind by its number, so that ttyUSB2 comes before ttyUSB10
-    // and plugging in an adapter does not renumber the ones already there.
-    static std::vector<std::string> scanDevices(const std::filesystem::path& devRoot = "/dev");
+    // and plugging in an adapter does not renumber the ones already there. The kernel makes
+    // ttyS0 to ttyS3 (or more) whether or not a UART is there; only those with hardware behind
+    // them count: a device link in ttyClass and a UART type other than unknown (0).
+    static std::vector<std::string>
+    scanDevices(const std::filesystem::path& devRoot = "/dev",
+                const std::filesystem::path& ttyClass = "/sys/class/tty");
 
     // The device path for ComPort (0 = COM1), or an empty text when the table has none.
     std::string devicePath(int comPort) const;

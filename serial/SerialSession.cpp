@@ -22,11 +22,12 @@ constexpr int kOverriddenPorts = 256;
 // user-interface thread only.
 class SerialSession::ViewPort final : public SerialPort {
   public:
-    explicit ViewPort(PosixSerialPort& port) : m_port(port) {}
+    ViewPort(PosixSerialPort& port, std::string path) : m_port(port), m_path(std::move(path)) {}
     IoResult read(char* buffer, std::size_t capacity) override {
         return remember(m_port.read(buffer, capacity));
     }
     IoResult write(std::string_view bytes) override { return remember(m_port.write(bytes)); }
+    std::string devicePath() const override { return m_path; }
     int lastError() const { return m_lastError; }
 
   private:
@@ -36,6 +37,7 @@ class SerialSession::ViewPort final : public SerialPort {
         return result;
     }
     PosixSerialPort& m_port;
+    std::string m_path;
     int m_lastError = 0;
 };
 
@@ -79,8 +81,10 @@ bool SerialSession::startSession() {
     const OpenResult opened =
         path.empty() ? OpenResult{OpenStep::Open, ENOENT} : port->open(path, m_settings.Dcb);
     if (!opened.ok()) {
+        // The device on a line of its own; a COM number with no device behind it names itself.
         if (m_view)
-            m_view->showFailure(openFailureText(opened, m_strings));
+            m_view->showFailure(openFailureText(opened, m_strings) + "\n" +
+                                (path.empty() ? comDeviceName(comPort) : path));
         return false;
     }
 
@@ -102,7 +106,7 @@ bool SerialSession::startSession() {
 
     m_readyEvent = std::move(readyEvent);
     m_port = std::move(port);
-    m_viewPort = std::make_unique<ViewPort>(*m_port);
+    m_viewPort = std::make_unique<ViewPort>(*m_port, path);
     m_watchThread = std::move(watchThread);
     if (m_view)
         m_view->attachPort(m_viewPort.get(), m_readyEvent.get());
@@ -148,10 +152,11 @@ void SerialSession::onDeviceLost(std::uint64_t session) {
         }
     }
     const int error = m_viewPort->lastError() != 0 ? m_viewPort->lastError() : EIO;
+    const std::string device = m_viewPort->devicePath();
     closeSession();
     if (m_view)
         m_view->showFailure(m_strings.text(IDS_DEVICE_LOST) +
-                            formatNumbers(m_strings.text(IDS_ERROR_CODE), {error}));
+                            formatNumbers(m_strings.text(IDS_ERROR_CODE), {error}) + "\n" + device);
 }
 
 } // namespace skiro

@@ -1,19 +1,20 @@
 // A window with the view alone, fed with Japanese lines at an interval, to look at scrolling,
 // writing direction, outlines and colour commands without a serial line.
 //
-//   skiro-viewdemo [--direction 0|1] [--outline DOTS] [--outline-colour RRGGBB] [--fs] [--interval
-//   MS] [--size WxH]
-//                  [--font-twips N] [--step N] [--tick MS] [--timer 0|1|2] [--lines FILE]
-//                  [--shot FILE.png --shot-after MS]
+//   skiro-viewdemo [--direction 0|1] [--outline DOTS] [--outline-colour RRGGBB] [--fs]
+//                  [--interval MS] [--size WxH] [--face NAME] [--font-twips N] [--step N]
+//                  [--tick MS] [--timer 0|1|2] [--lines FILE] [--shot FILE.png --shot-after MS]
 //
 // Lines from FILE are UTF-8, one per line; without it a built-in text is used.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFile>
 #include <QTimer>
 #include <QWidget>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/Clock.h"
@@ -45,26 +46,68 @@ class NullRecorder : public skiro::LineRecorder {
 
 } // namespace
 
+namespace {
+
+// The options, each with its default in the help text, so that --help shows what a plain run
+// does.
+struct Options {
+    QCommandLineOption direction{"direction", "0 horizontal, 1 vertical (default 0)", "n", "0"};
+    QCommandLineOption outline{"outline", "outline dots, 0 for none (default 0)", "dots", "0"};
+    QCommandLineOption outlineColour{"outline-colour", "outline colour (default 000000)", "RRGGBB",
+                                     "000000"};
+    QCommandLineOption fs{"fs", "colour commands on some lines"};
+    QCommandLineOption interval{"interval", "ms between lines (default 1500)", "ms", "1500"};
+    QCommandLineOption size{"size", "window size (default 960x540)", "WxH", "960x540"};
+    QCommandLineOption face{"face", QString::fromUtf8("font face name (default ＭＳ ゴシック)"),
+                            "name", QString::fromUtf8("ＭＳ ゴシック")};
+    QCommandLineOption fontTwips{"font-twips", "character height in twips (default -720)", "n",
+                                 "-720"};
+    QCommandLineOption step{"step", "pixels per tick (default 2)", "n", "2"};
+    QCommandLineOption tick{"tick", "ms per tick (default 50)", "ms", "50"};
+    QCommandLineOption timer{"timer", "tick source 0, 1 or 2 (default 1)", "n", "1"};
+    QCommandLineOption lines{"lines", "UTF-8 text file, one line each (default: built-in text)",
+                             "file"};
+    QCommandLineOption shot{"shot", "save a picture of the view and quit", "png"};
+    QCommandLineOption shotAfter{"shot-after", "ms before the picture (default 8000)", "ms",
+                                 "8000"};
+
+    void addTo(QCommandLineParser& parser) const {
+        parser.setApplicationDescription(
+            "A window with the view alone, fed with Japanese lines at an interval.");
+        parser.addOptions({direction, outline, outlineColour, fs, interval, size, face, fontTwips,
+                           step, tick, timer, lines, shot, shotAfter});
+    }
+};
+
+bool asksForHelp(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h" || arg == "-?" || arg == "--help-all")
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    const Options o;
+    if (asksForHelp(argc, argv)) {
+        // Help needs no display: a plain core application prints it and exits.
+        QCoreApplication core(argc, argv);
+        QCommandLineParser parser;
+        parser.addHelpOption();
+        o.addTo(parser);
+        parser.process(core);
+        return 0;
+    }
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption direction("direction", "0 horizontal, 1 vertical", "n", "0");
-    const QCommandLineOption outline("outline", "outline dots, 0 for none", "dots", "0");
-    const QCommandLineOption outlineColour("outline-colour", "outline colour", "RRGGBB", "000000");
-    const QCommandLineOption fs("fs", "colour commands on some lines");
-    const QCommandLineOption interval("interval", "ms between lines", "ms", "1500");
-    const QCommandLineOption size("size", "window size", "WxH", "960x540");
-    const QCommandLineOption fontTwips("font-twips", "character height in twips", "n", "-720");
-    const QCommandLineOption step("step", "pixels per tick", "n", "2");
-    const QCommandLineOption tick("tick", "ms per tick", "ms", "50");
-    const QCommandLineOption timer("timer", "tick source 0, 1 or 2", "n", "1");
-    const QCommandLineOption lines("lines", "UTF-8 text file, one line each", "file");
-    const QCommandLineOption shot("shot", "save a picture of the view and quit", "png");
-    const QCommandLineOption shotAfter("shot-after", "ms before the picture", "ms", "8000");
-    parser.addOptions({direction, outline, outlineColour, fs, interval, size, fontTwips, step, tick,
-                       timer, lines, shot, shotAfter});
+    o.addTo(parser);
     parser.process(app);
+    const auto& [direction, outline, outlineColour, fs, interval, size, face, fontTwips, step, tick,
+                 timer, lines, shot, shotAfter] = o;
 
     skiro::Settings settings;
     settings.Direction = parser.value(direction).toInt();
@@ -74,6 +117,7 @@ int main(int argc, char** argv) {
     settings.OutlineColor = skiro::rgb(int(rrggbb >> 16), int(rrggbb >> 8), int(rrggbb));
     settings.Color.Back = skiro::rgb(0, 32, 96);
     settings.Font.lfHeight = parser.value(fontTwips).toInt();
+    settings.Font.lfFaceName = skiro::toSjis(parser.value(face));
     settings.Step = parser.value(step).toInt();
     settings.Tick = parser.value(tick).toInt();
     settings.TimerMethod = parser.value(timer).toInt();

@@ -133,6 +133,37 @@ TEST(Startup, WindowStateRoundTrips) {
     }
 }
 
+// Minimized from the maximized state the window is not maximized: it is stored as minimized
+// with flags 0, whether it got there by the user or by the stored placement.
+TEST(Startup, MinimizedFromMaximizedIsStoredAsMinimized) {
+    struct Case {
+        const char* name;
+        const char* stored;
+        bool maximizeThenMinimize;
+    } cases[] = {
+        {"maximized, then minimized by the user", "0,1,-1,-1,-1,-1,50,60,690,540", true},
+        {"an entry of an earlier run with flags 2", "2,2,-1,-1,-1,-1,50,60,690,540", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir folder;
+        writeFile(folder.filePath("skiro.ini"), std::string("[SKIRO]\r\nWindow=") + c.stored);
+        CMarelApp app(folder.path(), "skiro");
+        ASSERT_TRUE(app.initInstance());
+        settle();
+        if (c.maximizeThenMinimize) {
+            app.frame()->showMaximized();
+            settle();
+            app.frame()->showMinimized();
+            settle();
+        }
+        EXPECT_TRUE(app.frame()->isMinimized());
+        app.frame()->close();
+        const Profile saved = Profile::load(folder.filePath("skiro.ini").toStdString());
+        EXPECT_EQ(saved.readText("SKIRO", "Window", "").substr(0, 4), "0,2,");
+    }
+}
+
 TEST(Startup, ProfileIsNamedAfterTheExecutable) {
     QTemporaryDir folder;
     CMarelApp app(folder.path(), "VIEWER");

@@ -49,6 +49,8 @@ class FakePort final : public SerialPort {
     std::vector<std::string> writes;
     int writeError = 0;
     std::size_t lastCapacity = 0;
+    std::string device;
+    std::string devicePath() const override { return device; }
     IoResult read(char* buffer, std::size_t capacity) override {
         lastCapacity = capacity;
         if (reads.empty())
@@ -346,6 +348,7 @@ TEST_F(IntakeTest, EchoFollowsEchoBackAndTxCrConv) {
 TEST_F(IntakeTest, FailedEchoIsReportedOnceAndTheTextIsStillTakenIn) {
     settings.EchoBack = 1;
     port.writeError = 5; // EIO
+    port.device = "/dev/ttyUSB0";
     intake.setSession(&port, &ready);
     feed({"A\r", "B"});
     EXPECT_EQ(recorder.lines, std::vector<std::string>{"A"});
@@ -353,9 +356,9 @@ TEST_F(IntakeTest, FailedEchoIsReportedOnceAndTheTextIsStillTakenIn) {
     const auto failure = intake.takeEchoFailure();
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(failure->error, 5);
-    // 送信失敗。\nエラーコード:5
+    // 送信失敗。\nエラーコード:5\n/dev/ttyUSB0: the device on a line of its own.
     EXPECT_EQ(failure->message, "\x91\x97\x90M\x8E\xB8\x94s\x81"
-                                "B\n\x83G\x83\x89\x81[\x83R\x81[\x83h:5");
+                                "B\n\x83G\x83\x89\x81[\x83R\x81[\x83h:5\n/dev/ttyUSB0");
     EXPECT_FALSE(intake.takeEchoFailure().has_value());
 }
 

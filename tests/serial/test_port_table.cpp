@@ -15,26 +15,59 @@ class PortTableScan : public ::testing::Test {
   protected:
     void SetUp() override {
         m_root = fs::temp_directory_path() / ("skiro-dev-" + std::to_string(::getpid()));
+        m_ttyClass = m_root / "class-tty";
         fs::create_directories(m_root);
     }
     void TearDown() override { fs::remove_all(m_root); }
     void touch(const std::string& name) { std::ofstream(m_root / name).put('\0'); }
     std::string path(const std::string& name) const { return (m_root / name).string(); }
+    // A built-in port as the kernel shows it: a device node, and in the tty class folder a
+    // device link when a driver bound it and the UART type.
+    void builtIn(const std::string& name, bool device, const char* type) {
+        touch(name);
+        fs::create_directories(m_ttyClass / name);
+        if (device)
+            fs::create_directory_symlink(m_root, m_ttyClass / name / "device");
+        if (type)
+            std::ofstream(m_ttyClass / name / "type") << type << "\n";
+    }
 
     fs::path m_root;
+    fs::path m_ttyClass;
 };
 
 TEST_F(PortTableScan, UsbAdaptersFirstInNaturalOrderThenBuiltInPorts) {
-    for (const char* name : {"ttyS10", "ttyS2", "ttyS0", "ttyUSB10", "ttyUSB2", "ttyACM0", "ttyUSB",
-                             "ttyUSBx1", "ttyS1a", "tty0", "console", "ttyAMA0"})
+    for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyACM0", "ttyUSB", "ttyUSBx1", "ttyS1a",
+                             "tty0", "console", "ttyAMA0"})
         touch(name);
+    for (const char* name : {"ttyS10", "ttyS2", "ttyS0"})
+        builtIn(name, true, "4");
     const std::vector<std::string> expected = {path("ttyUSB2"), path("ttyUSB10"), path("ttyACM0"),
                                                path("ttyS0"),   path("ttyS2"),    path("ttyS10")};
-    EXPECT_EQ(PortTable::scanDevices(m_root), expected);
+    EXPECT_EQ(PortTable::scanDevices(m_root, m_ttyClass), expected);
 
-    PortTable table = PortTable::fromMachine({}, m_root);
+    PortTable table = PortTable::fromMachine({}, m_root, m_ttyClass);
     EXPECT_EQ(table.devicePath(0), path("ttyUSB2"));
     EXPECT_EQ(table.devicePath(3), path("ttyS0"));
+}
+
+// The kernel makes ttyS0 to ttyS3 on most machines whether or not a UART is there; opening one
+// without hardware succeeds and never receives anything.
+TEST_F(PortTableScan, BuiltInPortsWithoutAUartAreLeftOut) {
+    builtIn("ttyS0", true, "4");  // a 16550A
+    builtIn("ttyS1", true, "0");  // unknown UART: a phantom
+    builtIn("ttyS2", false, "4"); // no driver bound
+    builtIn("ttyS3", true, nullptr);
+    builtIn("ttyS4", true, "junk");
+    touch("ttyS5"); // no sysfs entry at all
+    EXPECT_EQ(PortTable::scanDevices(m_root, m_ttyClass), std::vector<std::string>{path("ttyS0")});
+
+    // With no port at all, every COM number resolves to nothing: Start reports the missing
+    // device instead of opening a phantom.
+    fs::remove(m_ttyClass / "ttyS0" / "device");
+    const PortTable table = PortTable::fromMachine({}, m_root, m_ttyClass);
+    EXPECT_TRUE(table.devices().empty());
+    EXPECT_EQ(table.devicePath(0), "");
 }
 
 TEST_F(PortTableScan, MissingFolderGivesNoDevices) {

@@ -223,19 +223,19 @@ TEST_F(SerialSessionTest, ADeviceThatCannotBeOpenedIsReportedOnceAndLeavesTheSes
     PosixSerialPort holder;
     const Case cases[] = {
         {"no such device", [&] { return std::string("/nonexistent/ttyUSB9"); },
-         openFailed + m_strings.text(IDS_NO_DEVICE)},
+         openFailed + m_strings.text(IDS_NO_DEVICE) + "\n/nonexistent/ttyUSB9"},
         {"a COM number the machine does not have",
          [&] {
              m_settings.ComPort = 999; // COM1000: no key, and no machine has that many
              return std::string();
          },
-         openFailed + m_strings.text(IDS_NO_DEVICE)},
+         openFailed + m_strings.text(IDS_NO_DEVICE) + "\nCOM1000"},
         {"the device held by another program",
          [&] {
              EXPECT_TRUE(holder.open(m_pty.slavePath, m_settings.Dcb).ok());
              return m_pty.slavePath;
          },
-         openFailed + m_strings.text(IDS_ACCESS_DENIED)},
+         openFailed + m_strings.text(IDS_ACCESS_DENIED) + "\n" + m_pty.slavePath},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -273,13 +273,15 @@ TEST_F(SerialSessionTest, HangUpEndsTheSessionOnceWithEveryLineLogged) {
     ASSERT_TRUE(m_view.pumpUntil([&] { return !m_session.isOpen(); }));
     std::this_thread::sleep_for(100ms);
     m_view.pump();
-    // One message: the loss, then the code of the failed read (EIO or ENODEV on a pty).
+    // One message: the loss, then the code of the failed read (EIO or ENODEV on a pty), then
+    // the device.
     ASSERT_EQ(m_view.failures.size(), 1u);
     const std::string& codeFormat = m_strings.text(IDS_ERROR_CODE);
     const std::string lossText = m_strings.text(IDS_DEVICE_LOST);
-    EXPECT_TRUE(m_view.failures[0] == lossText + formatNumbers(codeFormat, {EIO}) ||
-                m_view.failures[0] == lossText + formatNumbers(codeFormat, {ENODEV}) ||
-                m_view.failures[0] == lossText + formatNumbers(codeFormat, {ENXIO}));
+    const std::string device = "\n" + m_pty.slavePath;
+    EXPECT_TRUE(m_view.failures[0] == lossText + formatNumbers(codeFormat, {EIO}) + device ||
+                m_view.failures[0] == lossText + formatNumbers(codeFormat, {ENODEV}) + device ||
+                m_view.failures[0] == lossText + formatNumbers(codeFormat, {ENXIO}) + device);
     EXPECT_FALSE(m_view.attached);
     const auto logged = logLines();
     ASSERT_EQ(logged.size(), lines.size() + 2);
