@@ -1,8 +1,11 @@
 #include "app/CMainFrame.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QShortcut>
@@ -48,11 +51,24 @@ CMainFrame::CMainFrame(CMarelDoc& doc, const UiTexts& texts, Handlers handlers)
     auto* windowMenuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
     connect(windowMenuKey, &QShortcut::activated, this, &CMainFrame::showWindowMenu);
     updateCommandStates();
+    // F1 on a highlighted menu item and the clicks of the help mode reach the menus before
+    // they act, whichever menu is open (menu bar, Alt+Space menu or the view's popup).
+    qApp->installEventFilter(this);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
+        if (s != Qt::ApplicationActive)
+            leaveHelpMode();
+    });
+}
+
+CMainFrame::~CMainFrame() {
+    qApp->removeEventFilter(this);
+    leaveHelpMode();
 }
 
 void CMainFrame::buildMenus() {
     const auto makeAction = [this](int id) {
         auto* act = new QAction(this);
+        act->setData(id); // the command a menu item stands for, also for help on it
         const auto text = m_texts.items.find(id);
         if (text != m_texts.items.end())
             act->setText(itemLabel(text->second));
@@ -129,6 +145,17 @@ void CMainFrame::updateCommandStates() {
 }
 
 void CMainFrame::runCommand(int id) {
+    // In the help mode a command chosen from a menu or by its accelerator opens its help and
+    // does not run; the help-mode key itself enters the mode.
+    if (m_helpMode) {
+        leaveHelpMode();
+        requestHelp(0x10000 + static_cast<std::uint32_t>(id));
+        return;
+    }
+    if (id == ID_CONTEXT_HELP) {
+        enterHelpMode();
+        return;
+    }
     if (id == ID_APP_EXIT) {
         close();
         return;
@@ -139,6 +166,87 @@ void CMainFrame::runCommand(int id) {
     if (m_handlers.command)
         m_handlers.command(id);
     updateCommandStates();
+}
+
+void CMainFrame::requestHelp(std::uint32_t context) {
+    if (m_handlers.help)
+        m_handlers.help(context);
+}
+
+void CMainFrame::enterHelpMode() {
+    if (m_helpMode)
+        return;
+    m_helpMode = true;
+    QGuiApplication::setOverrideCursor(Qt::WhatsThisCursor);
+}
+
+void CMainFrame::leaveHelpMode() {
+    if (!m_helpMode)
+        return;
+    m_helpMode = false;
+    QGuiApplication::restoreOverrideCursor();
+}
+
+void CMainFrame::helpOnMenuItem(const QAction* item) {
+    // An item that opens a submenu, or none highlighted, stands for no command: the general page.
+    const int id = item && !item->menu() ? item->data().toInt() : 0;
+    while (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
+    leaveHelpMode();
+    requestHelp(0x10000 + static_cast<std::uint32_t>(id));
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (auto* menu = qobject_cast<QMenu*>(watched);
+            menu && key->key() == Qt::Key_F1 && key->modifiers() == Qt::NoModifier) {
+            // Menus do not highlight greyed items; the item under the mouse stands for them.
+            const QAction* item = menu->activeAction();
+            if (!item)
+                item = menu->actionAt(menu->mapFromGlobal(QCursor::pos()));
+            helpOnMenuItem(item);
+            return true;
+        }
+        if (m_helpMode && key->key() == Qt::Key_Escape && !QApplication::activePopupWidget()) {
+            leaveHelpMode();
+            return true;
+        }
+        return false;
+    }
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick &&
+        type != QEvent::MouseButtonRelease)
+        return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget)
+        return false;
+    if (type == QEvent::MouseButtonRelease && m_swallowRelease) {
+        m_swallowRelease = false;
+        return true;
+    }
+    if (!m_helpMode)
+        return false;
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (auto* menu = qobject_cast<QMenu*>(widget)) {
+        // Items are picked where a menu would run them, on the release; greyed items too, so
+        // that their help can be read while they cannot run. Submenus open as usual.
+        const QAction* item = menu->actionAt(mouse->position().toPoint());
+        if (!item || item->isSeparator() || item->menu())
+            return false;
+        if (type == QEvent::MouseButtonRelease)
+            helpOnMenuItem(item);
+        return true;
+    }
+    // The menu bar opens its menus so that an item can be picked from them.
+    if (type == QEvent::MouseButtonRelease || qobject_cast<QMenuBar*>(widget) ||
+        widget->window() != this)
+        return false;
+    m_swallowRelease = true;
+    leaveHelpMode();
+    if (mouse->button() == Qt::LeftButton)
+        requestHelp(kFrameHelpContext);
+    return true;
 }
 
 void CMainFrame::showWindowMenu() {

@@ -1,5 +1,6 @@
 #pragma once
 #include <QMainWindow>
+#include <cstdint>
 #include <functional>
 #include <map>
 
@@ -25,9 +26,15 @@ class CMainFrame : public QMainWindow {
         std::function<void(int commandId)> command; // every menu command but exit
         std::function<bool(int commandId)> enabled; // whether a command may run now
         std::function<void()> closeDocument;        // stop, record, store the settings
+        // Opens the help for a context: 0x10000 + a command, 0x20000 + a window's resource.
+        std::function<void(std::uint32_t context)> help;
     };
 
+    // The help context of the window itself (its resource number 128).
+    static constexpr std::uint32_t kFrameHelpContext = 0x20000 + 128;
+
     CMainFrame(CMarelDoc& doc, const UiTexts& texts, Handlers handlers);
+    ~CMainFrame() override;
 
     void setView(QWidget* view);
 
@@ -50,15 +57,25 @@ class CMainFrame : public QMainWindow {
     // The Alt+Space menu: the window commands and the three menus.
     QMenu* windowMenu() const { return m_windowMenu; }
 
+    // Context help (Shift+F1): the cursor turns into the help cursor, and the next menu item
+    // chosen or the next click on the window opens its help instead of doing anything; Escape
+    // leaves the mode.
+    void enterHelpMode();
+    void leaveHelpMode();
+    bool inHelpMode() const { return m_helpMode; }
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void buildMenus();
     void runCommand(int id);
     void applyWindowFlags();
     void showWindowMenu();
+    void requestHelp(std::uint32_t context);
+    void helpOnMenuItem(const QAction* item);
 
     CMarelDoc& m_doc;
     const UiTexts& m_texts;
@@ -72,6 +89,8 @@ class CMainFrame : public QMainWindow {
     bool m_frameHidden = false;
     int m_cursorCount = 0;
     bool m_closing = false;
+    bool m_helpMode = false;
+    bool m_swallowRelease = false; // the press that picked a help topic had its release
     ScreenSaverVeto m_screenSaver;
     // The normal rectangle while maximized or minimized, for the placement entry.
     QRect m_normalGeometry;

@@ -83,6 +83,7 @@ bool CMarelApp::initInstance(ShowCommand startup) {
     handlers.command = [this](int id) { onCommand(id); };
     handlers.enabled = [this](int id) { return isEnabled(id); };
     handlers.closeDocument = [this] { closeDocument(); };
+    handlers.help = [this](std::uint32_t context) { winHelp({context, HelpCommand::Context}); };
     m_frame = std::make_unique<CMainFrame>(*m_doc, m_texts, std::move(handlers));
     if (!m_frame) {
         QMessageBox::critical(nullptr, m_texts.appTitle, m_texts.createFailed);
@@ -151,10 +152,9 @@ void CMarelApp::onCommand(int id) {
         winHelp({0x10000 + ID_HELP_USING, HelpCommand::Context});
         break;
     case ID_HELP:
-    case ID_CONTEXT_HELP:
-        // The frame's own help context: the main window's resource, which maps to the
-        // general page.
-        winHelp({0x20000 + 128, HelpCommand::Context});
+        // F1 outside the menus: the frame's own help context, which maps to the general page.
+        // (F1 on a highlighted menu item and the help mode of Shift+F1 are the frame's.)
+        winHelp({CMainFrame::kFrameHelpContext, HelpCommand::Context});
         break;
     default:
         break;
