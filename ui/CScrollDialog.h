@@ -23,6 +23,7 @@ class CScrollDialog : public SettingsDialog {
     bool controlsToFields() override;
     void updateDependents() override;
     void setDefaults() override;
+    void registerTips() override;
 
   private:
     void switchClicked();
@@ -32,6 +33,12 @@ class CScrollDialog : public SettingsDialog {
     DialogList m_step;
     std::vector<QRadioButton*> m_timer;
     std::vector<QRadioButton*> m_direction;
+    QGroupBox* m_tickGroup = nullptr;
+    QGroupBox* m_stepGroup = nullptr;
+    QGroupBox* m_timerGroup = nullptr;
+    QGroupBox* m_directionGroup = nullptr;
+    QGroupBox* m_speedUpGroup = nullptr;
+    QGroupBox* m_interlineGroup = nullptr;
     QCheckBox* m_speedUp = nullptr;
     DialogList m_speedUpDelay;
     QCheckBox* m_interline = nullptr;

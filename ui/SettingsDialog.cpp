@@ -14,6 +14,7 @@
 
 #include "core/SettingsDialogs.h"
 #include "display/Sjis.h"
+#include "ui/CTipWnd.h"
 
 namespace skiro {
 
@@ -41,8 +42,10 @@ class DialogGroupBox : public QGroupBox {
         shown.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
         shown.remove(QLatin1Char('&'));
         shown.replace(QStringLiteral("\x01"), QStringLiteral("&"));
-        const int pad = metrics.averageCharWidth() / 2;
-        const QRect titleRect(metrics.averageCharWidth(), 0,
+        // The title starts half a character in, with a little room on either side, so that
+        // a long title such as "ｽﾄｯﾌﾟﾋﾞｯﾄ(&S)" still fits its narrow group.
+        const int pad = 2;
+        const QRect titleRect(metrics.averageCharWidth() / 2 + 1, 0,
                               metrics.horizontalAdvance(shown) + 2 * pad, metrics.height());
         painter.fillRect(titleRect, palette().window());
         style()->drawItemText(&painter, titleRect.adjusted(pad, 0, 0, 0),
@@ -79,6 +82,8 @@ SettingsDialog::SettingsDialog(int templateId, const QString& title, int widthUn
     m_baseX = (alphabet / 26 + 1) / 2;
     m_baseY = metrics.height();
     setFixedSize(dialogRect(0, 0, widthUnits, heightUnits).size());
+
+    m_tips = new CTipWnd(strings, this);
 
     auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
     helpKey->setContext(Qt::WindowShortcut);
@@ -213,7 +218,17 @@ void SettingsDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
+void SettingsDialog::addTip(QWidget* control, int stringId) {
+    m_tips->addTip(control, stringId);
+}
+
 void SettingsDialog::initialise() {
+    m_tips->start(this, 250, 5000, 200);
+    registerTips();
+    addTip(m_buttons[0], 33024);
+    addTip(m_buttons[2], 33025);
+    addTip(m_buttons[1], 33026);
+    addTip(m_buttons[3], 33027);
     updateDependents();
     fieldsToControls();
 }

@@ -16,6 +16,8 @@ class QRadioButton;
 
 namespace skiro {
 
+class CTipWnd;
+
 // Identifiers of the four buttons every settings dialog carries.
 enum DialogButtonId : int {
     IDOK = 1,
@@ -52,6 +54,7 @@ class SettingsDialog : public QDialog {
     using HelpHook = std::function<void(int templateId)>;
 
     int templateId() const { return m_templateId; }
+    CTipWnd* tipWindow() const { return m_tips; }
     QPushButton* button(int id) const;
     // Pixels of a rectangle given in dialog units (a quarter of the dialog font's average
     // character width across, an eighth of its height down).
@@ -72,6 +75,10 @@ class SettingsDialog : public QDialog {
     virtual void setDefaults() = 0;
     // Checks made at OK after the transfer; false keeps the dialog open.
     virtual bool fieldsAcceptable() { return true; }
+    // Registers the dialog's own controls with the hover help, in the order in which their
+    // rectangles are tried; the four buttons follow.
+    virtual void registerTips() = 0;
+    void addTip(QWidget* control, int stringId);
 
     // Controls placed in dialog units. A control given a group box as parent lies inside it
     // (positions stay in the dialog's units), so that the group's mnemonic focuses it.
@@ -107,6 +114,7 @@ class SettingsDialog : public QDialog {
     int m_baseY = 0;
     bool m_initialised = false;
     QPushButton* m_buttons[4] = {};
+    CTipWnd* m_tips = nullptr;
 };
 
 } // namespace skiro

@@ -1,0 +1,276 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "core/SettingsDialogs.h"
+#include "ui/CKinsokuDialog.h"
+#include "ui/CMiscDialog.h"
+#include "ui/COutlineDialog.h"
+#include "ui/CSerialDialog.h"
+#include "ui/CTipWnd.h"
+
+using namespace skiro;
+
+namespace {
+
+void showActive(QDialog& dialog) {
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+}
+
+// A mnemonic clicks its button the way a click looks: pressed for a moment, then released.
+void mnemonic(QWidget* window, Qt::Key key) {
+    QTest::keyClick(window, key, Qt::AltModifier);
+    QTest::qWait(150);
+}
+
+QCheckBox* checkBox(const QDialog& dialog, const QString& text) {
+    for (QCheckBox* box : dialog.findChildren<QCheckBox*>())
+        if (box->text() == text)
+            return box;
+    return nullptr;
+}
+
+// Answers the next message box, if one comes, and tells its text.
+class MessageCatcher {
+  public:
+    MessageCatcher() {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                m_text = box->text();
+                box->accept();
+            }
+        });
+        m_timer.start(10);
+    }
+    QString text() const { return m_text; }
+
+  private:
+    QTimer m_timer;
+    QString m_text;
+};
+
+TEST(SerialDialog, EchoBackByKeyboardGreysAndTicksTheConversion) {
+    const StringTable strings;
+    CSerialDialog dialog(strings, {});
+    dialog.page() = SerialPage::fromSettings(Settings{});
+    dialog.setPortDevices({QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyS0")});
+    showActive(dialog);
+    QCheckBox* echo = checkBox(dialog, QStringLiteral("ｴｺｰﾊﾞｯｸする(&E)"));
+    QCheckBox* conversion = checkBox(dialog, QStringLiteral("ｴｺｰﾊﾞｯｸ時CR→CR+LF変換(&T)"));
+    ASSERT_TRUE(echo && conversion);
+    EXPECT_FALSE(conversion->isEnabled());
+    EXPECT_TRUE(conversion->isChecked());
+
+    mnemonic(&dialog, Qt::Key_E);
+    EXPECT_TRUE(echo->isChecked());
+    EXPECT_TRUE(conversion->isEnabled());
+    mnemonic(&dialog, Qt::Key_T);
+    EXPECT_FALSE(conversion->isChecked());
+    mnemonic(&dialog, Qt::Key_E);
+    EXPECT_FALSE(echo->isChecked());
+    EXPECT_FALSE(conversion->isEnabled());
+    EXPECT_TRUE(conversion->isChecked());
+
+    // The port group's mnemonic lands on the chosen port; the arrow chooses the next one.
+    QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier);
+    auto* port = qobject_cast<QRadioButton*>(QApplication::focusWidget());
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(port->text(), "COM1");
+    QTest::keyClick(port, Qt::Key_Right);
+    EXPECT_EQ(dialog.findChild<QLabel*>(QStringLiteral("portDevice"))->text(), "COM2:\nttyS0");
+
+    QTest::keyClick(&dialog, Qt::Key_B, Qt::AltModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    Settings settings;
+    dialog.page().toSettings(settings);
+    EXPECT_EQ(settings.ComPort, 1);
+    EXPECT_EQ(settings.Dcb.BaudRate, 2400u);
+    EXPECT_EQ(settings.EchoBack, 0);
+    EXPECT_EQ(settings.TxCrConv, 1);
+}
+
+TEST(OutlineDialog, DefaultKeepsTheWidthAndAChosenColourGoesIntoThePage) {
+    const StringTable strings;
+    Settings settings;
+    settings.Outline = 1;
+    settings.LineCnt = 3;
+    COutlineDialog dialog(strings, {});
+    dialog.page() = OutlinePage::fromSettings(settings);
+    std::vector<Colour> offered;
+    dialog.setColourPicker([&](Colour initial, QWidget*) -> std::optional<Colour> {
+        offered.push_back(initial);
+        return rgb(0, 255, 0);
+    });
+    showActive(dialog);
+    auto* width = dialog.findChild<QComboBox*>();
+    EXPECT_EQ(width->currentText(), "3");
+    EXPECT_TRUE(dialog.colourButton()->isEnabled());
+    dialog.colourButton()->click();
+    EXPECT_EQ(offered, std::vector<Colour>{rgb(255, 0, 0)});
+
+    dialog.button(IDC_DEFAULT)->click();
+    EXPECT_FALSE(width->isEnabled());
+    EXPECT_FALSE(dialog.colourButton()->isEnabled());
+    EXPECT_EQ(width->currentText(), "3");
+    dialog.button(IDOK)->click();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.page().Outline, 0);
+    EXPECT_EQ(dialog.page().LineCnt, "3");
+    EXPECT_EQ(dialog.page().Color, rgb(255, 0, 0));
+}
+
+TEST(KinsokuDialog, SetsAreGreyUnderNoneButStillStoredAtOk) {
+    const StringTable strings;
+    KinsokuPage page;
+    page.Type = 7; // only an edited profile holds it: shown as "しない"
+    page.Head = "\x81\x42";
+    page.Tail = "\x81\x75";
+    CKinsokuDialog dialog(strings, {});
+    dialog.page() = page;
+    showActive(dialog);
+    const auto edits = dialog.findChildren<QLineEdit*>();
+    ASSERT_EQ(edits.size(), 2);
+    EXPECT_EQ(edits[0]->text(), QStringLiteral("。"));
+    EXPECT_FALSE(edits[0]->isEnabled());
+
+    const auto types = dialog.findChildren<QRadioButton*>();
+    EXPECT_TRUE(types[0]->isChecked());
+    types[1]->click();
+    EXPECT_TRUE(edits[0]->isEnabled());
+    QTest::keyClick(&dialog, Qt::Key_H, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), edits[0]);
+    edits[0]->end(false);
+    edits[0]->insert(QStringLiteral("ｯ?"));
+    types[0]->click();
+    EXPECT_FALSE(edits[0]->isEnabled());
+
+    dialog.button(IDOK)->click();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.page().Type, 0);
+    EXPECT_EQ(dialog.page().Head, "\x81\x42\xAF?");
+    EXPECT_EQ(dialog.page().Tail, "\x81\x75");
+}
+
+TEST(MiscDialog, ByteCountOutsideItsRangeOrNotANumberKeepsTheDialogOpen) {
+    const StringTable strings;
+    const struct {
+        const char* typed;
+        bool closes;
+        const char* message;
+    } cases[] = {
+        {"0", true, ""},
+        {"256", true, ""},
+        {"257", false, "0 から 256 までの整数を入力してください。"},
+        {"-1", false, "0 から 256 までの整数を入力してください。"},
+        {"1a", false, "整数を入力してください。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        Settings settings;
+        settings.DeleteHandle = 1;
+        CMiscDialog dialog(strings, {}, {});
+        dialog.page() = MiscPage::fromSettings(settings);
+        showActive(dialog);
+        QLineEdit* bytes = dialog.byteCountEdit();
+        EXPECT_TRUE(bytes->isEnabled());
+        bytes->setText(QString::fromUtf8(c.typed));
+        dialog.button(IDCANCEL)->setFocus();
+        MessageCatcher catcher;
+        dialog.button(IDOK)->click();
+        EXPECT_EQ(dialog.isVisible(), !c.closes);
+        EXPECT_EQ(catcher.text(), QString::fromUtf8(c.message));
+        if (c.closes)
+            EXPECT_EQ(dialog.page().DeleteBytes, std::atoi(c.typed));
+        else
+            EXPECT_EQ(dialog.focusWidget(), bytes);
+    }
+}
+
+TEST(MiscDialog, DecorationSwitchesPreviewAtOnceAndDefaultShowsEverythingAgain) {
+    const StringTable strings;
+    std::vector<std::pair<std::string, bool>> applied;
+    CMiscDialog::Preview preview{
+        [&](bool hide) { applied.emplace_back("title", hide); },
+        [&](bool hide) { applied.emplace_back("menu", hide); },
+        [&](bool hide) { applied.emplace_back("frame", hide); },
+        [&](bool hide) { applied.emplace_back("cursor", hide); },
+    };
+    CMiscDialog dialog(strings, {}, preview);
+    dialog.page() = MiscPage::fromSettings(Settings{});
+    showActive(dialog);
+    checkBox(dialog, QStringLiteral("ﾀｲﾄﾙﾊﾞｰを消す"))->click();
+    checkBox(dialog, QStringLiteral("ﾏｳｽｶｰｿﾙを消す"))->click();
+    checkBox(dialog, QStringLiteral("ﾛｸﾞを取る"))->click(); // no preview for the rest
+    EXPECT_EQ(applied,
+              (std::vector<std::pair<std::string, bool>>{{"title", true}, {"cursor", true}}));
+    applied.clear();
+    dialog.button(IDC_DEFAULT)->click();
+    EXPECT_EQ(applied,
+              (std::vector<std::pair<std::string, bool>>{
+                  {"title", false}, {"menu", false}, {"frame", false}, {"cursor", false}}));
+    EXPECT_TRUE(checkBox(dialog, QStringLiteral("ﾛｸﾞを取る"))->isChecked());
+    EXPECT_FALSE(checkBox(dialog, QStringLiteral("ﾀｲﾄﾙﾊﾞｰを消す"))->isChecked());
+}
+
+TEST(MiscDialog, TimeStampSwitchEnablesTheMinutesAndKeepsWhatWasTyped) {
+    const StringTable strings;
+    Settings settings;
+    settings.WriteTime = 90;
+    CMiscDialog dialog(strings, {}, {});
+    dialog.page() = MiscPage::fromSettings(settings);
+    showActive(dialog);
+    auto* minutes = dialog.findChild<QComboBox*>();
+    EXPECT_EQ(minutes->currentText(), "1");
+    EXPECT_FALSE(minutes->isEnabled());
+    checkBox(dialog, QStringLiteral("ﾊﾝﾄﾞﾙを削除する"))->click();
+    dialog.byteCountEdit()->setText("12");
+    checkBox(dialog, QStringLiteral("時刻を記録する"))->click();
+    EXPECT_TRUE(minutes->isEnabled());
+    EXPECT_EQ(dialog.byteCountEdit()->text(), "12");
+    dialog.button(IDOK)->click();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    applyMiscPage(dialog.page(), settings, {}, {});
+    EXPECT_EQ(settings.TimeStamp, 1);
+    EXPECT_EQ(settings.WriteTime, 60);
+    EXPECT_EQ(settings.DeleteBytes, 12);
+}
+
+// Every dialog registers its controls' help; the sampler shows a group's help over a radio
+// button that has none of its own.
+TEST(SettingsDialogs, HelpOfAGroupShowsOverItsRadioButtons) {
+    const StringTable strings;
+    CSerialDialog dialog(strings, {});
+    dialog.page() = SerialPage::fromSettings(Settings{});
+    showActive(dialog);
+    struct FixedCursor : TipCursor {
+        QPoint at;
+        std::optional<QPoint> position() const override { return at; }
+        int height() const override { return 20; }
+        int hotSpotY() const override { return 0; }
+    } cursor;
+    auto* radio = dialog.findChildren<QRadioButton*>().at(1);
+    cursor.at = radio->mapToGlobal(QPoint(2, 2));
+    dialog.tipWindow()->setCursorSource(&cursor);
+    dialog.tipWindow()->sample();
+    dialog.tipWindow()->sample();
+    EXPECT_TRUE(dialog.tipWindow()->currentText().startsWith(
+        QStringLiteral("パソコンの通信ポートを選択します。")));
+    cursor.at = dialog.button(IDOK)->mapToGlobal(QPoint(2, 2));
+    dialog.tipWindow()->sample();
+    dialog.tipWindow()->sample();
+    EXPECT_TRUE(dialog.tipWindow()->currentText().startsWith(QStringLiteral("設定を確定して")));
+}
+
+} // namespace

@@ -1,0 +1,78 @@
+#include "ui/CKinsokuDialog.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+
+#include "core/SettingsDialogs.h"
+#include "display/Sjis.h"
+
+namespace skiro {
+
+CKinsokuDialog::CKinsokuDialog(const StringTable& strings, HelpHook help, QWidget* parent)
+    : SettingsDialog(kTemplateId, QStringLiteral("禁則処理"), 179, 116, strings, std::move(help),
+                     parent) {
+    setObjectName(QStringLiteral("CKinsokuDialog"));
+    m_typeGroup = addGroup(QStringLiteral("禁則処理(&K)"), 5, 5, 115, 45);
+    m_type = {addRadio(m_typeGroup, QStringLiteral("しない"), 10, 15, 40, 10),
+              addRadio(m_typeGroup, QStringLiteral("追い出し"), 10, 25, 48, 10),
+              addRadio(m_typeGroup, QStringLiteral("追い込み"), 10, 35, 48, 10)};
+
+    QLabel* headLabel = addStatic(this, QStringLiteral("行頭禁則文字(&H):"), 5, 60, 69, 8);
+    m_head = addEdit(this, 5, 70, 170, 13);
+    headLabel->setBuddy(m_head);
+    QLabel* tailLabel = addStatic(this, QStringLiteral("行末禁則文字(&T):"), 5, 90, 67, 8);
+    m_tail = addEdit(this, 5, 100, 170, 13);
+    tailLabel->setBuddy(m_tail);
+    // The sets are stored byte for byte; no length limit, as the profile has none either.
+    m_head->setMaxLength(32767);
+    m_tail->setMaxLength(32767);
+
+    addButtons({{130, 5}, {130, 20}, {130, 35}, {130, 50}}, 45, 13);
+
+    // A click changes only which controls are enabled; the rule itself is read at OK.
+    for (std::size_t i = 0; i < m_type.size(); ++i)
+        connect(m_type[i], &QRadioButton::clicked, this,
+                [this, i] { setSetsEnabled(kinsokuSetsEnabled(static_cast<std::int32_t>(i))); });
+}
+
+void CKinsokuDialog::fieldsToControls() {
+    setRadioIndex(m_type, m_page.Type);
+    m_head->setText(fromSjis(m_page.Head));
+    m_tail->setText(fromSjis(m_page.Tail));
+    m_head->setCursorPosition(0);
+    m_tail->setCursorPosition(0);
+}
+
+bool CKinsokuDialog::controlsToFields() {
+    m_page.Type = takeRadio(m_type, m_page.Type);
+    m_page.Head = toSjis(m_head->text());
+    m_page.Tail = toSjis(m_tail->text());
+    return true;
+}
+
+void CKinsokuDialog::updateDependents() {
+    normaliseKinsokuType(m_page);
+    setSetsEnabled(kinsokuSetsEnabled(m_page.Type));
+}
+
+void CKinsokuDialog::setSetsEnabled(bool enabled) {
+    m_head->setEnabled(enabled);
+    m_tail->setEnabled(enabled);
+}
+
+void CKinsokuDialog::setDefaults() {
+    m_page.setDefaults();
+}
+
+void CKinsokuDialog::registerTips() {
+    addTip(m_type[0], 33073);
+    addTip(m_type[1], 33074);
+    addTip(m_type[2], 33075);
+    addTip(m_typeGroup, 33072);
+    addTip(m_head, 33076);
+    addTip(m_tail, 33077);
+}
+
+} // namespace skiro
