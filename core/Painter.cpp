@@ -6,6 +6,7 @@
 #include "core/Intake.h"
 #include "core/LayoutParams.h"
 #include "core/LineCommands.h"
+#include "core/SettingRanges.h"
 
 namespace skiro {
 
@@ -87,13 +88,13 @@ Painter::RowRun Painter::drawLineRows(Layout& layout, TextSurface& surface, std:
 void Painter::setUp(Layout& layout, TextSurface& surface, const Rect& client) {
     m_client = client;
     m_vertical = m_settings.Direction == 1;
-    m_outlineWidth = m_settings.Outline ? m_settings.LineCnt : 0;
+    m_outlineWidth = outlineDots(m_settings);
     LayoutParams& params = layout.params;
     params.dc = &surface;
     params.extentLimit = m_vertical ? client.height() : client.width();
     params.outlineWidth = m_outlineWidth;
     params.advanceIsHeight = m_vertical && !(surface.pitchAndFamily() & kTrueTypePitchBit);
-    params.pitchPercent = 100 + (m_settings.Interline ? m_settings.InterlineSpace : 0);
+    params.pitchPercent = rowPitchPercent(m_settings);
     params.noWrap = m_settings.NoWrap;
     params.emptyThickness = surface.fontHeight();
 }

@@ -207,7 +207,7 @@ bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams&
 }
 
 int CDisplayLine::measureLine(std::string_view lineText, const LayoutParams& params) {
-    int total = 0;
+    std::int64_t total = 0;
     int thickness = 0;
     bool last = nextRow(&lineText, params, nullptr, thickness);
     total += thickness;
@@ -215,7 +215,7 @@ int CDisplayLine::measureLine(std::string_view lineText, const LayoutParams& par
         last = nextRow(nullptr, params, nullptr, thickness);
         total += thickness;
     }
-    return total;
+    return static_cast<int>(std::min<std::int64_t>(total, INT32_MAX));
 }
 
 } // namespace skiro

@@ -1,6 +1,7 @@
 #include "core/ScrollEngine.h"
 
 #include "core/Intake.h"
+#include "core/SettingRanges.h"
 
 namespace skiro {
 
@@ -19,13 +20,14 @@ void ScrollEngine::onTick() {
     m_idleSince = m_clock.tickCount();
     // A line that arrived in small pieces leaves a gap of a step per piece behind it; once
     // nothing is pending the newest line is drawn against the incoming edge in one repaint.
-    if (m_intake.hasNothingPending() && m_state.entryOffset > 10 * m_settings.Step) {
+    if (m_intake.hasNothingPending() && m_state.entryOffset > 10 * scrollStepPixels(m_settings.Step)) {
         m_target.invalidate(m_target.clientRect(), true);
         m_state.entryOffset = 0;
     }
 }
 
 int ScrollEngine::scrollStep(int step) {
+    step = scrollStepPixels(step);
     const std::uint32_t scrolledFor = m_clock.tickCount() - m_idleSince;
     if (m_settings.SpeedUp && scrolledFor > static_cast<std::uint32_t>(m_settings.SpeedUpDelay))
         step *= 2;

@@ -8,6 +8,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include "core/SettingRanges.h"
 #include "display/QtTextSurface.h"
 
 namespace skiro {
@@ -87,7 +88,7 @@ void CMarelView::updateView() {
         m_directionUsed = m_settings.Direction;
         m_rowCache.clear();
     }
-    const int outline = m_settings.Outline ? m_settings.LineCnt : 0;
+    const int outline = outlineDots(m_settings);
     if (outline != m_outlineUsed) {
         m_outlineUsed = outline;
         m_rowCache.clear();
@@ -97,7 +98,7 @@ void CMarelView::updateView() {
 }
 
 void CMarelView::startScrollTimer(int interval) {
-    m_ticks.start(m_settings.TimerMethod, interval);
+    m_ticks.start(m_settings.TimerMethod, scrollTimerInterval(m_settings.TimerMethod, interval));
 }
 
 void CMarelView::stopScrollTimer() {

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/SettingRanges.h"
 #include "core/ShiftJis.h"
 
 namespace skiro {
@@ -133,17 +134,14 @@ QFont QtTextSurface::makeFont(const Font& record, double logicalDpiX) {
     QFont font(face.isEmpty() ? QStringLiteral("IPAGothic") : face);
     font.setStyleStrategy(QFont::PreferOutline);
     font.setHintingPreference(QFont::PreferNoHinting);
-    const double twips = std::abs(static_cast<double>(record.lfHeight));
-    int pixels =
-        record.lfHeight == 0 ? 16 : static_cast<int>(std::lround(twips * logicalDpiX / 1440.0));
-    pixels = std::max(pixels, 1);
+    const int pixels = fontPixels(record.lfHeight, logicalDpiX);
     font.setPixelSize(pixels);
     if (record.lfHeight > 0) {
         // A positive height is the cell (ascent + descent); the em is smaller by the leading.
         const QRawFont raw = QRawFont::fromFont(font);
         const double cell = raw.ascent() + raw.descent();
         if (cell > 0)
-            font.setPixelSize(std::max(1, static_cast<int>(std::lround(pixels * pixels / cell))));
+            font.setPixelSize(std::max(1, static_cast<int>(std::lround(pixels * double(pixels) / cell))));
     }
     const int weight = record.lfWeight <= 0 ? 400 : std::clamp(record.lfWeight, 1, 1000);
     font.setWeight(static_cast<QFont::Weight>(weight));

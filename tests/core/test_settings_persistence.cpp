@@ -5,9 +5,13 @@
 #include <string>
 #include <unistd.h>
 
+#include "core/DisplayLine.h"
+#include "core/LayoutParams.h"
 #include "core/Profile.h"
+#include "core/SettingRanges.h"
 #include "core/SettingsPages.h"
 #include "core/SettingsStore.h"
+#include "tests/core/ViewRig.h"
 
 namespace fs = std::filesystem;
 using namespace skiro;
@@ -376,4 +380,68 @@ TEST(SettingsPages, MiscPageShowsMinutesAndKeepsTheLinkToTheFrame) {
     defaults.toSettings(fresh);
     EXPECT_EQ(fresh.Log, 1);
     EXPECT_EQ(fresh.WriteTime, 600);
+}
+
+TEST(SettingsStore, ProfileIntegersAtTheirLimitsMeetTheArithmeticBounded) {
+    struct {
+        const char* name;
+        std::string ini;
+        int rowThickness; // a row of the 37-pixel test font
+        int move;         // pixels per step, after the speed-up delay has passed
+        int interval;     // tick source period in ms
+        int fontPixels;   // at 96 dots per inch
+    } cases[] = {
+        {"defaults", "", 37, 2, 50, 32},
+        {"largest dialog values",
+         "[Scroll]\nTick=500\nStep=20\nInterline=1\nInterlineSpace=100\n"
+         "[Outline]\nOutline=1\nLineCnt=10\n[Font]\nHeight=-1440\n",
+         (37 + 20) * 2, 20, 500, 96},
+        {"smallest dialog values",
+         "[Scroll]\nTick=10\nStep=1\nInterline=1\nInterlineSpace=10\nTimerMethod=1\n", 40, 1,
+         10, 32},
+        {"interline space near 2^31", "[Scroll]\nInterline=1\nInterlineSpace=2147483647\n",
+         37 * 11, 2, 50, 32},
+        {"interline space near -2^31", "[Scroll]\nInterline=1\nInterlineSpace=-2147483648\n", 0,
+         2, 50, 32},
+        {"outline near 2^31", "[Outline]\nOutline=1\nLineCnt=2147483647\n", 37 + 200, 2, 50, 32},
+        {"step near 2^31 doubled by the speed-up",
+         "[Scroll]\nStep=2147483647\nSpeedUp=1\nSpeedUpDelay=0\n", 37, 8192, 50, 32},
+        {"step of 0 still moves", "[Scroll]\nStep=0\n", 37, 1, 50, 32},
+        {"negative step moves forward", "[Scroll]\nStep=-2147483648\n", 37, 1, 50, 32},
+        {"tick of 0 runs the window timer at 10 ms", "[Scroll]\nTick=0\n", 37, 2, 10, 32},
+        {"negative tick", "[Scroll]\nTick=-2147483648\nTimerMethod=2\n", 37, 2, 10, 32},
+        {"window timer no faster than 10 ms", "[Scroll]\nTick=5\n", 37, 2, 10, 32},
+        {"precise timer at 5 ms", "[Scroll]\nTick=5\nTimerMethod=1\n", 37, 2, 5, 32},
+        {"tick near 2^31", "[Scroll]\nTick=2147483647\n", 37, 2, 2147483647, 32},
+        {"font height near 2^31 twips", "[Font]\nHeight=2147483647\n", 37, 2, 50, 4096},
+        {"font height near -2^31 twips", "[Font]\nHeight=-2147483648\n", 37, 2, 50, 4096},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        skiro::testing::ViewRig rig;
+        KinsokuValues kinsoku;
+        loadSettings(Profile::fromBytes(c.ini), rig.settings, kinsoku);
+
+        LayoutParams params;
+        params.dc = &rig.surface;
+        params.extentLimit = 400;
+        params.outlineWidth = outlineDots(rig.settings);
+        params.pitchPercent = rowPitchPercent(rig.settings);
+        params.emptyThickness = rig.surface.fontHeight();
+        CDisplayLine breaker;
+        const std::string_view line = "ab";
+        int thickness = -1;
+        breaker.nextRow(&line, params, nullptr, thickness);
+        EXPECT_EQ(thickness, c.rowThickness);
+
+        rig.clock.tick += 100000;
+        EXPECT_EQ(rig.engine.scrollStep(rig.settings.Step), c.move);
+        EXPECT_EQ(scrollTimerInterval(rig.settings.TimerMethod, rig.settings.Tick), c.interval);
+        EXPECT_EQ(fontPixels(rig.settings.Font.lfHeight, 96), c.fontPixels);
+
+        // The whole view takes a line with these settings (the sanitizer build watches).
+        rig.settings.Tick = 10;
+        rig.enterLine("\x82\xA0\x82\xA2\r");
+        EXPECT_FALSE(rig.state.scrolling);
+    }
 }
