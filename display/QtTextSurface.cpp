@@ -1,15 +1,18 @@
 #include "display/QtTextSurface.h"
 
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <QGlyphRun>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
 
+#include <fontconfig/fontconfig.h>
 #include <hb-ot.h>
 #include <hb.h>
 #include <unicode/uchar.h>
 #include <unicode/ucnv.h>
+#include <unicode/uscript.h>
 #include <unicode/utf16.h>
 
 #include <algorithm>
@@ -77,6 +80,8 @@ QString Cp932Decoder::decode(std::string_view bytes, std::vector<int>* byteOfUni
 
 namespace {
 
+constexpr const char* kDefaultJapaneseFace = "IPAGothic";
+
 void insertJapaneseSubstitutions() {
     static const bool inserted = [] {
         // The Windows Japanese faces of the default profiles, mapped to the IPA fonts that
@@ -131,7 +136,13 @@ QFont QtTextSurface::makeFont(const Font& record, double logicalDpiX) {
     if (face.startsWith(QLatin1Char('@')))
         face.remove(0, 1);
 
-    QFont font(face.isEmpty() ? QStringLiteral("IPAGothic") : face);
+    // A face that is neither installed nor substituted would leave the choice to the font
+    // matcher, which picks some Latin face; the default Japanese face is what the profile's
+    // user expects instead.
+    if (face.isEmpty() || (!QFontDatabase::hasFamily(face) && QFont::substitutes(face).isEmpty()))
+        face = QString::fromUtf8(kDefaultJapaneseFace);
+
+    QFont font(face);
     font.setStyleStrategy(QFont::PreferOutline);
     font.setHintingPreference(QFont::PreferNoHinting);
     const int pixels = fontPixels(record.lfHeight, logicalDpiX);
@@ -239,22 +250,172 @@ hb_font_funcs_t* memoFuncs() {
 
 } // namespace
 
-struct QtTextSurface::Shaper {
+// One face the surface shapes and draws with: the view font's own, or a face that has
+// characters it lacks.
+struct QtTextSurface::Face {
+    QRawFont raw;
     hb_face_t* face = nullptr;
     hb_font_t* parent = nullptr; // the font's own tables
     hb_font_t* font = nullptr;   // the parent through the memo
     GlyphMemo memo;
+
+    explicit Face(QRawFont rawFont) : raw(std::move(rawFont)) {
+        face = hb_face_create_for_tables(referenceTable, &raw, nullptr);
+        hb_face_set_upem(face, static_cast<unsigned>(raw.unitsPerEm()));
+        parent = hb_font_create(face);
+        const int scale = static_cast<int>(std::lround(raw.pixelSize() * 64));
+        hb_font_set_scale(parent, scale, scale);
+        memo.parent = parent;
+        font = hb_font_create_sub_font(parent);
+        hb_font_set_funcs(font, memoFuncs(), &memo, nullptr);
+    }
+    ~Face() {
+        hb_font_destroy(font);
+        hb_font_destroy(parent);
+        hb_face_destroy(face);
+    }
+    Face(const Face&) = delete;
+    Face& operator=(const Face&) = delete;
+    bool hasGlyph(char32_t c) {
+        hb_codepoint_t glyph = 0;
+        return memo.glyphOf(c, &glyph) && glyph != 0;
+    }
+};
+
+namespace {
+
+// What decides the run a character is shaped in, from the character alone: the face that has
+// its glyph, the script the run is shaped as, and (in a column) whether it lies on its side.
+// Runs are cut wherever this changes, so a row cut out of a line is cut into the same runs as
+// the line around it, and its characters are shaped as they are inside the line.
+struct CharClass {
+    std::uint8_t face = 0;
+    std::uint8_t script = 0; // index into kRunScripts
+    bool rotated = false;
+    friend bool operator==(const CharClass&, const CharClass&) = default;
+};
+
+// The scripts runs are shaped as. ASCII (letters, digits, space and punctuation) is Latin, so
+// that Latin text keeps its kerning around punctuation; Japanese (kanji, kana, full-width and
+// the other shared marks) is one script, so that kana and kanji never cut a run; any other
+// script is its own.
+constexpr hb_script_t kRunScripts[] = {
+    HB_SCRIPT_LATIN,  HB_SCRIPT_HAN,    HB_SCRIPT_GREEK, HB_SCRIPT_CYRILLIC,   HB_SCRIPT_HANGUL,
+    HB_SCRIPT_ARABIC, HB_SCRIPT_HEBREW, HB_SCRIPT_THAI,  HB_SCRIPT_DEVANAGARI, HB_SCRIPT_UNKNOWN,
+};
+constexpr std::uint8_t kLatinRun = 0;
+constexpr std::uint8_t kJapaneseRun = 1;
+constexpr std::uint8_t kOtherRun = 9;
+
+std::uint8_t runScriptOf(UChar32 c) {
+    if (c < 0x80)
+        return kLatinRun;
+    UErrorCode status = U_ZERO_ERROR;
+    switch (uscript_getScript(c, &status)) {
+    case USCRIPT_LATIN:
+        // Full-width Latin letters belong to the Japanese text around them.
+        return c >= 0xFF00 && c <= 0xFFEF ? kJapaneseRun : kLatinRun;
+    case USCRIPT_GREEK:
+        return 2;
+    case USCRIPT_CYRILLIC:
+        return 3;
+    case USCRIPT_HANGUL:
+        return 4;
+    case USCRIPT_ARABIC:
+        return 5;
+    case USCRIPT_HEBREW:
+        return 6;
+    case USCRIPT_THAI:
+        return 7;
+    case USCRIPT_DEVANAGARI:
+        return 8;
+    case USCRIPT_HAN:
+    case USCRIPT_HIRAGANA:
+    case USCRIPT_KATAKANA:
+    case USCRIPT_KATAKANA_OR_HIRAGANA:
+    case USCRIPT_COMMON:
+    case USCRIPT_INHERITED:
+        return kJapaneseRun;
+    default:
+        return kOtherRun;
+    }
+}
+
+// The installed faces in the order the font matcher prefers them for the view font, Japanese
+// faces first, for the characters the view font lacks.
+class FallbackFaces {
+  public:
+    FallbackFaces(const QFont& font) {
+        FcPattern* pattern = FcPatternCreate();
+        const QByteArray family = QFontInfo(font).family().toUtf8();
+        FcPatternAddString(pattern, FC_FAMILY,
+                           reinterpret_cast<const FcChar8*>(family.constData()));
+        FcPatternAddString(pattern, FC_LANG, reinterpret_cast<const FcChar8*>("ja"));
+        FcPatternAddInteger(pattern, FC_SLANT, font.italic() ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+        FcPatternAddInteger(pattern, FC_WEIGHT, FcWeightFromOpenType(font.weight()));
+        FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
+        FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+        FcDefaultSubstitute(pattern);
+        FcResult result = FcResultMatch;
+        m_sorted = FcFontSort(nullptr, pattern, FcFalse, nullptr, &result);
+        FcPatternDestroy(pattern);
+        if (!m_sorted)
+            return;
+        std::vector<Candidate> japanese, others;
+        for (int i = 0; i < m_sorted->nfont; ++i) {
+            FcPattern* f = m_sorted->fonts[i];
+            FcChar8* name = nullptr;
+            FcCharSet* charset = nullptr;
+            if (FcPatternGetString(f, FC_FAMILY, 0, &name) != FcResultMatch ||
+                FcPatternGetCharSet(f, FC_CHARSET, 0, &charset) != FcResultMatch)
+                continue;
+            FcLangSet* langs = nullptr;
+            const bool isJapanese =
+                FcPatternGetLangSet(f, FC_LANG, 0, &langs) == FcResultMatch &&
+                FcLangSetHasLang(langs, reinterpret_cast<const FcChar8*>("ja")) !=
+                    FcLangDifferentLang;
+            (isJapanese ? japanese : others)
+                .push_back({QString::fromUtf8(reinterpret_cast<const char*>(name)), charset});
+        }
+        m_candidates = std::move(japanese);
+        m_candidates.insert(m_candidates.end(), others.begin(), others.end());
+    }
+    ~FallbackFaces() {
+        if (m_sorted)
+            FcFontSetDestroy(m_sorted);
+    }
+    FallbackFaces(const FallbackFaces&) = delete;
+    FallbackFaces& operator=(const FallbackFaces&) = delete;
+
+    // The families, in order of preference, whose fonts have c.
+    template <class Visit> void forEachHaving(char32_t c, Visit visit) const {
+        for (const Candidate& candidate : m_candidates)
+            if (FcCharSetHasChar(candidate.charset, c) && visit(candidate.family))
+                return;
+    }
+
+  private:
+    struct Candidate {
+        QString family;
+        FcCharSet* charset; // owned by m_sorted
+    };
+    FcFontSet* m_sorted = nullptr;
+    std::vector<Candidate> m_candidates;
+};
+
+} // namespace
+
+struct QtTextSurface::Shaper {
+    std::vector<std::unique_ptr<Face>> faces; // the view font's own first
+    std::unique_ptr<FallbackFaces> fallback;  // made when a character first needs it
+    // The class of each character met before, 0 when not asked yet (the class plus one).
+    std::vector<std::uint32_t> classOf = std::vector<std::uint32_t>(0x10000, 0);
     hb_buffer_t* buffer = nullptr;
     hb_language_t japanese = hb_language_from_string("ja", -1);
     Cp932Decoder decoder;
     std::vector<int> byteOfUnit;
 
-    ~Shaper() {
-        hb_buffer_destroy(buffer);
-        hb_font_destroy(font);
-        hb_font_destroy(parent);
-        hb_face_destroy(face);
-    }
+    ~Shaper() { hb_buffer_destroy(buffer); }
 };
 
 QtTextSurface::QtTextSurface(const Font& record, int direction)
@@ -272,20 +433,47 @@ QtTextSurface::QtTextSurface(const Font& record, int direction, double logicalDp
     m_pitchAndFamily = static_cast<std::uint8_t>(kTrueTypePitchBit | 0x02 |
                                                  (QFontInfo(m_font).fixedPitch() ? 0 : 0x01) |
                                                  (record.lfPitchAndFamily & 0xF0));
-
-    Shaper& s = *m_shaper;
-    s.face = hb_face_create_for_tables(referenceTable, &m_rawFont, nullptr);
-    hb_face_set_upem(s.face, static_cast<unsigned>(m_rawFont.unitsPerEm()));
-    s.parent = hb_font_create(s.face);
-    const int scale = static_cast<int>(std::lround(m_rawFont.pixelSize() * 64));
-    hb_font_set_scale(s.parent, scale, scale);
-    s.memo.parent = s.parent;
-    s.font = hb_font_create_sub_font(s.parent);
-    hb_font_set_funcs(s.font, memoFuncs(), &s.memo, nullptr);
-    s.buffer = hb_buffer_create();
+    m_shaper->faces.push_back(std::make_unique<Face>(m_rawFont));
+    m_shaper->buffer = hb_buffer_create();
 }
 
 QtTextSurface::~QtTextSurface() = default;
+
+std::uint8_t QtTextSurface::faceFor(char32_t c) const {
+    Shaper& s = *m_shaper;
+    // Controls and spaces stay with the view font, which has them or draws them as nothing.
+    if (c < 0x21 || s.faces.front()->hasGlyph(c))
+        return 0;
+    for (std::size_t i = 1; i < s.faces.size(); ++i)
+        if (s.faces[i]->hasGlyph(c))
+            return static_cast<std::uint8_t>(i);
+    if (!s.fallback)
+        s.fallback = std::make_unique<FallbackFaces>(m_font);
+    std::uint8_t found = 0;
+    s.fallback->forEachHaving(c, [&](const QString& family) {
+        if (s.faces.size() >= 255)
+            return true;
+        QFont font(family);
+        font.setPixelSize(m_font.pixelSize());
+        font.setWeight(m_font.weight());
+        font.setItalic(m_font.italic());
+        font.setStyleStrategy(QFont::StyleStrategy(QFont::PreferOutline | QFont::NoFontMerging));
+        font.setHintingPreference(QFont::PreferNoHinting);
+        QRawFont raw = QRawFont::fromFont(font);
+        if (!raw.isValid() || raw.familyName() != family)
+            return false;
+        for (const auto& known : s.faces)
+            if (known->raw.familyName() == raw.familyName() &&
+                known->raw.styleName() == raw.styleName())
+                return false; // already asked: it lacks the glyph
+        s.faces.push_back(std::make_unique<Face>(std::move(raw)));
+        if (!s.faces.back()->hasGlyph(c))
+            return false;
+        found = static_cast<std::uint8_t>(s.faces.size() - 1);
+        return true;
+    });
+    return found;
+}
 
 void QtTextSurface::shape(std::string_view row, std::vector<Glyph>& glyphs) const {
     Shaper& s = *m_shaper;
@@ -295,20 +483,44 @@ void QtTextSurface::shape(std::string_view row, std::vector<Glyph>& glyphs) cons
     const int length = static_cast<int>(text.size());
     std::int64_t pen = 0;
 
-    auto shapeRun = [&](int start, int end, bool rotated) {
+    auto classify = [&](UChar32 c) {
+        std::uint32_t* memo = static_cast<std::size_t>(c) < s.classOf.size()
+                                  ? &s.classOf[static_cast<std::size_t>(c)]
+                                  : nullptr;
+        if (memo && *memo != 0) {
+            const std::uint32_t v = *memo - 1;
+            return CharClass{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                             (v >> 16 & 1) != 0};
+        }
+        CharClass k;
+        k.face = faceFor(static_cast<char32_t>(c));
+        k.script = runScriptOf(c);
+        // In a column: kanji, kana and full-width forms upright, Latin, digits and
+        // half-width forms on their side, by the Unicode vertical orientation property.
+        k.rotated =
+            m_vertical && u_getIntPropertyValue(c, UCHAR_VERTICAL_ORIENTATION) == U_VO_ROTATED;
+        if (memo)
+            *memo = (std::uint32_t{k.face} | std::uint32_t{k.script} << 8 |
+                     std::uint32_t{k.rotated} << 16) +
+                    1;
+        return k;
+    };
+
+    auto shapeRun = [&](int start, int end, const CharClass& k) {
+        Face& face = *s.faces[k.face];
         hb_buffer_clear_contents(s.buffer);
         // Each run is shaped without the text around it, as the same characters measured
         // alone are: only cuts inside a run can change its shaping.
         hb_buffer_add_utf16(s.buffer, units + start, end - start, 0, end - start);
-        const bool ttb = m_vertical && !rotated;
+        const bool ttb = m_vertical && !k.rotated;
         hb_buffer_set_direction(s.buffer, ttb ? HB_DIRECTION_TTB : HB_DIRECTION_LTR);
+        hb_buffer_set_script(s.buffer, kRunScripts[k.script]);
         hb_buffer_set_language(s.buffer, s.japanese);
-        hb_buffer_guess_segment_properties(s.buffer);
         // Upright in a column: the font's vertical forms of punctuation, brackets, the
         // long-vowel mark and small kana.
         static const hb_feature_t vertical[] = {{HB_TAG('v', 'e', 'r', 't'), 1, 0, ~0u},
                                                 {HB_TAG('v', 'r', 't', '2'), 1, 0, ~0u}};
-        hb_shape(s.font, s.buffer, ttb ? vertical : nullptr, ttb ? 2 : 0);
+        hb_shape(face.font, s.buffer, ttb ? vertical : nullptr, ttb ? 2 : 0);
         unsigned count = 0;
         const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(s.buffer, &count);
         const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(s.buffer, &count);
@@ -316,36 +528,28 @@ void QtTextSurface::shape(std::string_view row, std::vector<Glyph>& glyphs) cons
             const std::int32_t advance = ttb ? -pos[i].y_advance : pos[i].x_advance;
             const bool unsafe =
                 hb_glyph_info_get_glyph_flags(&info[i]) & HB_GLYPH_FLAG_UNSAFE_TO_BREAK;
-            glyphs.push_back({info[i].codepoint,
-                              s.byteOfUnit[info[i].cluster + static_cast<unsigned>(start)], pen,
-                              advance, pos[i].x_offset, pos[i].y_offset, rotated, unsafe});
+            glyphs.push_back(
+                {info[i].codepoint, s.byteOfUnit[info[i].cluster + static_cast<unsigned>(start)],
+                 pen, advance, pos[i].x_offset, pos[i].y_offset, k.face, k.rotated, unsafe});
             pen += advance;
         }
     };
 
-    if (!m_vertical) {
-        if (length > 0)
-            shapeRun(0, length, false);
-        return;
-    }
-    // Vertical writing: runs of upright characters (kanji, kana, full-width forms) and of
-    // characters set on their side (Latin, digits, half-width forms), by the Unicode
-    // vertical orientation property.
     int runStart = 0;
-    bool runRotated = false;
+    CharClass runClass;
     for (int i = 0; i < length;) {
         UChar32 c;
         const int at = i;
         U16_NEXT(units, i, length, c);
-        const bool rotated = u_getIntPropertyValue(c, UCHAR_VERTICAL_ORIENTATION) == U_VO_ROTATED;
-        if (at > runStart && rotated != runRotated) {
-            shapeRun(runStart, at, runRotated);
+        const CharClass k = classify(c);
+        if (at > runStart && !(k == runClass)) {
+            shapeRun(runStart, at, runClass);
             runStart = at;
         }
-        runRotated = rotated;
+        runClass = k;
     }
     if (length > runStart)
-        shapeRun(runStart, length, runRotated);
+        shapeRun(runStart, length, runClass);
 }
 
 namespace {
@@ -443,7 +647,8 @@ void QtTextSurface::drawText(int x, int y, std::string_view row, Colour colour) 
     const double centre = x - fontHeight() / 2.0;
     for (std::size_t first = 0; first < m_glyphs.size();) {
         std::size_t last = first;
-        while (last < m_glyphs.size() && m_glyphs[last].rotated == m_glyphs[first].rotated)
+        while (last < m_glyphs.size() && m_glyphs[last].rotated == m_glyphs[first].rotated &&
+               m_glyphs[last].face == m_glyphs[first].face)
             ++last;
         QList<quint32> indexes;
         QList<QPointF> positions;
@@ -457,7 +662,7 @@ void QtTextSurface::drawText(int x, int y, std::string_view row, Colour colour) 
                 positions.append(QPointF(static_cast<double>(g.pen + g.dx) / 64.0, -g.dy / 64.0));
         }
         QGlyphRun run;
-        run.setRawFont(m_rawFont);
+        run.setRawFont(m_shaper->faces[m_glyphs[first].face]->raw);
         run.setGlyphIndexes(indexes);
         run.setPositions(positions);
         if (!m_vertical) {

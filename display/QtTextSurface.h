@@ -15,7 +15,8 @@ class QPainter;
 
 // The text surface on Qt: measures and draws stored Shift-JIS rows in the view font. Rows are
 // shaped with HarfBuzz and drawn as glyph runs at the shaped positions, so what the row breaker
-// measures is exactly what painting draws. In vertical writing the rows are set as tategaki.
+// measures is exactly what painting draws. A character the view font lacks is shaped and drawn
+// in an installed face that has it. In vertical writing the rows are set as tategaki.
 namespace skiro {
 
 // Code page 932 bytes to UTF-16, with the byte offset of the character behind each code unit.
@@ -74,10 +75,14 @@ class QtTextSurface : public TextSurface {
         std::int32_t advance;
         std::int32_t dx;
         std::int32_t dy;
+        std::uint8_t face; // the view font (0) or a face that has what it lacks
         bool rotated;
         bool unsafeToBreak; // the text may not be cut before it without reshaping
     };
     void shape(std::string_view row, std::vector<Glyph>& glyphs) const;
+    // The face that draws c: the view font when it has the glyph, otherwise the first
+    // installed face that has it (Japanese faces first), otherwise the view font's box.
+    std::uint8_t faceFor(char32_t c) const;
     void layOutLine(std::string_view line) const;
 
     QFont m_font;
@@ -88,6 +93,7 @@ class QtTextSurface : public TextSurface {
     std::uint8_t m_pitchAndFamily = kTrueTypePitchBit;
     QPainter* m_painter = nullptr;
 
+    struct Face;
     struct Shaper;
     std::unique_ptr<Shaper> m_shaper;
     mutable std::vector<Glyph> m_glyphs; // scratch for measuring and drawing one row

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QStringDecoder>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,8 @@ TEST(QtTextSurfaceFont, WindowsFacesAndHeightsBecomeInstalledFontsInPixels) {
         {"proportional gothic", fontRecord(-480, "ＭＳ Ｐゴシック"), "IPAPGothic", 32, 0},
         {"vertical face: the @ is dropped", fontRecord(-480, "@ＭＳ Ｐ明朝"), "IPAPMincho", 32, 0},
         {"positive height is the cell height", fontRecord(960), "IPAGothic", 0, 64},
+        {"a face that matches nothing: the default Japanese face",
+         fontRecord(-480, "No Such Face 7"), "IPAGothic", 32, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -149,6 +152,53 @@ TEST(QtTextSurfaceRows, OnePassBreakingEqualsPerPrefixBreaking) {
     Kinsoku = saved;
 }
 
+// The same over random lines in a font that kerns Latin pairs (DejaVu Sans kerns AV, TA, Yo),
+// mixed with kana and punctuation, at room around the widths where a kerned pair decides
+// whether the next character fits. A row measured alone must be what the line laid out once
+// says it is: a row that measures wider than the room would lose its last glyph at the edge.
+TEST(QtTextSurfaceRows, OnePassBreakingEqualsPerPrefixBreakingWithAKerningFont) {
+    const QString alphabet = QString::fromUtf8("AVTWYoa.,- あア漢。「」ー1");
+    const KinsokuValues saved = Kinsoku;
+    Kinsoku = {1, kDefaultKinsokuHead, kDefaultKinsokuTail};
+    std::mt19937 random(12);
+    int compared = 0;
+    for (int direction : {0, 1}) {
+        QtTextSurface surface(fontRecord(-600, "DejaVu Sans"), direction, 96.0); // 40 px
+        LayoutParams p;
+        p.dc = &surface;
+        p.emptyThickness = surface.fontHeight();
+        p.pitchPercent = 100;
+        std::vector<std::string> lines = {sj(QString::fromUtf8("AVあTAVATあAVAVTAあ"))};
+        for (int i = 0; i < 300; ++i) {
+            QString line;
+            const int length = 4 + static_cast<int>(random() % 24);
+            for (int c = 0; c < length; ++c)
+                line += alphabet[static_cast<qsizetype>(random() % alphabet.size())];
+            lines.push_back(sj(line));
+        }
+        for (const std::string& text : lines) {
+            for (int limit = 60; limit <= 260; limit += 1 + static_cast<int>(random() % 9)) {
+                p.extentLimit = limit;
+                CDisplayLine fast;
+                ReferenceRowBreaker reference;
+                const std::vector<BrokenRow> fastRows = breakIntoRows(fast, text, p);
+                const std::vector<BrokenRow> refRows = breakIntoRows(reference, text, p);
+                ASSERT_EQ(fastRows, refRows) << fromSjis(text).toStdString() << " direction "
+                                             << direction << " limit " << limit;
+                for (const BrokenRow& row : fastRows) {
+                    if (fromSjis(row.text).size() > 1) {
+                        ASSERT_LT(surface.textExtent(row.text).cx, limit)
+                            << "a row of more than one character fits";
+                    }
+                }
+                ++compared;
+            }
+        }
+    }
+    EXPECT_GT(compared, 10000);
+    Kinsoku = saved;
+}
+
 // Bounding box of the pixels that differ from the background.
 QRect inkBox(const QImage& image) {
     QRect box;
@@ -203,6 +253,34 @@ TEST(QtTextSurfaceVertical, LatinLiesOnItsSideAndKanjiStandsInTheColumn) {
     EXPECT_GE(column.top(), 0);
     EXPECT_LE(column.bottom(), along);
     EXPECT_GT(column.bottom(), along - h); // the last character is drawn where it was measured
+}
+
+// A face without kana (DejaVu Sans) draws kana from an installed face that has them, in both
+// directions: each character its own shape, where missing glyphs would all be the same box,
+// and inside the extent it was measured with.
+TEST(QtTextSurfaceFallback, KanaInAFaceWithoutThemDrawNoBoxes) {
+    const QString kana = QString::fromUtf8("あいうアイ");
+    for (int direction : {0, 1}) {
+        SCOPED_TRACE("direction " + std::to_string(direction));
+        QtTextSurface surface(fontRecord(-600, "DejaVu Sans"), direction, 96.0);
+        ASSERT_EQ(QFontInfo(surface.font()).family(), "DejaVu Sans");
+        const int h = surface.fontHeight();
+        const QPoint at = direction == 1 ? QPoint(h, 0) : QPoint(0, 0);
+        std::vector<QImage> glyphs;
+        for (const QChar c : kana) {
+            glyphs.push_back(drawn(surface, QString(c), {2 * h, 2 * h}, at));
+            EXPECT_FALSE(inkBox(glyphs.back()).isEmpty());
+            for (std::size_t i = 0; i + 1 < glyphs.size(); ++i)
+                EXPECT_NE(glyphs[i], glyphs.back()) << "two kana drawn alike: boxes";
+        }
+        const int along = surface.textExtent(sj(kana)).cx;
+        EXPECT_GE(along, 5 * h * 8 / 10) << "kana are full-width";
+        const QRect row = inkBox(drawn(surface, kana, {along + h, along + h}, at));
+        if (direction == 1)
+            EXPECT_LE(row.bottom(), along);
+        else
+            EXPECT_LE(row.right(), along);
+    }
 }
 
 // With SKIRO_RENDER_PNG set to a folder, writes the fixture lines in both directions as PNGs
