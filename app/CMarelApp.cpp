@@ -14,7 +14,9 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
+#include "app/SettingsCommands.h"
 #include "display/CMarelView.h"
+#include "display/Sjis.h"
 
 namespace skiro {
 namespace {
@@ -104,6 +106,12 @@ bool CMarelApp::initInstance(ShowCommand startup) {
     view->setMinimumSize(160, 120);
     m_frame->setView(view);
     m_frame->resize(640, 480);
+    m_settingsCommands = std::make_unique<SettingsCommands>(
+        *m_doc, *m_frame, *view,
+        [this](int templateId) {
+            winHelp({0x20000u + static_cast<std::uint32_t>(templateId), HelpCommand::Context});
+        },
+        SettingsCommands::TermLink{[this] { return linkTerm(); }, [this] { unlinkTerm(); }});
 
     // 9. Back where it was at the last close.
     m_frame->restorePlacement(startup);
@@ -112,17 +120,15 @@ bool CMarelApp::initInstance(ShowCommand startup) {
 
 bool CMarelApp::isEnabled(int id) const {
     switch (id) {
-    // Settings dialogs are not part of this build yet; their commands stay greyed.
+    // The view's pickers and its scroll command are not part of this build yet.
     case ID_FONT:
     case ID_TEXT_COLOR:
     case ID_BACK_COLOR:
-    case ID_OUTLINE:
     case ID_SCROLL:
-    case ID_KINSOKU:
-    case ID_MISC:
-    // Serial settings never change under an open port; the dialog itself is not built yet.
-    case ID_SERIAL:
         return false;
+    // Serial settings never change under an open port.
+    case ID_SERIAL:
+        return !m_doc->session().isOpen();
     case ID_START:
         return !m_doc->session().isOpen();
     case ID_STOP:
@@ -141,6 +147,18 @@ void CMarelApp::onCommand(int id) {
     }
     case ID_START:
         m_doc->session().startSession();
+        break;
+    case ID_SERIAL:
+        m_settingsCommands->serial();
+        break;
+    case ID_OUTLINE:
+        m_settingsCommands->outline();
+        break;
+    case ID_KINSOKU:
+        m_settingsCommands->kinsoku();
+        break;
+    case ID_MISC:
+        m_settingsCommands->misc();
         break;
     case ID_STOP:
         m_doc->session().stopSession();
@@ -173,6 +191,14 @@ void CMarelApp::winHelp(HelpRequest request) {
     if (!QFileInfo(page).isFile() || !QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
         QMessageBox::critical(m_frame.get(), m_texts.appTitle, m_texts.helpFailed);
 }
+
+bool CMarelApp::linkTerm() {
+    QMessageBox::warning(m_frame.get(), m_texts.appTitle,
+                         fromSjis(m_strings.text(IDS_TERM_FAILED)));
+    return false;
+}
+
+void CMarelApp::unlinkTerm() {}
 
 void CMarelApp::closeDocument() {
     // The window is closed and the view does no more work: the session ends here, with its

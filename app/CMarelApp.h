@@ -18,6 +18,7 @@ namespace skiro {
 
 class CMainFrame;
 class CMarelView;
+class SettingsCommands;
 
 // Where the profile and the logs go for an executable in `exeFolder` named `exeBase`: beside
 // it when that folder can be written, else in the user's configuration and data folders.
@@ -46,6 +47,12 @@ class CMarelApp : public QObject {
     // The page a help topic opens.
     QString helpPage(std::uint32_t topic) const;
 
+    // The 秀Term link the misc settings switch on and off: linking answers whether the link
+    // came up, and tells the user itself when it did not. 秀Term exists only on Windows, so
+    // here it never comes up.
+    bool linkTerm();
+    void unlinkTerm();
+
     // Makes SIGTERM and SIGINT close the window like its close box does.
     void closeOnTerminationSignals();
 
@@ -65,6 +72,7 @@ class CMarelApp : public QObject {
     std::unique_ptr<CMainFrame> m_frame;
     CMarelView* m_view = nullptr; // owned by the frame
     std::unique_ptr<SessionLink> m_sessionLink;
+    std::unique_ptr<SettingsCommands> m_settingsCommands;
     QSocketNotifier* m_signalNotifier = nullptr;
 };
 

@@ -1,0 +1,185 @@
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+
+#include "app/CMainFrame.h"
+#include "app/CMarelApp.h"
+#include "core/Profile.h"
+#include "tests/serial/PtyPair.h"
+#include "ui/CKinsokuDialog.h"
+#include "ui/CMiscDialog.h"
+#include "ui/COutlineDialog.h"
+
+namespace {
+
+using namespace skiro;
+
+// Runs `act` on the dialog of type T once it is the modal window, from inside the command's
+// own modal loop.
+template <class T> class WhenModal {
+  public:
+    explicit WhenModal(std::function<void(T&)> act) : m_act(std::move(act)) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+                m_timer.stop();
+                m_seen = true;
+                m_act(*dialog);
+            }
+        });
+        m_timer.start(10);
+    }
+    bool seen() const { return m_seen; }
+
+  private:
+    std::function<void(T&)> m_act;
+    QTimer m_timer;
+    bool m_seen = false;
+};
+
+QCheckBox* checkBox(const QDialog& dialog, const QString& text) {
+    for (QCheckBox* box : dialog.findChildren<QCheckBox*>())
+        if (box->text() == text)
+            return box;
+    return nullptr;
+}
+
+bool titleShown(const CMainFrame& frame) {
+    return !(frame.windowFlags() & Qt::FramelessWindowHint);
+}
+
+class SettingsCommandsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_folder.isValid());
+        m_app = std::make_unique<CMarelApp>(m_folder.path(), "skiro");
+        ASSERT_TRUE(m_app->initInstance());
+        frame().activateWindow();
+    }
+    CMainFrame& frame() { return *m_app->frame(); }
+    Settings& settings() { return m_app->document()->settings(); }
+
+    QTemporaryDir m_folder;
+    std::unique_ptr<CMarelApp> m_app;
+};
+
+TEST_F(SettingsCommandsTest, CancelOfTheMiscDialogPutsThePreviewedDecorationsBack) {
+    ASSERT_TRUE(titleShown(frame()));
+    bool hiddenDuringPreview = false;
+    WhenModal<CMiscDialog> cancel([&](CMiscDialog& dialog) {
+        checkBox(dialog, QStringLiteral("ﾀｲﾄﾙﾊﾞｰを消す"))->click();
+        checkBox(dialog, QStringLiteral("ﾒﾆｭｰﾊﾞｰを消す"))->click();
+        hiddenDuringPreview = !titleShown(frame()) && frame().menuBar()->isHidden();
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+    });
+    frame().action(ID_MISC)->trigger();
+    ASSERT_TRUE(cancel.seen());
+    EXPECT_TRUE(hiddenDuringPreview);
+    EXPECT_TRUE(titleShown(frame()));
+    EXPECT_FALSE(frame().menuBar()->isHidden());
+    EXPECT_EQ(settings().HideTitleBar, 0);
+
+    WhenModal<CMiscDialog> confirm([&](CMiscDialog& dialog) {
+        checkBox(dialog, QStringLiteral("ﾒﾆｭｰﾊﾞｰを消す"))->click();
+        checkBox(dialog, QStringLiteral("ﾛｸﾞを取る"))->click();
+        dialog.button(IDOK)->click();
+    });
+    frame().action(ID_MISC)->trigger();
+    ASSERT_TRUE(confirm.seen());
+    EXPECT_TRUE(frame().menuBar()->isHidden());
+    EXPECT_EQ(settings().HideMenuBar, 1);
+    EXPECT_EQ(settings().Log, 0);
+}
+
+TEST_F(SettingsCommandsTest, TheTerminalLinkThatCannotComeUpIsSaidAndLeftOff) {
+    QString message;
+    WhenModal<QMessageBox> answer([&](QMessageBox& box) {
+        message = box.text();
+        box.accept();
+    });
+    WhenModal<CMiscDialog> tick([&](CMiscDialog& dialog) {
+        checkBox(dialog, QStringLiteral("秀TermAPIを使う"))->click();
+        dialog.button(IDOK)->click();
+    });
+    frame().action(ID_MISC)->trigger();
+    ASSERT_TRUE(tick.seen());
+    EXPECT_EQ(message, QStringLiteral("秀Termが見つからないか通信に失敗しました。"));
+    EXPECT_EQ(settings().UseTermApi, 0);
+}
+
+// A setting confirmed in a dialog is in the profile after the next close; Cancel leaves it.
+TEST_F(SettingsCommandsTest, OutlineByKeyboardReachesTheProfileAndCancelChangesNothing) {
+    WhenModal<COutlineDialog> cancel([&](COutlineDialog& dialog) {
+        QTest::keyClick(dialog.focusWidget(), Qt::Key_Space);
+        dialog.button(IDCANCEL)->click();
+    });
+    frame().action(ID_OUTLINE)->trigger();
+    ASSERT_TRUE(cancel.seen());
+    EXPECT_EQ(settings().Outline, 0);
+
+    WhenModal<COutlineDialog> confirm([&](COutlineDialog& dialog) {
+        // The first control has the focus: Space ticks the outline, Tab moves to the width.
+        QTest::keyClick(dialog.focusWidget(), Qt::Key_Space);
+        QTest::keyClick(dialog.focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(dialog.focusWidget(), Qt::Key_Down);
+        QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
+    });
+    frame().action(ID_OUTLINE)->trigger();
+    ASSERT_TRUE(confirm.seen());
+    EXPECT_EQ(settings().Outline, 1);
+    EXPECT_EQ(settings().LineCnt, 2);
+
+    frame().close();
+    const Profile saved = Profile::load(m_folder.filePath("skiro.ini").toStdString());
+    EXPECT_EQ(saved.readInt("Outline", "Outline", -1), 1);
+    EXPECT_EQ(saved.readInt("Outline", "LineCnt", -1), 2);
+}
+
+TEST_F(SettingsCommandsTest, KinsokuRuleChangesOnlyAtOk) {
+    const KinsokuValues before = Kinsoku;
+    WhenModal<CKinsokuDialog> choose([&](CKinsokuDialog& dialog) {
+        dialog.findChildren<QRadioButton*>().at(2)->click();
+        dialog.button(IDOK)->click();
+    });
+    frame().action(ID_KINSOKU)->trigger();
+    ASSERT_TRUE(choose.seen());
+    EXPECT_EQ(Kinsoku.Type, 2);
+    EXPECT_EQ(Kinsoku.Head, before.Head);
+    Kinsoku = before;
+}
+
+TEST(SettingsCommandStates, SerialSettingsOnlyWhileThePortIsClosed) {
+    test::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    QTemporaryDir folder;
+    {
+        std::ofstream ini(folder.filePath("skiro.ini").toStdString(), std::ios::binary);
+        ini << "[Serial]\r\nCOM1=" << pty.slavePath << "\r\n";
+    }
+    CMarelApp app(folder.path(), "skiro");
+    ASSERT_TRUE(app.initInstance());
+    CMainFrame& frame = *app.frame();
+    for (int id : {ID_SERIAL, ID_OUTLINE, ID_KINSOKU, ID_MISC}) {
+        SCOPED_TRACE(id);
+        EXPECT_TRUE(frame.action(id)->isEnabled());
+    }
+    frame.action(ID_START)->trigger();
+    ASSERT_TRUE(app.document()->session().isOpen());
+    EXPECT_FALSE(frame.action(ID_SERIAL)->isEnabled());
+    EXPECT_TRUE(frame.action(ID_MISC)->isEnabled());
+    frame.action(ID_STOP)->trigger();
+    EXPECT_TRUE(frame.action(ID_SERIAL)->isEnabled());
+    frame.close();
+}
+
+} // namespace
