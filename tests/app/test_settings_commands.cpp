@@ -2,6 +2,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -9,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -20,6 +25,15 @@
 #include "ui/CKinsokuDialog.h"
 #include "ui/CMiscDialog.h"
 #include "ui/COutlineDialog.h"
+
+// Stands in for the desktop's browser: records the help pages the program opens.
+class HelpPageCatcher : public QObject {
+    Q_OBJECT
+  public:
+    QStringList pages;
+  public slots:
+    void open(const QUrl& url) { pages << QFileInfo(url.toLocalFile()).fileName(); }
+};
 
 namespace {
 
@@ -158,6 +172,40 @@ TEST_F(SettingsCommandsTest, KinsokuRuleChangesOnlyAtOk) {
     Kinsoku = before;
 }
 
+// F1 and the ﾍﾙﾌﾟ button of each dialog open that dialog's page, and the dialog stays open.
+TEST_F(SettingsCommandsTest, HelpInADialogOpensItsOwnPage) {
+    QDir(m_folder.path()).mkpath(QStringLiteral("help"));
+    for (int topic : {5004, 5023, 5034, 5038}) {
+        QFile page(m_folder.filePath(QStringLiteral("help/%1.html").arg(topic)));
+        ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    }
+    HelpPageCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+    const struct {
+        int command;
+        const char* page;
+    } cases[] = {{ID_SERIAL, "5004.html"},
+                 {ID_OUTLINE, "5023.html"},
+                 {ID_KINSOKU, "5034.html"},
+                 {ID_MISC, "5038.html"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.page);
+        catcher.pages.clear();
+        bool stayedOpen = false;
+        WhenModal<SettingsDialog> askHelp([&](SettingsDialog& dialog) {
+            QTest::keyClick(&dialog, Qt::Key_F1);
+            dialog.button(ID_DIALOG_HELP)->click();
+            stayedOpen = dialog.isVisible();
+            dialog.reject();
+        });
+        frame().action(c.command)->trigger();
+        ASSERT_TRUE(askHelp.seen());
+        EXPECT_TRUE(stayedOpen);
+        EXPECT_EQ(catcher.pages, QStringList({c.page, c.page}));
+    }
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+}
+
 TEST(SettingsCommandStates, SerialSettingsOnlyWhileThePortIsClosed) {
     test::PtyPair pty;
     ASSERT_TRUE(pty.ok());
@@ -183,3 +231,5 @@ TEST(SettingsCommandStates, SerialSettingsOnlyWhileThePortIsClosed) {
 }
 
 } // namespace
+
+#include "test_settings_commands.moc"
