@@ -189,7 +189,16 @@ void CMainFrame::leaveHelpMode() {
 
 void CMainFrame::helpOnMenuItem(const QAction* item) {
     // An item that opens a submenu, or none highlighted, stands for no command: the general page.
-    const int id = item && !item->menu() ? item->data().toInt() : 0;
+    // Items of menus built elsewhere (copies of these menus) are known by their text.
+    int id = 0;
+    if (item && !item->menu()) {
+        bool isCommand = false;
+        id = item->data().toInt(&isCommand);
+        for (auto it = m_actions.begin(); !isCommand && it != m_actions.end(); ++it) {
+            isCommand = it->second->text() == itemLabel(item->text());
+            id = isCommand ? it->first : 0;
+        }
+    }
     while (QWidget* popup = QApplication::activePopupWidget())
         popup->close();
     leaveHelpMode();

@@ -95,6 +95,16 @@ TEST(Help, F1OnAHighlightedMenuItemOpensThatCommandsPage) {
         EXPECT_EQ(rig.opened(), c.page);
         EXPECT_FALSE(menu->isVisible());
     }
+    // A copy of a menu item made elsewhere, with its accelerator text, is known by its text.
+    QMenu copy(rig.frame);
+    QAction* outline = copy.addAction(rig.frame->action(ID_OUTLINE)->text() + "\tCtrl+O");
+    copy.popup(rig.frame->mapToGlobal(QPoint(10, 10)));
+    QApplication::processEvents();
+    copy.setActiveAction(outline);
+    rig.catcher.pages.clear();
+    QTest::keyClick(&copy, Qt::Key_F1);
+    EXPECT_EQ(rig.opened(), "5023.html");
+
     // F1 elsewhere: the general page.
     rig.catcher.pages.clear();
     rig.frame->action(ID_HELP)->trigger();
