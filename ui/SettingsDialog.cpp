@@ -69,8 +69,10 @@ SettingsDialog::SettingsDialog(int templateId, const QString& title, int widthUn
                                QWidget* parent)
     : QDialog(parent), m_strings(strings), m_templateId(templateId), m_help(std::move(help)) {
     setWindowTitle(title);
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
+    // A caption with the window menu and the close button only: no minimise or maximise, and
+    // the fixed size below keeps window managers from offering to resize it.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     // The dialogs are designed for a 9-point Japanese gothic face; the Windows face is
     // substituted by the installed IPA face where it is missing.
     m_font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic")});
