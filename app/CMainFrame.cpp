@@ -8,11 +8,13 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QShortcut>
 #include <QWindow>
 
 #include "app/CMarelDoc.h"
 #include "core/SettingsStore.h"
+#include "display/Sjis.h"
 
 namespace skiro {
 namespace {
@@ -371,6 +373,15 @@ void CMainFrame::restorePlacement(ShowCommand startup) {
         showNormal();
         break;
     }
+}
+
+bool CMainFrame::linkTerm() {
+    QMessageBox::critical(this, m_texts.appTitle, fromSjis(m_doc.strings().text(IDS_TERM_FAILED)));
+    return false;
+}
+
+bool CMainFrame::unlinkTerm() {
+    return true;
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -64,6 +64,13 @@ class CMainFrame : public QMainWindow {
     void leaveHelpMode();
     bool inHelpMode() const { return m_helpMode; }
 
+    // The link with the terminal program 秀Term, for the Misc command's "秀TermAPIを使う".
+    // 秀Term exists only on Windows: here linking always fails with its message (stop icon,
+    // OK) and returns false, as it does there when 秀Term is not running.
+    bool linkTerm();
+    // Ends the link; always true.
+    bool unlinkTerm();
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;

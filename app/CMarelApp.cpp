@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include "app/SettingsCommands.h"
 #include "display/CMarelView.h"
 #include "display/Sjis.h"
+#include "feed/FeedServer.h"
 
 namespace skiro {
 namespace {
@@ -61,6 +63,7 @@ CMarelApp::CMarelApp(QString exeFolder, QString exeBase)
     : m_exeFolder(std::move(exeFolder)), m_exeBase(std::move(exeBase)) {}
 
 CMarelApp::~CMarelApp() {
+    m_feeds.reset();
     m_frame.reset();
     if (g_signalPipe[0] >= 0) {
         ::close(g_signalPipe[0]);
@@ -112,6 +115,16 @@ bool CMarelApp::initInstance(ShowCommand startup) {
             winHelp({0x20000u + static_cast<std::uint32_t>(templateId), HelpCommand::Context});
         },
         SettingsCommands::TermLink{[this] { return linkTerm(); }, [this] { unlinkTerm(); }});
+
+    // Other programs of the user hand text over through the "Send" service, whether or not
+    // the serial session runs. Without it the display still works: the reason goes to stderr.
+    m_feeds = std::make_unique<FeedServer>(
+        m_exeBase, [view](std::string_view text) { view->receiveText(text); });
+    if (!m_feeds->listen()) {
+        std::fprintf(stderr, "%s: the Send service stays off: %s\n",
+                     qPrintable(m_exeBase), qPrintable(m_feeds->error()));
+        m_feeds.reset();
+    }
 
     // 9. Back where it was at the last close.
     m_frame->restorePlacement(startup);
@@ -193,14 +206,20 @@ void CMarelApp::winHelp(HelpRequest request) {
 }
 
 bool CMarelApp::linkTerm() {
-    QMessageBox::warning(m_frame.get(), m_texts.appTitle,
-                         fromSjis(m_strings.text(IDS_TERM_FAILED)));
-    return false;
+    return m_frame->linkTerm();
 }
 
-void CMarelApp::unlinkTerm() {}
+void CMarelApp::unlinkTerm() {
+    m_frame->unlinkTerm();
+}
 
 void CMarelApp::closeDocument() {
+    // The conversations end first: each client is told, and the clients get 2 s in all to
+    // answer while the display keeps scrolling.
+    if (m_feeds)
+        m_feeds->shutdown();
+    if (m_frame)
+        m_frame->unlinkTerm();
     // The window is closed and the view does no more work: the session ends here, with its
     // stop stamp, before the settings are written.
     // Complete lines still waiting to be shown would never become current now, so they are

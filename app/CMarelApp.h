@@ -19,6 +19,7 @@ namespace skiro {
 class CMainFrame;
 class CMarelView;
 class SettingsCommands;
+class FeedServer;
 
 // Where the profile and the logs go for an executable in `exeFolder` named `exeBase`: beside
 // it when that folder can be written, else in the user's configuration and data folders.
@@ -42,6 +43,8 @@ class CMarelApp : public QObject {
 
     CMarelDoc* document() const { return m_doc.get(); }
     CMainFrame* frame() const { return m_frame.get(); }
+    // The local "Send" service; nullptr when it could not start (the reason went to stderr).
+    FeedServer* feedServer() const { return m_feeds.get(); }
     const UiTexts& texts() const { return m_texts; }
     bool resourceBundleUsed() const { return m_bundleUsed; }
     // The page a help topic opens.
@@ -73,6 +76,7 @@ class CMarelApp : public QObject {
     CMarelView* m_view = nullptr; // owned by the frame
     std::unique_ptr<SessionLink> m_sessionLink;
     std::unique_ptr<SettingsCommands> m_settingsCommands;
+    std::unique_ptr<FeedServer> m_feeds;
     QSocketNotifier* m_signalNotifier = nullptr;
 };
 

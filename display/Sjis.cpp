@@ -14,16 +14,26 @@ constexpr const char* kCodec = "windows-31j";
 // its substitution bytes FC FC, which draw as a box.
 char16_t windowsForm(char16_t c) {
     switch (c) {
-    case u'\u301C': return u'\uFF5E'; // wave dash → 81 60
-    case u'\u2016': return u'\u2225'; // double vertical line → 81 61
-    case u'\u2212': return u'\uFF0D'; // minus sign → 81 7C
-    case u'\u00A2': return u'\uFFE0'; // cent → 81 91
-    case u'\u00A3': return u'\uFFE1'; // pound → 81 92
-    case u'\u00AC': return u'\uFFE2'; // not sign → 81 CA
-    case u'\u2014': return u'\u2015'; // em dash → 81 5C
-    case u'\u00A5': return u'\\';     // yen: JIS X 0201 byte 5C
-    case u'\u203E': return u'~';      // overline: JIS X 0201 byte 7E
-    default: return c;
+    case u'\u301C':
+        return u'\uFF5E'; // wave dash → 81 60
+    case u'\u2016':
+        return u'\u2225'; // double vertical line → 81 61
+    case u'\u2212':
+        return u'\uFF0D'; // minus sign → 81 7C
+    case u'\u00A2':
+        return u'\uFFE0'; // cent → 81 91
+    case u'\u00A3':
+        return u'\uFFE1'; // pound → 81 92
+    case u'\u00AC':
+        return u'\uFFE2'; // not sign → 81 CA
+    case u'\u2014':
+        return u'\u2015'; // em dash → 81 5C
+    case u'\u00A5':
+        return u'\\'; // yen: JIS X 0201 byte 5C
+    case u'\u203E':
+        return u'~'; // overline: JIS X 0201 byte 7E
+    default:
+        return c;
     }
 }
 
@@ -52,11 +62,10 @@ SjisText toSjisCounted(const QString& text) {
     // so that each becomes one "?" (a surrogate pair is one character).
     result.bytes.reserve(static_cast<std::size_t>(bytes.size()));
     for (qsizetype i = 0; i < windows.size();) {
-        const qsizetype n =
-            (windows[i].isHighSurrogate() && i + 1 < windows.size() &&
-             windows[i + 1].isLowSurrogate())
-                ? 2
-                : 1;
+        const qsizetype n = (windows[i].isHighSurrogate() && i + 1 < windows.size() &&
+                             windows[i + 1].isLowSurrogate())
+                                ? 2
+                                : 1;
         QStringEncoder one(kCodec);
         const QByteArray piece = one.encode(QStringView(windows).mid(i, n));
         if (one.hasError()) {

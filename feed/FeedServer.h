@@ -1,0 +1,77 @@
+#pragma once
+#include <QByteArray>
+#include <QLocalServer>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "core/FeedProtocol.h"
+
+class QLocalSocket;
+
+namespace skiro {
+
+// The display's local "Send" service: other programs of the same user open a conversation
+// with the service name and the topic "Command" and hand over "[Send(text)]" requests, whose
+// text goes on to intake exactly as sent. Each request is acknowledged before it is carried
+// out. Runs on the user-interface thread, like the rest of intake.
+class FeedServer : public QObject {
+    Q_OBJECT
+  public:
+    using Deliver = std::function<void(std::string_view text)>;
+
+    FeedServer(QString serviceName, Deliver deliver, QObject* parent = nullptr);
+    ~FeedServer() override;
+
+    // Starts serving; false (and error() says why) when the service stays off: its folder is
+    // refused, or another display already serves the same name.
+    bool listen();
+    const QString& error() const { return m_error; }
+    const QString& socketPath() const { return m_socketPath; }
+    // Open conversations, and connections that have not opened one yet.
+    std::size_t connectionCount() const { return m_conversations.size(); }
+
+    // The end of the run: stops listening, ends every open conversation and waits for the
+    // clients' answers, at most `bound` in all, then drops whatever is left.
+    void shutdown(std::chrono::milliseconds bound = std::chrono::seconds(2));
+
+  signals:
+    // A conversation opened or ended.
+    void conversationsChanged();
+
+  private:
+    enum class State { Closed, Connected, Terminating };
+    struct Conversation {
+        QPointer<QLocalSocket> socket;
+        feed::FrameReader reader;
+        State state = State::Closed;
+        bool reading = false;
+        bool dropped = false;
+    };
+    using Record = std::shared_ptr<Conversation>;
+
+    void onNewConnection();
+    void readFrom(const Record& c);
+    void handle(const Record& c, const feed::Frame& frame);
+    void send(const Record& c, const std::string& frame);
+    // Closes the connection (after what was written has gone out) and forgets the record.
+    void drop(const Record& c, bool flushFirst);
+    bool anyTerminating() const;
+
+    QString m_service;
+    QByteArray m_serviceBytes;
+    Deliver m_deliver;
+    QLocalServer m_server;
+    QString m_socketPath;
+    QString m_error;
+    int m_lockFd = -1;
+    std::vector<Record> m_conversations;
+};
+
+} // namespace skiro

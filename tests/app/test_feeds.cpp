@@ -1,0 +1,482 @@
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocalSocket>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "app/CMainFrame.h"
+#include "app/CMarelApp.h"
+#include "core/FeedProtocol.h"
+#include "display/Sjis.h"
+#include "feed/FeedPlace.h"
+#include "feed/FeedServer.h"
+
+namespace {
+
+using namespace skiro;
+using feed::FrameType;
+
+std::string sj(const char* utf8) {
+    return toSjis(QString::fromUtf8(utf8));
+}
+
+// A client written against the wire format alone, driven from the test's own event loop, so
+// that it can also misbehave.
+class Peer {
+  public:
+    explicit Peer(const QString& path, bool answerTerminate = true) {
+        QObject::connect(&m_socket, &QLocalSocket::readyRead, [this, answerTerminate] {
+            const QByteArray bytes = m_socket.readAll();
+            m_reader.append(std::string_view(bytes.constData(), bytes.size()));
+            feed::Frame f;
+            while (m_reader.next(f) == feed::FrameReader::Status::Frame) {
+                if (f.type == FrameType::Terminate && answerTerminate)
+                    write(feed::encodeFrame(FrameType::Terminate));
+                frames.push_back(f);
+            }
+        });
+        m_socket.connectToServer(path);
+        m_socket.waitForConnected(2000);
+    }
+    void write(const std::string& bytes) {
+        m_socket.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        m_socket.flush();
+    }
+    bool open(const std::string& service = "skiro", std::string_view topic = feed::kTopic) {
+        write(feed::encodeInitiate(service, topic));
+        return waitFrames(1) && frames.back().type == FrameType::InitiateAck;
+    }
+    void execute(std::string_view request) {
+        write(feed::encodeFrame(FrameType::Execute, request));
+    }
+    bool waitFrames(std::size_t n, int ms = 3000) {
+        return QTest::qWaitFor([&] { return frames.size() >= n; }, ms);
+    }
+    bool waitClosed(int ms = 3000) {
+        return QTest::qWaitFor([&] { return m_socket.state() == QLocalSocket::UnconnectedState; },
+                               ms);
+    }
+    std::size_t acks(std::uint16_t status) const {
+        std::size_t n = 0;
+        for (const auto& f : frames)
+            n += f.type == FrameType::ExecuteAck && feed::parseAck(f.payload) == status;
+        return n;
+    }
+    bool received(FrameType type) const {
+        for (const auto& f : frames)
+            if (f.type == type)
+                return true;
+        return false;
+    }
+    std::vector<feed::Frame> frames;
+
+  private:
+    QLocalSocket m_socket;
+    feed::FrameReader m_reader;
+};
+
+// A server whose delivered texts are kept, for the conversation rules.
+struct Served {
+    std::vector<std::string> texts;
+    FeedServer server{"skiro", [this](std::string_view t) { texts.emplace_back(t); }};
+};
+
+std::vector<std::string> logLines(const QString& folder) {
+    std::vector<std::string> lines;
+    for (const QString& name : QDir(folder).entryList({"*.log"}, QDir::Files, QDir::Name)) {
+        std::ifstream in(QDir(folder).filePath(name).toStdString(), std::ios::binary);
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+// Requests through the display's own service into its intake, each followed by a marker line
+// so that the log shows exactly what each one delivered.
+TEST(FeedService, RequestsReachIntakeExactlyAsTheirArgument) {
+    struct Case {
+        const char* name;
+        std::string request;
+        std::vector<std::string> lines; // log lines up to and including this row's marker
+    } cases[] = {
+        {"text stays in the current line", "[Send(abc)]", {"abc#"}},
+        {"CR completes the line", "[Send(abc\r)]", {"abc", "#"}},
+        {"empty argument", "[Send()]", {"#"}},
+        {"parentheses inside", "[Send(a(b)c)]", {"a(b)c#"}},
+        {"two commands are one argument", "[Send(x)][Send(y)]", {"x)][Send(y#"}},
+        {"lower-case name ignored", "[send(abc)]", {"#"}},
+        {"no closing bracket ignored", "[Send(abc)", {"#"}},
+        {"no brackets ignored", "Send(abc)", {"#"}},
+        {"empty name ignored", "[(abc)]", {"#"}},
+        {"no parenthesis ignored", "[Send abc]", {"#"}},
+        {"blank before the bracket ignored", "[Send(abc) ]", {"#"}},
+        {"text ends at the first NUL", std::string("[Send(ab)]\0junk", 15), {"ab#"}},
+        {"NUL inside cuts the command", std::string("[Send(a\0b)]", 11), {"#"}},
+        {"LF dropped, CR LF one end", "[Send(x\r\ny)]", {"x", "y#"}},
+        {"Shift-JIS with 5C and 7C trail bytes",
+         "[Send(" + sj("ソ表ポ") + ")]",
+         {sj("ソ表ポ") + "#"}},
+        {"brackets inside the text", "[Send(a]b[c)]", {"a]b[c#"}},
+    };
+    QTemporaryDir folder;
+    std::vector<std::string> expected;
+    {
+        CMarelApp app(folder.path(), "skiro");
+        ASSERT_TRUE(app.initInstance());
+        ASSERT_NE(app.feedServer(), nullptr);
+        Peer peer(app.feedServer()->socketPath());
+        ASSERT_TRUE(peer.open());
+        std::size_t requests = 0;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            peer.execute(c.request);
+            peer.execute("[Send(#\r)]");
+            requests += 2;
+            expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+        }
+        // Every request is acknowledged positively, whatever it says.
+        ASSERT_TRUE(peer.waitFrames(1 + requests));
+        EXPECT_EQ(peer.acks(feed::kAckPositive), requests);
+        app.frame()->close();
+    }
+    EXPECT_EQ(logLines(folder.path()), expected);
+}
+
+TEST(FeedService, ConversationRules) {
+    Served s;
+    ASSERT_TRUE(s.server.listen()) << s.server.error().toStdString();
+    const QString path = s.server.socketPath();
+
+    // Another service, another topic, a wildcard: no answer; nor for a request without one.
+    for (const auto& [service, topic] : std::vector<std::pair<std::string, std::string>>{
+             {"viewer", "Command"}, {"skiro", "command"}, {"", ""}, {"skiro", ""}}) {
+        SCOPED_TRACE(service + "/" + topic);
+        Peer stranger(path);
+        stranger.write(feed::encodeInitiate(service, topic));
+        stranger.execute("[Send(no)]");
+        EXPECT_FALSE(stranger.waitFrames(1, 300));
+    }
+
+    Peer first(path), second(path);
+    ASSERT_TRUE(first.open());
+    ASSERT_TRUE(second.open());
+    // A second open on a live conversation is not answered.
+    first.write(feed::encodeInitiate("skiro", feed::kTopic));
+    first.execute("[Send(1)]");
+    ASSERT_TRUE(first.waitFrames(2));
+    EXPECT_EQ(first.frames[1].type, FrameType::ExecuteAck);
+
+    // The first terminates: it gets the display's answer and its connection ends; the second
+    // still sends.
+    first.write(feed::encodeFrame(FrameType::Terminate));
+    EXPECT_TRUE(first.waitClosed());
+    EXPECT_TRUE(first.received(FrameType::Terminate));
+    second.execute("[Send(2)]");
+    ASSERT_TRUE(second.waitFrames(2));
+
+    // A malformed frame (unknown type) closes that connection only.
+    Peer broken(path);
+    ASSERT_TRUE(broken.open());
+    broken.write(std::string("\x09\0\0\0\0", 5));
+    EXPECT_TRUE(broken.waitClosed());
+
+    // A request over the size limit is refused and its connection closed; nothing is shown.
+    Peer large(path);
+    ASSERT_TRUE(large.open());
+    large.execute("[Send(" + std::string(feed::kMaxRequest, 'x') + ")]");
+    EXPECT_TRUE(large.waitClosed());
+    EXPECT_EQ(large.acks(feed::kAckRefused), 1u);
+
+    second.execute("[Send(3)]");
+    ASSERT_TRUE(second.waitFrames(3));
+    EXPECT_EQ(s.texts, (std::vector<std::string>{"1", "2", "3"}));
+
+    // At most 64 connections at once; the next one is closed unanswered.
+    std::vector<std::unique_ptr<Peer>> crowd;
+    while (s.server.connectionCount() < feed::kMaxConversations) {
+        crowd.push_back(std::make_unique<Peer>(path));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return s.server.connectionCount() >= crowd.size() + 1; }));
+    }
+    Peer extra(path);
+    EXPECT_TRUE(extra.waitClosed());
+    EXPECT_FALSE(extra.received(FrameType::InitiateAck));
+}
+
+// The close ends every conversation and waits for the answers, but a client that never
+// answers holds it up for the bound only.
+TEST(FeedService, CloseWaitsForAnswersWithinItsBound) {
+    for (const bool withSilentClient : {false, true}) {
+        SCOPED_TRACE(withSilentClient ? "one client never answers" : "every client answers");
+        Served s;
+        ASSERT_TRUE(s.server.listen());
+        Peer answering(s.server.socketPath(), true);
+        Peer silent(s.server.socketPath(), false);
+        ASSERT_TRUE(answering.open());
+        if (withSilentClient) {
+            ASSERT_TRUE(silent.open());
+        }
+        QElapsedTimer clock;
+        clock.start();
+        s.server.shutdown(std::chrono::milliseconds(2000));
+        const qint64 took = clock.elapsed();
+        EXPECT_TRUE(answering.received(FrameType::Terminate));
+        if (withSilentClient) {
+            EXPECT_GE(took, 1900);
+            EXPECT_LT(took, 4000);
+        } else {
+            EXPECT_LT(took, 1900);
+        }
+        EXPECT_EQ(s.server.connectionCount(), 0u);
+    }
+}
+
+// A second display of the same name leaves the first one's socket alone; a socket left
+// behind by a display that is gone is replaced.
+TEST(FeedService, SecondDisplayDoesNotStealTheSocket) {
+    Served first;
+    ASSERT_TRUE(first.server.listen());
+    Served second;
+    EXPECT_FALSE(second.server.listen());
+    EXPECT_NE(second.server.error().indexOf("another SKIRO already serves"), -1);
+    Peer peer(first.server.socketPath());
+    EXPECT_TRUE(peer.open());
+
+    first.server.shutdown(std::chrono::milliseconds(0));
+    // A crashed display's socket: bound, never removed.
+    const QByteArray path = QFile::encodeName(first.server.socketPath());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.constData(), sizeof(addr.sun_path) - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    ::close(fd);
+    Served third;
+    EXPECT_TRUE(third.server.listen()) << third.server.error().toStdString();
+    Peer again(third.server.socketPath());
+    EXPECT_TRUE(again.open());
+}
+
+// Restores XDG_RUNTIME_DIR when a case is done with its own.
+struct RuntimeDir {
+    explicit RuntimeDir(const QString& dir) : m_saved(qgetenv("XDG_RUNTIME_DIR")) {
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir));
+    }
+    ~RuntimeDir() { qputenv("XDG_RUNTIME_DIR", m_saved); }
+    QByteArray m_saved;
+};
+
+TEST(FeedService, RuntimeFolderThatIsNotTheUsersOwnIsRefused) {
+    struct Case {
+        const char* name;
+        std::function<void(const QString& base)> prepare;
+        const char* reason;
+        bool needsRoot;
+    } cases[] = {
+        {"service folder is a symbolic link",
+         [](const QString& base) {
+             QDir(base).mkdir("elsewhere");
+             QFile::link(base + "/elsewhere", base + "/skiro");
+         },
+         "symbolic link", false},
+        {"service folder open to others",
+         [](const QString& base) {
+             QDir(base).mkdir("skiro");
+             ::chmod(QFile::encodeName(base + "/skiro").constData(), 0755);
+         },
+         "open to other users", false},
+        {"service folder owned by another user",
+         [](const QString& base) {
+             QDir(base).mkdir("skiro");
+             [[maybe_unused]] int r =
+                 ::chown(QFile::encodeName(base + "/skiro").constData(), 65534, 65534);
+         },
+         "belongs to another user", true},
+        {"runtime folder itself a symbolic link",
+         [](const QString& base) {
+             QDir(base).mkdir("real");
+             QFile::link(base + "/real", base + "/link");
+         },
+         "symbolic link", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsRoot && ::geteuid() != 0)
+            continue; // only root can give a folder away
+        QTemporaryDir top;
+        c.prepare(top.path());
+        const QString base =
+            QFile::exists(top.path() + "/link") ? top.path() + "/link" : top.path();
+        RuntimeDir runtime(base);
+        Served s;
+        EXPECT_FALSE(s.server.listen());
+        EXPECT_NE(s.server.error().indexOf(c.reason), -1) << s.server.error().toStdString();
+        // A client will not hand text to whatever sits there either.
+        EXPECT_FALSE(feedPlace("skiro", false).ok());
+    }
+}
+
+// Only the user's own programs are served: a peer of another uid is dropped unanswered, even
+// where the folder's permissions let it reach the socket.
+TEST(FeedService, PeerOfAnotherUserIsDropped) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "running a client under another uid needs root";
+    // A runtime folder of this case's own, whose permissions can be loosened.
+    QTemporaryDir top;
+    ::chmod(QFile::encodeName(top.path()).constData(), 0711);
+    RuntimeDir runtime(top.path());
+    Served s;
+    ASSERT_TRUE(s.server.listen());
+    const QByteArray path = QFile::encodeName(s.server.socketPath());
+    ::chmod(QFile::encodeName(QFileInfo(s.server.socketPath()).path()).constData(), 0711);
+    ::chmod(path.constData(), 0777);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Only system calls from here on: the child of a threaded process.
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(10);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path.constData(), sizeof(addr.sun_path) - 1);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0)
+            ::_exit(11);
+        const std::string open = feed::encodeInitiate("skiro", feed::kTopic);
+        [[maybe_unused]] ssize_t w = ::write(fd, open.data(), open.size());
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 3000) != 1)
+            ::_exit(12); // neither an answer nor a close
+        char byte;
+        // Closed (or reset) without an answer.
+        ::_exit(::read(fd, &byte, 1) <= 0 ? 0 : 13);
+    }
+    ASSERT_GT(child, 0);
+    int status = -1;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 5000));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(s.texts.empty());
+    Peer own(s.server.socketPath());
+    EXPECT_TRUE(own.open());
+}
+
+TEST(SkiroSend, ExitStatusesAndWhatArrives) {
+    struct Case {
+        const char* name;
+        QStringList args;
+        QByteArray input; // standard input; closed after it
+        int exitCode;
+        std::vector<std::string> texts;
+        const char* stderrHas;
+    } cases[] = {
+        {"each argument one line",
+         {"本日は", "晴天なり"},
+         {},
+         0,
+         {sj("本日は") + "\r", sj("晴天なり") + "\r"},
+         ""},
+        {"standard input line by line", {}, "a\nb\r\n", 0, {"a\r", "b\r"}, ""},
+        {"-n leaves the line open", {"-n", "abc"}, {}, 0, {"abc"}, ""},
+        {"--raw sends the request as it is",
+         {"--raw", "[Send(r)]", "[Other(x)]"},
+         {},
+         0,
+         {"r"},
+         ""},
+        {"wave dash lands on 81 60", {"〜"}, {}, 0, {"\x81\x60\r"}, ""},
+        {"characters Shift-JIS cannot hold", {"a한b😀"}, {}, 0, {"a?b?\r"}, "2 characters"},
+        {"unknown option", {"--loud"}, {}, 2, {}, "unknown option"},
+        {"--service without a name", {"--service"}, {}, 2, {}, "needs a NAME"},
+        {"no display of that name", {"--service", "viewer", "x"}, {}, 1, {}, "skiro/viewer"},
+        {"--help", {"--help"}, {}, 0, {}, ""},
+    };
+    const QString exe = QCoreApplication::applicationDirPath() + "/skiro-send";
+    ASSERT_TRUE(QFileInfo(exe).isExecutable()) << exe.toStdString();
+    Served s;
+    ASSERT_TRUE(s.server.listen());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        s.texts.clear();
+        QProcess send;
+        send.start(exe, c.args);
+        ASSERT_TRUE(send.waitForStarted());
+        send.write(c.input);
+        send.closeWriteChannel();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return send.state() == QProcess::NotRunning; }, 10000));
+        EXPECT_EQ(send.exitCode(), c.exitCode);
+        const QString err = QString::fromUtf8(send.readAllStandardError());
+        if (*c.stderrHas) {
+            EXPECT_TRUE(err.contains(c.stderrHas)) << err.toStdString();
+        }
+        EXPECT_EQ(s.texts, c.texts);
+    }
+    // Shift-JIS bytes of any value on standard input (arguments would go through UTF-8).
+    s.texts.clear();
+    QProcess send;
+    send.start(exe, {"--sjis"});
+    send.write(QByteArray::fromStdString(sj("ソ表") + "\n"));
+    send.closeWriteChannel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return send.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(send.exitCode(), 0);
+    EXPECT_EQ(s.texts, std::vector<std::string>{sj("ソ表") + "\r"});
+}
+
+TEST(SkiroSend, NoDisplayRunningExitsOneNamingTheSocket) {
+    QProcess send;
+    send.start(QCoreApplication::applicationDirPath() + "/skiro-send", {"hello"});
+    ASSERT_TRUE(send.waitForFinished(10000));
+    EXPECT_EQ(send.exitCode(), 1);
+    const QString err = QString::fromUtf8(send.readAllStandardError());
+    EXPECT_TRUE(err.contains("no SKIRO display is running")) << err.toStdString();
+    EXPECT_TRUE(err.contains(feedPlace("skiro", false).socket)) << err.toStdString();
+}
+
+// 秀Term exists only on Windows: the link fails with its message and the box stays off.
+TEST(TermLink, FailsWithItsMessage) {
+    QTemporaryDir folder;
+    CMarelApp app(folder.path(), "skiro");
+    ASSERT_TRUE(app.initInstance());
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString caption;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        text = box->text();
+        icon = box->icon();
+        caption = box->windowTitle();
+        box->accept();
+    });
+    EXPECT_FALSE(app.frame()->linkTerm());
+    EXPECT_EQ(text, QString("秀Termが見つからないか通信に失敗しました。"));
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_EQ(caption, QString("SKIRO"));
+    EXPECT_TRUE(app.frame()->unlinkTerm());
+    app.frame()->close();
+}
+
+} // namespace
