@@ -20,10 +20,15 @@ void ScrollEngine::onTick() {
     m_idleSince = m_clock.tickCount();
     // A line that arrived in small pieces leaves a gap of a step per piece behind it; once
     // nothing is pending the newest line is drawn against the incoming edge in one repaint.
-    if (m_intake.hasNothingPending() && m_state.entryOffset > 10 * scrollStepPixels(m_settings.Step)) {
+    if (hasGapToClose()) {
         m_target.invalidate(m_target.clientRect(), true);
         m_state.entryOffset = 0;
     }
+}
+
+bool ScrollEngine::hasGapToClose() const {
+    return m_intake.hasNothingPending() &&
+           m_state.entryOffset > 10 * scrollStepPixels(m_settings.Step);
 }
 
 int ScrollEngine::scrollStep(int step) {

@@ -50,7 +50,17 @@ class ScrollEngine {
 
     std::uint32_t idleSince() const { return m_idleSince; }
 
+    // Whether a tick could do anything: step while scrolling, or close a gap at the incoming
+    // edge at rest. When it could not, the view lets its tick source rest, so that a display
+    // at rest does not wake the program for nothing.
+    bool needsTicks() const { return m_state.scrolling || hasGapToClose(); }
+    // The tick source starts again after a rest: the display has been idle until now, as the
+    // ticks at rest would have recorded, so speed-up counts from here.
+    void ticksResumed() { m_idleSince = m_clock.tickCount(); }
+
   private:
+    bool hasGapToClose() const;
+
     const Settings& m_settings;
     const Clock& m_clock;
     ViewState& m_state;

@@ -71,6 +71,7 @@ CMarelView::~CMarelView() {
 bool CMarelView::receiveText(std::string_view text) {
     const bool taken = m_intake.receiveText(text);
     reportEchoFailure();
+    keepTicking();
     return taken;
 }
 
@@ -95,6 +96,8 @@ void CMarelView::updateView() {
     }
     update();
     m_paintPending = true;
+    // A smaller step may leave a gap at the incoming edge that the next tick closes.
+    keepTicking();
 }
 
 void CMarelView::startScrollTimer(int interval) {
@@ -107,6 +110,7 @@ void CMarelView::stopScrollTimer() {
 
 void CMarelView::postTick() {
     ++m_queuedTicks;
+    ++m_ticksPosted;
     QCoreApplication::postEvent(this, new QEvent(kScrollTickEvent));
 }
 
@@ -136,7 +140,15 @@ void CMarelView::invalidate(const Rect& area, bool) {
 }
 
 void CMarelView::scrollStep(int step) {
+    keepTicking();
     m_engine.scrollStep(step);
+}
+
+void CMarelView::keepTicking() {
+    if (m_ticks.paused() && m_engine.needsTicks()) {
+        m_engine.ticksResumed();
+        m_ticks.resume();
+    }
 }
 
 void CMarelView::movePicture(int dx, int dy) {
@@ -167,6 +179,11 @@ void CMarelView::onTick() {
     // per handled tick and never races to catch up.
     m_queuedTicks.store(0);
     QCoreApplication::removePostedEvents(this, kScrollTickEvent);
+    // Nothing moves and no tick could change that: the tick source rests until the next step
+    // (or a paint that finds the current line outside) instead of waking the program
+    // twenty times a second for nothing.
+    if (!m_engine.needsTicks())
+        m_ticks.pause();
 }
 
 void CMarelView::onDataReady() {
@@ -174,12 +191,14 @@ void CMarelView::onDataReady() {
     m_paintable = paintable();
     m_intake.onDataReady(m_queuedTicks.load() > 0, paintHoldsReading());
     reportEchoFailure();
+    keepTicking();
 }
 
 void CMarelView::onClock() {
     m_paintable = paintable();
     m_viewClock.onClock(m_port != nullptr);
     reportEchoFailure();
+    keepTicking();
 }
 
 void CMarelView::reportEchoFailure() {
@@ -207,6 +226,9 @@ void CMarelView::paintEvent(QPaintEvent* event) {
         m_surface->setPainter(nullptr);
     }
     m_engine.paintDone();
+    // A paint that finds the current line outside the window (after a resize, a larger font)
+    // sets scrolling without a step.
+    keepTicking();
     // Render the rows about to enter between ticks, so that no tick waits for a new row.
     if (m_settings.Outline && !m_preparing && m_surface) {
         m_preparing = true;

@@ -64,6 +64,8 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     Intake& intake() { return m_intake; }
     const ViewState& state() const { return m_state; }
     const TickSource& tickSource() const { return m_ticks; }
+    // Ticks the tick source has posted since the view was made.
+    std::uint64_t ticksPosted() const { return m_ticksPosted.load(); }
     ScrollEngine& engine() { return m_engine; }
     ViewClock& viewClock() { return m_viewClock; }
     OutlineRowCache& rowCache() { return m_rowCache; }
@@ -93,6 +95,8 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     void onClock();
     void reportEchoFailure();
     void postTick();
+    // Wakes the resting tick source when a tick has something to do again.
+    void keepTicking();
     void prepareRows();
 
     Settings& m_settings;
@@ -114,6 +118,7 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
 
     SerialPort* m_port = nullptr;
     std::atomic<int> m_queuedTicks{0};
+    std::atomic<std::uint64_t> m_ticksPosted{0};
     std::atomic<bool> m_paintPending{false};
     // Whether the window can be painted at all. A minimized or hidden window never paints, so
     // its pending update must not hold back reading: the driver's buffer would fill while the

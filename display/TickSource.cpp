@@ -39,24 +39,53 @@ void TickSource::stop() {
         m_thread.join();
     }
     m_interval.store(0);
+    m_paused.store(false);
     m_threadKind = Kind::None;
 }
 
+void TickSource::pause() {
+    if (m_paused.load() || runningSources() == 0)
+        return;
+    m_coarse.stop();
+    std::lock_guard lock(m_wakeLock);
+    m_paused.store(true);
+}
+
+void TickSource::resume() {
+    if (!m_paused.load())
+        return;
+    {
+        std::lock_guard lock(m_wakeLock);
+        m_paused.store(false);
+    }
+    if (m_thread.joinable())
+        m_wake.notify_all();
+    else
+        m_coarse.start();
+}
+
 TickSource::Kind TickSource::running() const {
-    if (m_coarse.isActive())
+    if (m_coarse.isActive() || (m_paused.load() && !m_thread.joinable()))
         return Kind::CoarseTimer;
     return m_thread.joinable() ? m_threadKind : Kind::None;
 }
 
 int TickSource::runningSources() const {
-    return int(m_coarse.isActive()) + int(m_thread.joinable());
+    const bool coarse = m_coarse.isActive() || (m_paused.load() && !m_thread.joinable());
+    return int(coarse) + int(m_thread.joinable());
 }
 
 void TickSource::threadLoop(bool fixedGrid) {
     using Clock = std::chrono::steady_clock;
     auto next = Clock::now();
     std::unique_lock lock(m_wakeLock);
+    auto stopped = [this] { return m_interval.load() == 0; };
     for (;;) {
+        if (m_paused.load()) {
+            // At rest no tick is posted until resume(); the grid starts again from then.
+            m_wake.wait(lock, [&] { return stopped() || !m_paused.load(); });
+            next = Clock::now();
+        }
         const int interval = m_interval.load();
         if (interval == 0)
             return;
@@ -70,9 +99,9 @@ void TickSource::threadLoop(bool fixedGrid) {
         } else {
             next = now + std::chrono::milliseconds(interval);
         }
-        // Waiting on the condition lets stop() end the thread at once.
-        if (m_wake.wait_until(lock, next, [this] { return m_interval.load() == 0; }))
-            return;
+        // Waiting on the condition lets stop() end the thread at once, and pause() hold it.
+        if (m_wake.wait_until(lock, next, [&] { return stopped() || m_paused.load(); }))
+            continue;
         m_post();
     }
 }

@@ -31,6 +31,13 @@ class TickSource {
     // Stops the running source; the tick thread has ended when this returns.
     void stop();
 
+    // A started source rests without waking anyone until resume(); it stays the running
+    // source (a rest is not a stop), and its first tick after resume() comes one interval
+    // later. Both do nothing when no source runs.
+    void pause();
+    void resume();
+    bool paused() const { return m_paused.load(); }
+
     Kind running() const;
     // How many sources run at this moment: 0 or 1, never more.
     int runningSources() const;
@@ -43,6 +50,8 @@ class TickSource {
     Kind m_threadKind = Kind::None;
     // The tick thread's interval in milliseconds; 0 tells it to end.
     std::atomic<int> m_interval{0};
+    // Written under m_wakeLock, so that the tick thread's waits see every change.
+    std::atomic<bool> m_paused{false};
     std::thread m_thread;
     std::mutex m_wakeLock;
     std::condition_variable m_wake;

@@ -91,6 +91,51 @@ TEST(ScrollEngine, SpeedUpDoublesTheStepAfterTheDelayAndEndsWhenTheDisplayRests)
     EXPECT_EQ(rig.window.moves.back(), 2);
 }
 
+// The view lets its tick source rest when no tick could do anything.
+TEST(ScrollEngine, TicksAreNeededOnlyToStepOrToCloseAGap) {
+    struct Case {
+        const char* name;
+        bool scrolling;
+        int entryOffset;
+        const char* pending; // text of an incomplete current line
+        bool needed;
+    } cases[] = {
+        {"scrolling", true, 0, "", true},
+        {"at rest against the edge", false, 0, "", false},
+        {"at rest with a gap of ten steps", false, 20, "", false},
+        {"at rest with a gap of more than ten steps", false, 21, "", true},
+        {"an incomplete line keeps its gap", false, 25, "A", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ViewRig rig; // Step 2
+        if (*c.pending)
+            rig.intake.receiveText(c.pending);
+        rig.state.scrolling = c.scrolling;
+        rig.state.entryOffset = c.entryOffset;
+        EXPECT_EQ(rig.engine.needsTicks(), c.needed);
+    }
+}
+
+// While the tick source rests nothing renews the idle time; the rest counts as idle all the
+// same, so the first seconds after it scroll at the normal step.
+TEST(ScrollEngine, SpeedUpCountsFromTheEndOfARestWithoutTicks) {
+    ViewRig rig;
+    rig.settings.SpeedUp = 1;
+    rig.settings.SpeedUpDelay = 1000;
+    rig.engine.onTick(); // the last tick at rest
+    rig.clock.tick += 60000;
+    rig.engine.ticksResumed();
+    rig.intake.receiveText(kNihongo + kNihongo + kNihongo);
+    EXPECT_EQ(rig.window.moves.back(), 2);
+    rig.clock.tick += 1000;
+    rig.engine.onTick();
+    EXPECT_EQ(rig.window.moves.back(), 2);
+    rig.clock.tick += 50;
+    rig.engine.onTick();
+    EXPECT_EQ(rig.window.moves.back(), 4);
+}
+
 TEST(ScrollEngine, SpeedUpMeasuresAcrossTheWrapOfTheMillisecondCounter) {
     ViewRig rig;
     rig.settings.SpeedUp = 1;

@@ -233,6 +233,48 @@ TEST(CMarelView, VerticalWritingEntersAtTheLeftAndMovesRight) {
     EXPECT_TRUE(f.view->state().scrolling);
 }
 
+void runEventsFor(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+// At rest the tick source posts nothing; the first step wakes it and the line moves on with
+// ticks; once the line is in and nothing is left, it rests again.
+TEST(CMarelView, TickSourceRestsWhileNothingMoves) {
+    for (int method : {0, 1, 2}) {
+        SCOPED_TRACE("TimerMethod " + std::to_string(method));
+        ViewFixture f;
+        f.settings.TimerMethod = method;
+        f.settings.Tick = 10;
+        f.view->startScrollTimer(f.settings.Tick);
+        for (int i = 0; i < 100 && !f.view->tickSource().paused(); ++i)
+            runEventsFor(20);
+        EXPECT_TRUE(f.view->tickSource().paused()) << "the first tick at rest lets it rest";
+        EXPECT_NE(f.view->tickSource().running(), TickSource::Kind::None);
+        const std::uint64_t atRest = f.view->ticksPosted();
+        runEventsFor(150);
+        EXPECT_EQ(f.view->ticksPosted(), atRest) << "no tick at rest";
+        EXPECT_TRUE(f.view->canPostDataReady()) << "no tick queued at rest";
+
+        f.view->receiveText(kRow + "\r");
+        EXPECT_FALSE(f.view->tickSource().paused()) << "the first step wakes the ticks";
+        EXPECT_EQ(f.view->state().entryOffset, f.settings.Step);
+        // A busy machine may delay the ticks, so this waits for them up to a generous bound.
+        for (int i = 0; i < 100 && f.view->state().entryOffset <= 3 * f.settings.Step; ++i)
+            runEventsFor(20);
+        EXPECT_GT(f.view->ticksPosted(), atRest + 1);
+        EXPECT_GT(f.view->state().entryOffset, 3 * f.settings.Step) << "ticks move the line";
+
+        for (int i = 0; i < 100 && !f.view->tickSource().paused(); ++i)
+            runEventsFor(20);
+        EXPECT_TRUE(f.view->tickSource().paused());
+        EXPECT_FALSE(f.view->state().scrolling);
+        EXPECT_EQ(f.view->intake().storedLineCount(), 1u);
+    }
+}
+
 TEST(TickSource, SwitchingMethodsNeverRunsTwoSources) {
     int posted = 0;
     TickSource source([&posted] { ++posted; });
