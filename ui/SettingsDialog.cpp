@@ -1,5 +1,6 @@
 #include "ui/SettingsDialog.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
@@ -42,10 +43,10 @@ class DialogGroupBox : public QGroupBox {
         shown.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
         shown.remove(QLatin1Char('&'));
         shown.replace(QStringLiteral("\x01"), QStringLiteral("&"));
-        // The title starts half a character in, with a little room on either side, so that
+        // The title starts half a character in, with a pixel of room on either side, so that
         // a long title such as "ｽﾄｯﾌﾟﾋﾞｯﾄ(&S)" still fits its narrow group.
-        const int pad = 2;
-        const QRect titleRect(metrics.averageCharWidth() / 2 + 1, 0,
+        const int pad = 1;
+        const QRect titleRect(metrics.averageCharWidth() / 2, 0,
                               metrics.horizontalAdvance(shown) + 2 * pad, metrics.height());
         painter.fillRect(titleRect, palette().window());
         style()->drawItemText(&painter, titleRect.adjusted(pad, 0, 0, 0),
@@ -53,6 +54,20 @@ class DialogGroupBox : public QGroupBox {
                               isEnabled(), title(), QPalette::WindowText);
     }
 };
+
+// The platform's dialogs draw a smaller check mark than Qt's styles; a radio button or check
+// box placed at its template width is widened to what its text and indicator need here, so
+// that no text is cut off. The templates leave that much room beside every such control.
+void fitText(QAbstractButton* button, QStyle::PixelMetric indicator, QStyle::PixelMetric spacing) {
+    QString text = button->text();
+    text.remove(QLatin1Char('&'));
+    const QStyle* style = button->style();
+    const int needed = style->pixelMetric(indicator, nullptr, button) +
+                       style->pixelMetric(spacing, nullptr, button) +
+                       button->fontMetrics().horizontalAdvance(text);
+    if (needed > button->width())
+        button->resize(needed, button->height());
+}
 
 } // namespace
 
@@ -120,6 +135,7 @@ QRadioButton* SettingsDialog::addRadio(QWidget* parent, const QString& text, int
                                        int h) {
     auto* radio = new QRadioButton(text, parent);
     place(radio, x, y, w, h);
+    fitText(radio, QStyle::PM_ExclusiveIndicatorWidth, QStyle::PM_RadioButtonLabelSpacing);
     return radio;
 }
 
@@ -127,6 +143,7 @@ QCheckBox* SettingsDialog::addCheck(QWidget* parent, const QString& text, int x,
                                     int h) {
     auto* check = new QCheckBox(text, parent);
     place(check, x, y, w, h);
+    fitText(check, QStyle::PM_IndicatorWidth, QStyle::PM_CheckBoxLabelSpacing);
     return check;
 }
 
