@@ -460,7 +460,9 @@ std::uint8_t QtTextSurface::faceFor(char32_t c) const {
         font.setStyleStrategy(QFont::StyleStrategy(QFont::PreferOutline | QFont::NoFontMerging));
         font.setHintingPreference(QFont::PreferNoHinting);
         QRawFont raw = QRawFont::fromFont(font);
-        if (!raw.isValid() || raw.familyName() != family)
+        // Qt may name the family differently or match another face: what counts is that the
+        // face it gives has the glyph.
+        if (!raw.isValid())
             return false;
         for (const auto& known : s.faces)
             if (known->raw.familyName() == raw.familyName() &&
