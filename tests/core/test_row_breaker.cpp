@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <iconv.h>
-
 #include <map>
 #include <string>
 #include <string_view>
@@ -14,6 +12,7 @@
 #include "core/Settings.h"
 #include "core/ShiftJis.h"
 #include "core/TextSurface.h"
+#include "display/Sjis.h"
 
 namespace {
 
@@ -21,16 +20,10 @@ using namespace skiro;
 
 // Test texts are written in UTF-8 and stored, as received text is, in code page 932.
 std::string sj(std::string_view utf8) {
-    iconv_t cd = iconv_open("CP932", "UTF-8");
-    std::string in(utf8), out(in.size() * 2 + 4, '\0');
-    char* src = in.data();
-    char* dst = out.data();
-    std::size_t inLeft = in.size(), outLeft = out.size();
-    const std::size_t rc = iconv(cd, &src, &inLeft, &dst, &outLeft);
-    iconv_close(cd);
-    EXPECT_NE(rc, static_cast<std::size_t>(-1)) << utf8;
-    out.resize(out.size() - outLeft);
-    return out;
+    const SjisText converted =
+        toSjisCounted(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
+    EXPECT_EQ(converted.unmappable, 0) << utf8;
+    return converted.bytes;
 }
 
 // A font of fixed widths: every double-byte character 10 pixels, every one-byte character 5,
