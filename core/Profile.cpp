@@ -1,5 +1,6 @@
 #include "core/Profile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -394,6 +395,9 @@ Profile Profile::fromBytes(std::string_view bytes, std::string file,
                 newlineSeen = true;
             }
         }
+        std::string_view name;
+        if (profile.headerName(line.text, name))
+            profile.m_headers.push_back(profile.m_lines.size());
         profile.m_lines.push_back(std::move(line));
     }
     return profile;
@@ -466,7 +470,7 @@ bool Profile::headerName(std::string_view line, std::string_view& name) const {
 std::size_t Profile::findSection(std::string_view section) const {
     const std::string wanted = toFile(section);
     std::string_view name;
-    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+    for (const std::size_t i : m_headers) {
         if (headerName(m_lines[i].text, name) && sameName(name, wanted))
             return i;
     }
@@ -474,12 +478,8 @@ std::size_t Profile::findSection(std::string_view section) const {
 }
 
 std::size_t Profile::sectionEnd(std::size_t header) const {
-    std::string_view name;
-    for (std::size_t i = header + 1; i < m_lines.size(); ++i) {
-        if (headerName(m_lines[i].text, name))
-            return i;
-    }
-    return m_lines.size();
+    const auto next = std::upper_bound(m_headers.begin(), m_headers.end(), header);
+    return next == m_headers.end() ? m_lines.size() : *next;
 }
 
 bool Profile::findKey(std::string_view section, std::string_view key, KeyLine& found) const {
@@ -527,11 +527,25 @@ bool Profile::contains(std::string_view section, std::string_view key) const {
     return findKey(section, key, found);
 }
 
+void Profile::noteHeader(std::size_t line) {
+    std::string_view name;
+    if (!headerName(m_lines[line].text, name))
+        return;
+    const auto at = std::lower_bound(m_headers.begin(), m_headers.end(), line);
+    if (at == m_headers.end() || *at != line)
+        m_headers.insert(at, line);
+}
+
 void Profile::insertLine(std::size_t at, std::string text) {
     if (at > 0 && m_lines[at - 1].end.empty())
         m_lines[at - 1].end = m_newline;
+    for (std::size_t& header : m_headers) {
+        if (header >= at)
+            ++header;
+    }
     m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(at),
                    Line{std::move(text), m_newline});
+    noteHeader(at);
 }
 
 void Profile::writeText(std::string_view section, std::string_view key, std::string_view value) {
@@ -561,6 +575,7 @@ void Profile::writeText(std::string_view section, std::string_view key, std::str
         std::string_view oldValue;
         splitKeyLine(m_lines[found.line].text, name, oldValue);
         m_lines[found.line].text = std::string(name) + "=" + stored;
+        noteHeader(found.line);
         return;
     }
     std::string line = toFile(key) + "=" + stored;

@@ -131,6 +131,7 @@ class Profile {
     bool findKey(std::string_view section, std::string_view key, KeyLine& found) const;
     std::string textOf(std::string_view raw) const;
     void insertLine(std::size_t at, std::string text);
+    void noteHeader(std::size_t line); // keeps m_headers when a line has become a header
 
     std::string m_file;
     const SjisConversion* m_conversion = nullptr;
@@ -139,6 +140,7 @@ class Profile {
     std::string m_oddByte; // a UTF-16 file's last byte that makes no code unit
     std::string m_newline = "\r\n";
     std::vector<Line> m_lines;
+    std::vector<std::size_t> m_headers; // the header lines, in order
     std::vector<Write> m_writes; // this run's writes, made again in the file at commit
 };
 

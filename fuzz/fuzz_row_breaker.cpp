@@ -1,0 +1,81 @@
+// The row breaker on any line with a font of fixed widths: the rows cover the line once, in
+// order, never split a double-byte character, each but an empty line's only row holds text,
+// and the breaking ends.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "core/DisplayLine.h"
+#include "core/LayoutParams.h"
+#include "core/Settings.h"
+#include "core/ShiftJis.h"
+#include "core/TextSurface.h"
+
+namespace {
+
+using namespace skiro;
+
+// Every double-byte character 16 pixels, every one-byte character 8, cells 20 high.
+class FixedSurface final : public TextSurface {
+  public:
+    TextExtent textExtent(std::string_view text) const override {
+        int along = 0;
+        for (std::size_t i = 0; i < text.size(); i += sjis::charLength(text, i))
+            along += sjis::charLength(text, i) == 2 ? 16 : 8;
+        return {along, 20};
+    }
+    int fontHeight() const override { return 20; }
+    std::uint8_t pitchAndFamily() const override { return kTrueTypePitchBit; }
+    void drawText(int, int, std::string_view, Colour) override {}
+    void fillRect(const Rect&, Colour) override {}
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 3)
+        return 0;
+    const FixedSurface surface;
+    LayoutParams params;
+    params.dc = &surface;
+    params.extentLimit = data[0];          // narrower than one character too
+    params.outlineWidth = data[1] & 0x0F;
+    params.noWrap = (data[1] >> 4) & 1;
+    params.emptyThickness = surface.fontHeight();
+    Kinsoku.Type = data[2] % 3;
+    Kinsoku.Head = kDefaultKinsokuHead;
+    Kinsoku.Tail = kDefaultKinsokuTail;
+    const std::string line(reinterpret_cast<const char*>(data + 3), size - 3);
+
+    // Where characters begin, as the whole line divides into them.
+    std::string boundary(line.size() + 1, 0);
+    for (std::size_t i = 0; i < line.size(); i += sjis::charLength(line, i))
+        boundary[i] = 1;
+    boundary[line.size()] = 1;
+
+    CDisplayLine breaker;
+    const std::string_view text = line;
+    std::string covered;
+    std::string row;
+    int thickness = 0;
+    bool last = breaker.nextRow(&text, params, &row, thickness);
+    for (std::size_t rows = 1;; ++rows) {
+        if (row.empty() && !(last && covered.empty()))
+            std::abort(); // a row without text would never end the line
+        covered += row;
+        if (covered.size() > line.size() || line.compare(0, covered.size(), covered) != 0)
+            std::abort();
+        if (!boundary[covered.size()])
+            std::abort();
+        if (thickness < 0 || rows > line.size() + 1)
+            std::abort();
+        if (last)
+            break;
+        last = breaker.nextRow(nullptr, params, &row, thickness);
+    }
+    if (covered != line)
+        std::abort();
+    return 0;
+}
