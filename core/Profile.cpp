@@ -585,10 +585,15 @@ void Profile::writeText(std::string_view section, std::string_view key, std::str
         insertLine(m_lines.size(), std::move(line));
         return;
     }
-    // After the section's last key, before the blank lines that set off the next section.
+    // After the section's last entry, before the blank lines and comments that set off the
+    // next section (a comment there usually speaks of what follows it).
     std::size_t at = sectionEnd(header);
-    while (at > header + 1 && trim(m_lines[at - 1].text).empty())
+    while (at > header + 1) {
+        const std::string_view content = trim(m_lines[at - 1].text);
+        if (!content.empty() && content.front() != ';')
+            break;
         --at;
+    }
     insertLine(at, std::move(line));
 }
 

@@ -42,8 +42,8 @@
 // are changed in it, and every other byte stays as it is (comments, unknown keys and sections,
 // lines added while the program ran, the line ends). A key whose value already reads as the one
 // written is left untouched. An existing key's value is replaced in place; a missing key is
-// added after the last non-blank line of its section; a missing section is added at the end of
-// the file. New lines end like the file's first line, CR LF in a new file.
+// added after the last entry of its section, before the blank lines and ";" comments that end
+// it; a missing section is added at the end of the file. New lines end like the file's first line, CR LF in a new file.
 namespace skiro {
 
 struct ProfileSaveResult {

@@ -272,9 +272,10 @@ TEST(ProfileCommit, EditsMadeToTheFileWhileTheProgramRunsSurvive) {
     profile.writeInt("Serial", "BaudRate", 9600);
     profile.writeInt("Scroll", "Step", 2);
     profile.writeInt("Scroll", "SpeedUp", 1);
+    profile.writeInt("Serial", "LocalEcho", 1);
     ASSERT_TRUE(profile.commit().ok());
     EXPECT_EQ(readFile(file), "; mine\r\n[Serial]\r\nComPort = 0\r\nBaudRate=9600\r\n"
-                              "COM1=/dev/ttyUSB0\r\n\r\n; added\n[Scroll]\r\nTick=50\r\nStep=2\r\n"
+                              "COM1=/dev/ttyUSB0\r\nLocalEcho=1\r\n\r\n; added\n[Scroll]\r\nTick=50\r\nStep=2\r\n"
                               "SpeedUp=1\r\n[Other]\rA=1\r");
 }
 
