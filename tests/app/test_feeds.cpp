@@ -442,6 +442,19 @@ TEST(SkiroSend, ExitStatusesAndWhatArrives) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return send.state() == QProcess::NotRunning; }, 10000));
     EXPECT_EQ(send.exitCode(), 0);
     EXPECT_EQ(s.texts, std::vector<std::string>{sj("ソ表") + "\r"});
+
+    // A line longer than one request goes in several, each cut between two characters (the
+    // odd byte in front puts the limit inside a double-byte character).
+    s.texts.clear();
+    QProcess longLine;
+    longLine.start(exe, {});
+    longLine.write("a" + QString(40000, QChar(u'あ')).toUtf8() + "\n");
+    longLine.closeWriteChannel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return longLine.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(longLine.exitCode(), 0);
+    ASSERT_EQ(s.texts.size(), 2u);
+    EXPECT_EQ(s.texts[0] + s.texts[1], "a" + sj(QString(40000, QChar(u'あ')).toUtf8()) + "\r");
+    EXPECT_FALSE(fromSjis(s.texts[0]).contains(QChar::ReplacementCharacter));
 }
 
 TEST(SkiroSend, NoDisplayRunningExitsOneNamingTheSocket) {
