@@ -5,12 +5,12 @@
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QShortcut>
 #include <QStyle>
 
 #include "core/SettingsDialogs.h"
@@ -101,13 +101,6 @@ SettingsDialog::SettingsDialog(int templateId, const QString& title, int widthUn
     setFixedSize(dialogRect(0, 0, widthUnits, heightUnits).size());
 
     m_tips = new CTipWnd(strings, this);
-
-    auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
-    helpKey->setContext(Qt::WindowShortcut);
-    connect(helpKey, &QShortcut::activated, this, [this] {
-        if (m_help)
-            m_help(m_templateId);
-    });
 }
 
 QRect SettingsDialog::dialogRect(int x, int y, int width, int height) const {
@@ -227,6 +220,17 @@ void SettingsDialog::setRadioIndex(const std::vector<QRadioButton*>& group, int 
         group[i]->setChecked(static_cast<int>(i) == index);
         group[i]->setAutoExclusive(true);
     }
+}
+
+void SettingsDialog::keyPressEvent(QKeyEvent* event) {
+    // F1 anywhere in the dialog asks for the dialog's help topic, as its ﾍﾙﾌﾟ button does.
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        if (m_help)
+            m_help(m_templateId);
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void SettingsDialog::showEvent(QShowEvent* event) {

@@ -39,13 +39,15 @@ namespace {
 
 using namespace skiro;
 
-// Runs `act` on the dialog of type T once it is the modal window, from inside the command's
-// own modal loop.
+// Runs `act` on the dialog of type T once it is the modal and active window, from inside the
+// command's own modal loop.
 template <class T> class WhenModal {
   public:
     explicit WhenModal(std::function<void(T&)> act) : m_act(std::move(act)) {
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            // Keys go to the active window: wait until the dialog has become it.
+            auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+            if (dialog && dialog->isActiveWindow() && dialog->focusWidget()) {
                 m_timer.stop();
                 m_seen = true;
                 m_act(*dialog);
