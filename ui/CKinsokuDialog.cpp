@@ -9,6 +9,22 @@
 #include "display/Sjis.h"
 
 namespace skiro {
+namespace {
+
+// A set as Shift-JIS. A character that Shift-JIS cannot hold never arrives in received text,
+// so it is left out rather than stored as the "?" the conversion would put in its place,
+// which would make "?" a member of the set.
+std::string setBytes(const QString& text) {
+    std::string bytes;
+    for (const char32_t c : text.toUcs4()) {
+        const SjisText one = toSjisCounted(QString::fromUcs4(&c, 1));
+        if (one.unmappable == 0)
+            bytes += one.bytes;
+    }
+    return bytes;
+}
+
+} // namespace
 
 CKinsokuDialog::CKinsokuDialog(const StringTable& strings, HelpHook help, QWidget* parent)
     : SettingsDialog(kTemplateId, QStringLiteral("禁則処理"), 179, 116, strings, std::move(help),
@@ -47,8 +63,8 @@ void CKinsokuDialog::fieldsToControls() {
 
 bool CKinsokuDialog::controlsToFields() {
     m_page.Type = takeRadio(m_type, m_page.Type);
-    m_page.Head = toSjis(m_head->text());
-    m_page.Tail = toSjis(m_tail->text());
+    m_page.Head = setBytes(m_head->text());
+    m_page.Tail = setBytes(m_tail->text());
     return true;
 }
 
