@@ -215,7 +215,6 @@ void FeedServer::drop(const Record& c, bool flushFirst) {
     if (c->dropped)
         return;
     c->dropped = true;
-    const bool wasOpen = c->state != State::Closed;
     c->state = State::Closed;
     if (QLocalSocket* socket = c->socket) {
         socket->disconnect(this);
@@ -228,10 +227,7 @@ void FeedServer::drop(const Record& c, bool flushFirst) {
     const auto found = std::find(m_conversations.begin(), m_conversations.end(), c);
     if (found != m_conversations.end())
         m_conversations.erase(found);
-    if (wasOpen)
-        emit conversationsChanged();
-    else if (flushFirst)
-        emit conversationsChanged();
+    emit conversationsChanged();
 }
 
 bool FeedServer::anyTerminating() const {

@@ -42,7 +42,7 @@ class FeedServer : public QObject {
     void shutdown(std::chrono::milliseconds bound = std::chrono::seconds(2));
 
   signals:
-    // A conversation opened or ended.
+    // A conversation opened, or a connection ended.
     void conversationsChanged();
 
   private:
