@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QStandardPaths>
@@ -106,6 +107,9 @@ bool CMarelApp::initInstance(ShowCommand startup) {
     connect(view, &CMarelView::sendFailed, this, [this](const QString& message) {
         QMessageBox::critical(m_frame.get(), m_texts.appTitle, message);
     });
+    // The popup shares the menu bar's commands, so it shows their states as the menu bar does.
+    if (QMenu* popup = view->contextMenu())
+        connect(popup, &QMenu::aboutToShow, m_frame.get(), &CMainFrame::updateCommandStates);
     view->setMinimumSize(160, 120);
     m_frame->setView(view);
     m_frame->resize(640, 480);
@@ -133,10 +137,11 @@ bool CMarelApp::initInstance(ShowCommand startup) {
 
 bool CMarelApp::isEnabled(int id) const {
     switch (id) {
-    // The view's pickers and its scroll command are not part of this build yet.
     case ID_FONT:
     case ID_TEXT_COLOR:
     case ID_BACK_COLOR:
+        return true;
+    // The scroll command is not part of this build yet.
     case ID_SCROLL:
         return false;
     // Serial settings never change under an open port.
@@ -175,6 +180,16 @@ void CMarelApp::onCommand(int id) {
         break;
     case ID_STOP:
         m_doc->session().stopSession();
+        break;
+    // The view's commands.
+    case ID_FONT:
+        m_view->chooseFont();
+        break;
+    case ID_TEXT_COLOR:
+        m_view->chooseTextColour();
+        break;
+    case ID_BACK_COLOR:
+        m_view->chooseBackColour();
         break;
     case ID_HELP_INDEX:
         winHelp({0, HelpCommand::Contents});

@@ -76,6 +76,8 @@ StringTable::StringTable() {
     m_texts[33032] = "1\n2\n3\n5\n10\n15\n20\n30";
     m_texts[33033] = "1\n2\n3\n4\n5\n6\n7\n8\n9\n10";
     m_texts[33034] = "10\n20\n30\n40\n50\n60\n70\n80\n90\n100";
+    // The font chooser's refusal of a face name the font record cannot hold.
+    m_texts[34880] = "\x82\xB1\x82\xCC\x83t\x83H\x83\x93\x83g\x82\xCC\x96\xBC\x91O\x82\xCD\x90\xDD\x92\xE8\x82\xC9\x95\xDB\x91\xB6\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x81" "B\x95\xCA\x82\xCC\x83t\x83H\x83\x93\x83g\x82\xF0\x91I\x82\xF1\x82\xC5\x82\xAD\x82\xBE\x82\xB3\x82\xA2\x81" "B"; // このフォントの名前は設定に保存できません。別のフォントを選んでください。
 }
 
 const std::string& StringTable::text(int id) const {

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QPaintEvent>
 #include <QPainter>
 
@@ -45,10 +46,12 @@ CMarelView::CMarelView(Settings& settings, LineRecorder& recorder, const Clock& 
       m_engine(settings, clock, m_state, m_intake, *this), m_painter(settings, m_intake, m_state),
       m_cursor(std::make_unique<QtCursorControl>()),
       m_viewClock(settings, clock, m_state, m_intake, m_engine, recorder, m_cursor.get()),
-      m_ticks([this] { postTick(); }) {
+      m_ticks([this] { postTick(); }), m_strings(strings) {
     // Painting covers every pixel it is asked for, so the window system need not erase first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
+    // Text committed by an input method (a Japanese IME) arrives as typed text.
+    setAttribute(Qt::WA_InputMethodEnabled);
     m_painter.setRowDrawer(&m_rowCache);
 
     // The initial update: tick source, clock, then the update step.
@@ -58,12 +61,17 @@ CMarelView::CMarelView(Settings& settings, LineRecorder& recorder, const Clock& 
     m_clockTimer.setInterval(ViewClock::kPeriodMs);
     connect(&m_clockTimer, &QTimer::timeout, this, [this] { onClock(); });
     m_clockTimer.start();
+    buildContextMenu();
     updateView();
 }
 
 CMarelView::~CMarelView() {
-    m_clockTimer.stop();
+    // The window ends: tick source and clock stop, the popup goes and a drag lets the mouse go.
     stopScrollTimer();
+    m_clockTimer.stop();
+    delete m_contextMenu;
+    m_contextMenu = nullptr;
+    endDrag();
     QCoreApplication::removePostedEvents(this, kScrollTickEvent);
     QCoreApplication::removePostedEvents(this, kDataReadyEvent);
 }

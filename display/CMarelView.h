@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,9 +24,12 @@
 #include "display/OutlineRowCache.h"
 #include "display/TickSource.h"
 
+class QMenu;
+
 namespace skiro {
 
 class QtTextSurface;
+struct ScrollPage;
 
 // The one view: takes received text into intake, paints the line store and the entering line,
 // moves the picture with the scroll engine on each tick and runs the 500 ms clock. The main
@@ -74,6 +79,30 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     void useRowCache(bool on) { m_painter.setRowDrawer(on ? &m_rowCache : nullptr); }
     // Pixels painted since the view was made: what the window system asked to have repainted.
     std::uint64_t paintedPixels() const { return m_paintedPixels; }
+    // The surface with the view font; remade when the font or the direction is confirmed.
+    const QtTextSurface* surface() const { return m_surface.get(); }
+
+    // The right-button popup: the frame's menu bar repeated, one group per drop-down menu, with
+    // the menu bar's own commands, so a choice runs exactly as from the menu bar. Built once
+    // when the view is made; empty when the view has no frame with a menu bar.
+    QMenu* contextMenu() const { return m_contextMenu; }
+
+    // One typed byte: TAB redraws everything; with local echo the byte is shown as if received
+    // (and echoed only with echo-back); otherwise it is sent, unless echo-back is on.
+    void typeByte(char byte);
+    // Typed text (a key or an input method's commit), as Shift-JIS bytes one by one.
+    void typeText(const QString& text);
+
+    // The view's commands. The font chooser redraws also after Cancel; the colour choosers
+    // change and redraw nothing after Cancel.
+    void chooseFont();
+    void chooseTextColour();
+    void chooseBackColour();
+    // The scroll command: `runDialog` shows the scroll dialog on a page filled from the
+    // settings and returns whether the user confirmed it. On OK the page is taken back, the
+    // font remade (its turn depends on the direction) and the tick source restarted with the
+    // new interval; everything is redrawn in either case.
+    void scrollSettings(const std::function<bool(ScrollPage&)>& runDialog);
 
     // IntakeView and ScrollTarget.
     Rect clientRect() const override;
@@ -88,8 +117,21 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
   protected:
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    // TAB is a typed character here, never a move of the focus.
+    bool focusNextPrevChild(bool next) override;
 
   private:
+    void buildContextMenu();
+    void dragStep(const QPoint& global);
+    void endDrag();
     void onTick();
     void onDataReady();
     void onClock();
@@ -115,6 +157,12 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     Font m_fontUsed;
     int m_directionUsed = -1;
     int m_outlineUsed = -1;
+
+    const StringTable& m_strings;
+    QMenu* m_contextMenu = nullptr;
+    // Screen position of the mouse at the last step of a window drag; set while a drag holds
+    // the mouse.
+    std::optional<QPoint> m_dragOrigin;
 
     SerialPort* m_port = nullptr;
     std::atomic<int> m_queuedTicks{0};

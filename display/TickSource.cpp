@@ -70,6 +70,12 @@ TickSource::Kind TickSource::running() const {
     return m_thread.joinable() ? m_threadKind : Kind::None;
 }
 
+int TickSource::interval() const {
+    if (m_coarse.isActive())
+        return m_coarse.interval();
+    return m_thread.joinable() ? m_interval.load() : 0;
+}
+
 int TickSource::runningSources() const {
     const bool coarse = m_coarse.isActive() || (m_paused.load() && !m_thread.joinable());
     return int(coarse) + int(m_thread.joinable());

@@ -39,6 +39,8 @@ class TickSource {
     bool paused() const { return m_paused.load(); }
 
     Kind running() const;
+    // The interval in milliseconds of the running source; 0 when none runs.
+    int interval() const;
     // How many sources run at this moment: 0 or 1, never more.
     int runningSources() const;
 

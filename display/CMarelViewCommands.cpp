@@ -1,0 +1,216 @@
+// The view's mouse, keyboard and commands: typed characters, the window drag, the right-button
+// popup and the font, colour and scroll commands.
+#include "display/CMarelView.h"
+
+#include <QColorDialog>
+#include <QContextMenuEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QWindow>
+
+#include "core/SettingsPages.h"
+#include "display/FontChooser.h"
+#include "display/QtTextSurface.h"
+#include "display/Sjis.h"
+
+namespace skiro {
+
+namespace {
+
+QColor toQColor(Colour c) {
+    return QColor(redOf(c), greenOf(c), blueOf(c));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Typed characters
+
+void CMarelView::typeByte(char byte) {
+    if (byte == '\t') {
+        updateView();
+        return;
+    }
+    const std::string_view one(&byte, 1);
+    if (m_settings.LocalEcho) {
+        receiveText(one);
+    } else if (!m_settings.EchoBack) {
+        const SendResult sent = m_intake.sendText(one);
+        if (!sent.ok())
+            emit sendFailed(fromSjis(sent.message));
+    }
+    // Echo-back without local echo: the far end shows what it sent, so a typed byte would only
+    // confuse it; it goes nowhere.
+}
+
+void CMarelView::typeText(const QString& text) {
+    // Each byte on its own, the two bytes of a double-byte character one after the other, as
+    // a keyboard delivers them one character message at a time.
+    for (char byte : toSjis(text))
+        typeByte(byte);
+}
+
+void CMarelView::keyPressEvent(QKeyEvent* event) {
+    // Alt combinations are the menus' and the window's, not typed characters.
+    if (event->text().isEmpty() || (event->modifiers() & Qt::AltModifier)) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    typeText(event->text());
+    event->accept();
+}
+
+void CMarelView::inputMethodEvent(QInputMethodEvent* event) {
+    // Only committed text counts; the text being composed is the input method's to show.
+    if (!event->commitString().isEmpty())
+        typeText(event->commitString());
+    event->accept();
+}
+
+QVariant CMarelView::inputMethodQuery(Qt::InputMethodQuery query) const {
+    switch (query) {
+    case Qt::ImEnabled:
+        return true;
+    case Qt::ImCursorRectangle: {
+        // The composition window opens at the edge where new text enters.
+        const int h = m_surface ? m_surface->fontHeight() : 16;
+        return m_settings.Direction == 1 ? QRect(0, 0, h, h) : QRect(0, height() - h, h, h);
+    }
+    case Qt::ImHints:
+        return int(Qt::ImhNoPredictiveText);
+    default:
+        return QWidget::inputMethodQuery(query);
+    }
+}
+
+bool CMarelView::focusNextPrevChild(bool) {
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Mouse: window drag, popup, redraw
+
+void CMarelView::mousePressEvent(QMouseEvent* event) {
+    QWidget* frame = window();
+    if (event->button() == Qt::LeftButton && frame && !frame->isMaximized()) {
+        // Where the window system moves windows itself (Wayland allows nothing else), it does;
+        // otherwise the frame follows the mouse step by step while the view holds it.
+        QWindow* handle = frame->windowHandle();
+        if (!(handle && handle->startSystemMove()))
+            m_dragOrigin = event->globalPosition().toPoint();
+    } else if (event->button() == Qt::RightButton && m_contextMenu) {
+        m_contextMenu->popup(event->globalPosition().toPoint());
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void CMarelView::mouseMoveEvent(QMouseEvent* event) {
+    if (m_dragOrigin)
+        dragStep(event->globalPosition().toPoint());
+    QWidget::mouseMoveEvent(event);
+}
+
+void CMarelView::mouseReleaseEvent(QMouseEvent* event) {
+    if (m_dragOrigin && event->button() == Qt::LeftButton) {
+        dragStep(event->globalPosition().toPoint());
+        endDrag();
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void CMarelView::dragStep(const QPoint& global) {
+    const QPoint moved = global - *m_dragOrigin;
+    if (moved.isNull())
+        return;
+    // By the distance moved, not to where the mouse is: the grip stays where it was taken.
+    QWidget* frame = window();
+    frame->move(frame->pos() + moved);
+    m_dragOrigin = global;
+}
+
+void CMarelView::endDrag() {
+    m_dragOrigin.reset();
+    if (QWidget::mouseGrabber() == this)
+        releaseMouse();
+}
+
+void CMarelView::mouseDoubleClickEvent(QMouseEvent* event) {
+    updateView();
+    QWidget::mouseDoubleClickEvent(event);
+}
+
+void CMarelView::contextMenuEvent(QContextMenuEvent* event) {
+    // The popup opened at the button press; the frame must not add a menu of its own.
+    event->accept();
+}
+
+void CMarelView::buildContextMenu() {
+    auto* frame = qobject_cast<QMainWindow*>(window());
+    if (!frame || !frame->menuBar())
+        return;
+    m_contextMenu = new QMenu(this);
+    bool first = true;
+    for (QAction* top : frame->menuBar()->actions()) {
+        QMenu* dropDown = top->menu();
+        if (!dropDown)
+            continue;
+        if (!first)
+            m_contextMenu->addSeparator();
+        first = false;
+        // The menu bar's own actions: same command, same text and accelerator, same enabled
+        // state, and triggering one runs the command exactly as the menu bar does.
+        for (QAction* item : dropDown->actions())
+            if (!item->isSeparator())
+                m_contextMenu->addAction(item);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands
+
+void CMarelView::chooseFont() {
+    const int dpi = logicalDpiX();
+    FontChooser chooser(m_settings.Font, dpi, fromSjis(m_strings.text(IDS_FONT_NAME_UNUSABLE)),
+                        this);
+    if (chooser.exec() == QDialog::Accepted) {
+        if (const auto chosen = chooser.chosen(m_settings.Font)) {
+            m_settings.Font = *chosen;
+            m_surface.reset();
+        }
+    }
+    updateView();
+}
+
+void CMarelView::chooseTextColour() {
+    const QColor chosen = QColorDialog::getColor(toQColor(m_settings.Color.Text), this);
+    if (!chosen.isValid())
+        return;
+    m_settings.Color.Text = rgb(chosen.red(), chosen.green(), chosen.blue());
+    updateView();
+}
+
+void CMarelView::chooseBackColour() {
+    const QColor chosen = QColorDialog::getColor(toQColor(m_settings.Color.Back), this);
+    if (!chosen.isValid())
+        return;
+    m_settings.Color.Back = rgb(chosen.red(), chosen.green(), chosen.blue());
+    updateView();
+}
+
+void CMarelView::scrollSettings(const std::function<bool(ScrollPage&)>& runDialog) {
+    ScrollPage page = ScrollPage::fromSettings(m_settings);
+    if (runDialog && runDialog(page)) {
+        page.toSettings(m_settings);
+        // The font's turn follows the direction, so it is made again.
+        m_surface.reset();
+        startScrollTimer(m_settings.Tick);
+    }
+    updateView();
+}
+
+} // namespace skiro

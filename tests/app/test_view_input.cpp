@@ -1,0 +1,221 @@
+#include <QAction>
+#include <QCoreApplication>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "app/CMainFrame.h"
+#include "app/CMarelApp.h"
+#include "display/CMarelView.h"
+#include "tests/serial/PtyPair.h"
+
+namespace {
+
+using namespace skiro;
+
+void settle() {
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+}
+
+// The whole program on a folder of its own, its COM1 a pseudo-terminal.
+struct Program {
+    test::PtyPair pty;
+    QTemporaryDir folder;
+    std::unique_ptr<CMarelApp> app;
+
+    Program() {
+        {
+            std::ofstream ini(folder.filePath("skiro.ini").toStdString(), std::ios::binary);
+            ini << "[Serial]\r\nCOM1=" << pty.slavePath << "\r\n";
+        }
+        app = std::make_unique<CMarelApp>(folder.path(), "skiro");
+        app->initInstance();
+        settle();
+    }
+    CMainFrame& frame() { return *app->frame(); }
+    CMarelView& view() { return *qobject_cast<CMarelView*>(frame().centralWidget()); }
+    Settings& settings() { return app->document()->settings(); }
+};
+
+void pressKey(QWidget& to, int key, const QString& text) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(&to, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(&to, &release);
+}
+
+void commitText(QWidget& to, const QString& text) {
+    QInputMethodEvent commit;
+    commit.setCommitString(text);
+    QCoreApplication::sendEvent(&to, &commit);
+}
+
+// Typed characters against the two echo switches: shown as if received, sent down the line,
+// or neither; TAB only redraws. Input-method text goes the same way as Shift-JIS bytes.
+TEST(TypedCharacters, ShownSentOrNowhereByTheEchoSwitches) {
+    const std::string nichi = "\x93\xfa"; // 日
+    const struct {
+        const char* name;
+        int localEcho;
+        int echoBack;
+        bool tab;
+        std::string shown;
+        std::string sent;
+    } cases[] = {
+        {"no echo: sent as typed", 0, 0, false, "", "a" + nichi},
+        {"local echo: shown, not sent", 1, 0, false, "a" + nichi, ""},
+        {"local echo with echo-back: shown and echoed", 1, 1, false, "a" + nichi, "a" + nichi},
+        {"echo-back alone: nowhere", 0, 1, false, "", ""},
+        {"TAB without echo: not sent", 0, 0, true, "", ""},
+        {"TAB with local echo and echo-back: neither shown nor echoed", 1, 1, true, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Program p;
+        ASSERT_TRUE(p.pty.ok());
+        p.frame().action(ID_START)->trigger();
+        ASSERT_TRUE(p.app->document()->session().isOpen());
+        p.settings().LocalEcho = c.localEcho;
+        p.settings().EchoBack = c.echoBack;
+        settle();
+        const std::uint64_t paintedBefore = p.view().paintedPixels();
+
+        if (c.tab) {
+            pressKey(p.view(), Qt::Key_Tab, QStringLiteral("\t"));
+        } else {
+            pressKey(p.view(), Qt::Key_A, QStringLiteral("a"));
+            commitText(p.view(), QStringLiteral("日"));
+        }
+        settle();
+
+        EXPECT_EQ(p.view().intake().currentLine(), c.shown);
+        EXPECT_EQ(p.pty.receive(c.sent.size() + 1, c.sent.empty() ? 200 : 1000), c.sent);
+        if (c.tab) {
+            const QSize size = p.view().size();
+            EXPECT_GE(p.view().paintedPixels() - paintedBefore,
+                      static_cast<std::uint64_t>(size.width()) * size.height())
+                << "TAB redraws the whole view";
+        }
+        p.frame().close();
+    }
+}
+
+// The popup repeats the menu bar: one group per drop-down menu, the same commands in the same
+// order, so a command added to a menu appears in the popup too.
+TEST(ContextMenu, RepeatsTheMenuBarInGroups) {
+    Program p;
+    QMenu* popup = p.view().contextMenu();
+    ASSERT_NE(popup, nullptr);
+
+    std::vector<std::vector<QAction*>> groups(1);
+    for (QAction* item : popup->actions()) {
+        if (item->isSeparator())
+            groups.emplace_back();
+        else
+            groups.back().push_back(item);
+    }
+    const QList<QAction*> menus = p.frame().menuBar()->actions();
+    ASSERT_EQ(groups.size(), static_cast<std::size_t>(menus.size()));
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        std::vector<QAction*> expected;
+        for (QAction* item : menus[static_cast<int>(g)]->menu()->actions())
+            if (!item->isSeparator())
+                expected.push_back(item);
+        EXPECT_EQ(groups[g], expected) << "group " << g;
+    }
+
+    // The fourteen commands of the three menus, each in its group with its text and key.
+    const std::vector<std::vector<int>> commands = {
+        {ID_START, ID_STOP, ID_APP_EXIT},
+        {ID_SERIAL, ID_FONT, ID_TEXT_COLOR, ID_BACK_COLOR, ID_OUTLINE, ID_SCROLL, ID_KINSOKU,
+         ID_MISC},
+        {ID_HELP_INDEX, ID_HELP_USING, ID_APP_ABOUT},
+    };
+    ASSERT_GE(groups.size(), commands.size());
+    for (std::size_t g = 0; g < commands.size(); ++g) {
+        std::size_t at = 0;
+        for (int id : commands[g]) {
+            QAction* act = p.frame().action(id);
+            ASSERT_NE(act, nullptr);
+            while (at < groups[g].size() && groups[g][at] != act)
+                ++at;
+            EXPECT_LT(at, groups[g].size()) << "command " << id << " in group " << g;
+            const QString text = p.app->texts().items.at(id);
+            EXPECT_EQ(act->text(), text.section(QLatin1Char('\t'), 0, 0));
+            EXPECT_EQ(act->shortcut().toString(), text.section(QLatin1Char('\t'), 1));
+        }
+    }
+    p.frame().close();
+}
+
+// Start from the popup, with the menu bar hidden, opens the port as Ctrl+S does; Stop closes it.
+TEST(ContextMenu, StartFromThePopupStartsTheSession) {
+    Program p;
+    ASSERT_TRUE(p.pty.ok());
+    p.frame().hideMenuBar(true);
+    QMenu* popup = p.view().contextMenu();
+    ASSERT_NE(popup, nullptr);
+    auto item = [&](int id) {
+        for (QAction* act : popup->actions())
+            if (act == p.frame().action(id))
+                return act;
+        return static_cast<QAction*>(nullptr);
+    };
+    emit popup->aboutToShow();
+    ASSERT_NE(item(ID_START), nullptr);
+    ASSERT_TRUE(item(ID_START)->isEnabled());
+    item(ID_START)->trigger();
+    EXPECT_TRUE(p.app->document()->session().isOpen());
+    emit popup->aboutToShow();
+    EXPECT_FALSE(item(ID_START)->isEnabled()) << "the popup shows the menu bar's states";
+    item(ID_STOP)->trigger();
+    EXPECT_FALSE(p.app->document()->session().isOpen());
+    p.frame().close();
+}
+
+void mouse(QWidget& to, QEvent::Type type, QPoint global, Qt::MouseButton button,
+           Qt::MouseButtons held) {
+    const QPointF local = to.mapFromGlobal(global);
+    QMouseEvent event(type, local, local, global, button, held, Qt::NoModifier);
+    QCoreApplication::sendEvent(&to, &event);
+}
+
+// Dragging with the left button moves a normal window by exactly the mouse's movement; a
+// maximized window stays where it is.
+TEST(WindowDrag, NormalFrameFollowsTheMouseMaximizedDoesNot) {
+    Program p;
+    CMarelView& view = p.view();
+    const QPoint start = view.mapToGlobal(QPoint(50, 40));
+    const QPoint framePos = p.frame().pos();
+
+    mouse(view, QEvent::MouseButtonPress, start, Qt::LeftButton, Qt::LeftButton);
+    mouse(view, QEvent::MouseMove, start + QPoint(30, 20), Qt::NoButton, Qt::LeftButton);
+    EXPECT_EQ(p.frame().pos(), framePos + QPoint(30, 20));
+    // The view moved with the frame, so the mouse is over the same spot of it.
+    mouse(view, QEvent::MouseMove, start + QPoint(-15, 60), Qt::NoButton, Qt::LeftButton);
+    mouse(view, QEvent::MouseButtonRelease, start + QPoint(-10, 65), Qt::LeftButton,
+          Qt::NoButton);
+    EXPECT_EQ(p.frame().pos(), framePos + QPoint(-10, 65));
+    // Without the button the mouse moves alone.
+    mouse(view, QEvent::MouseMove, start + QPoint(100, 100), Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(p.frame().pos(), framePos + QPoint(-10, 65));
+
+    p.frame().showMaximized();
+    settle();
+    const QRect maximized = p.frame().geometry();
+    const QPoint at = view.mapToGlobal(QPoint(50, 40));
+    mouse(view, QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
+    mouse(view, QEvent::MouseMove, at + QPoint(30, 20), Qt::NoButton, Qt::LeftButton);
+    mouse(view, QEvent::MouseButtonRelease, at + QPoint(30, 20), Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(p.frame().geometry(), maximized);
+    p.frame().close();
+}
+
+} // namespace
