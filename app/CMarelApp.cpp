@@ -20,6 +20,7 @@
 #include "display/CMarelView.h"
 #include "display/Sjis.h"
 #include "feed/FeedServer.h"
+#include "ui/CScrollDialog.h"
 
 namespace skiro {
 namespace {
@@ -140,10 +141,8 @@ bool CMarelApp::isEnabled(int id) const {
     case ID_FONT:
     case ID_TEXT_COLOR:
     case ID_BACK_COLOR:
-        return true;
-    // The scroll command is not part of this build yet.
     case ID_SCROLL:
-        return false;
+        return true;
     // Serial settings never change under an open port.
     case ID_SERIAL:
         return !m_doc->session().isOpen();
@@ -190,6 +189,22 @@ void CMarelApp::onCommand(int id) {
         break;
     case ID_BACK_COLOR:
         m_view->chooseBackColour();
+        break;
+    case ID_SCROLL:
+        m_view->scrollSettings([this](ScrollPage& page) {
+            CScrollDialog dialog(
+                m_strings,
+                [this](int templateId) {
+                    winHelp({0x20000 + static_cast<std::uint32_t>(templateId),
+                             HelpCommand::Context});
+                },
+                m_frame.get());
+            dialog.page() = page;
+            if (dialog.exec() != QDialog::Accepted)
+                return false;
+            page = dialog.page();
+            return true;
+        });
         break;
     case ID_HELP_INDEX:
         winHelp({0, HelpCommand::Contents});
