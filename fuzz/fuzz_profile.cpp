@@ -72,42 +72,45 @@ class PlaneConversion final : public SjisConversion {
 
 const PlaneConversion kConversion;
 
-// Everything the profile gives the program, as a save into a new profile writes it.
-std::string settingsOf(const Profile& profile) {
+struct Loaded {
     Settings settings;
     KinsokuValues kinsoku;
-    loadSettings(profile, settings, kinsoku);
-    applyWriteTime(profile, settings);
+    std::string asSaved; // everything the profile gives the program, as a new profile holds it
+};
+
+Loaded load(const Profile& profile) {
+    Loaded loaded;
+    loadSettings(profile, loaded.settings, loaded.kinsoku);
+    applyWriteTime(profile, loaded.settings);
     Profile out;
-    saveSettings(settings, kinsoku, out);
-    out.writeInt("Misc", "TimeStamp", settings.TimeStamp);
-    out.writeInt("Misc", "WriteTime", settings.WriteTime);
-    return out.bytes();
+    saveSettings(loaded.settings, loaded.kinsoku, out);
+    out.writeInt("Misc", "TimeStamp", loaded.settings.TimeStamp);
+    out.writeInt("Misc", "WriteTime", loaded.settings.WriteTime);
+    loaded.asSaved = out.bytes();
+    return loaded;
 }
 
-std::string saved(const Profile& profile) {
-    Settings settings;
-    KinsokuValues kinsoku;
-    loadSettings(profile, settings, kinsoku);
-    Profile out = profile;
-    saveSettings(settings, kinsoku, out);
-    return out.bytes();
+std::string saveInto(Profile profile, const Loaded& loaded) {
+    saveSettings(loaded.settings, loaded.kinsoku, profile);
+    return profile.bytes();
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const Profile loaded = Profile::fromBytes(bytes, {}, &kConversion);
-    const std::string once = saved(loaded);
-    const Profile reloaded = Profile::fromBytes(once, {}, &kConversion);
+    const Profile profile = Profile::fromBytes(bytes, {}, &kConversion);
+    const Loaded first = load(profile);
+    const std::string once = saveInto(profile, first);
+    const Profile reread = Profile::fromBytes(once, {}, &kConversion);
     // Telling UTF-8 from Shift-JIS by validity alone cannot survive a save that replaces the
     // only bytes that told them apart; such a file is not a profile anyone keeps.
-    if (reloaded.encoding() != loaded.encoding())
+    if (reread.encoding() != profile.encoding())
         return 0;
-    if (settingsOf(reloaded) != settingsOf(loaded))
+    const Loaded second = load(reread);
+    if (second.asSaved != first.asSaved)
         std::abort();
-    if (saved(reloaded) != once)
+    if (saveInto(reread, second) != once)
         std::abort();
     return 0;
 }

@@ -3,9 +3,11 @@
 // and the breaking ends.
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/DisplayLine.h"
 #include "core/LayoutParams.h"
@@ -25,6 +27,29 @@ class FixedSurface final : public TextSurface {
         for (std::size_t i = 0; i < text.size(); i += sjis::charLength(text, i))
             along += sjis::charLength(text, i) == 2 ? 16 : 8;
         return {along, 20};
+    }
+    // One pass along the line, stopping past the limit as the display's surface does.
+    void prefixExtents(std::string_view line, std::size_t start,
+                       std::vector<PrefixExtent>& extents) const override {
+        prefixExtentsUpTo(line, start, INT64_MAX, false, extents);
+    }
+    void prefixExtentsUpTo(std::string_view line, std::size_t start, std::int64_t limit,
+                           bool alongIsHeight, std::vector<PrefixExtent>& extents) const override {
+        const std::string_view rest = line.substr(std::min(start, line.size()));
+        int along = 0;
+        extents.clear();
+        extents.push_back({{0, 20}, true});
+        std::size_t characters = 0;
+        for (std::size_t pos = 0; pos < rest.size();) {
+            const std::size_t d = sjis::charLength(rest, pos);
+            if (d == 2)
+                extents.push_back({{along, 20}, true});
+            along += d == 2 ? 16 : 8;
+            extents.push_back({{along, 20}, true});
+            pos += d;
+            if (++characters >= 2 && (alongIsHeight ? 20 : along) >= limit)
+                break;
+        }
     }
     int fontHeight() const override { return 20; }
     std::uint8_t pitchAndFamily() const override { return kTrueTypePitchBit; }
