@@ -2,11 +2,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <cmath>
 
@@ -86,7 +90,38 @@ FontChooser::FontChooser(const Font& record, int dpi, QString unusableName, QWid
         if (auto* group = qobject_cast<QGroupBox*>(box->parentWidget()))
             group->hide();
     }
+    labelInJapanese();
     setCurrentFont(chooserFont(record, dpi));
+}
+
+void FontChooser::labelInJapanese() {
+    // The texts of the Japanese desktop's own font dialog, with their mnemonics.
+    setWindowTitle(QStringLiteral("フォント"));
+    const QList<QListView*> lists = findChildren<QListView*>();
+    for (QLabel* label : findChildren<QLabel*>()) {
+        QWidget* buddy = label->buddy();
+        if (!buddy || label->isHidden())
+            continue;
+        if (lists.size() > 0 && buddy == lists[0])
+            label->setText(QStringLiteral("フォント名(&F):"));
+        else if (lists.size() > 1 && buddy == lists[1])
+            label->setText(QStringLiteral("スタイル(&Y):"));
+        else if (qobject_cast<QLineEdit*>(buddy))
+            label->setText(QStringLiteral("サイズ(&S):"));
+    }
+    for (QGroupBox* group : findChildren<QGroupBox*>())
+        if (!group->isHidden())
+            group->setTitle(QStringLiteral("サンプル"));
+    // The sample is the Japanese writing system's; it needs room for a large size.
+    for (QLineEdit* edit : findChildren<QLineEdit*>())
+        if (edit->objectName() == QLatin1String("qt_fontDialog_sampleEdit"))
+            edit->setMinimumHeight(96);
+    if (auto* buttons = findChild<QDialogButtonBox*>()) {
+        if (QPushButton* ok = buttons->button(QDialogButtonBox::Ok))
+            ok->setText(QStringLiteral("OK"));
+        if (QPushButton* cancel = buttons->button(QDialogButtonBox::Cancel))
+            cancel->setText(QStringLiteral("キャンセル"));
+    }
 }
 
 std::optional<Font> FontChooser::chosen(const Font& previous) const {

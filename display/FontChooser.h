@@ -26,6 +26,8 @@ class FontChooser : public QFontDialog {
     void done(int result) override;
 
   private:
+    void labelInJapanese();
+
     int m_dpi;
     QString m_unusableName;
 };
