@@ -229,7 +229,11 @@ OpenResult PosixSerialPort::open(const std::string& path, const Dcb& dcb) {
     if (!wanted)
         return fail(OpenStep::State, EINVAL);
     wanted->c_line = current.c_line;
-    if (::tcsetattr(m_fd, TCSANOW, &*wanted) != 0)
+    // Linux answers EINVAL when the driver took none of the request: a pty asked for 7 bits
+    // or parity again, after Stop and Start, already holds what it made of that request the
+    // first time (CS8, no parity) and changes nothing. That is no refusal; the read-back below
+    // decides, as it does when part of a request was taken.
+    if (::tcsetattr(m_fd, TCSANOW, &*wanted) != 0 && errno != EINVAL)
         return fail(OpenStep::State, errno);
     // tcsetattr succeeds when any part of the request was taken; a driver that refused the
     // speed would garble every character, so that counts as a failure. The frame bits are not
