@@ -28,9 +28,9 @@ const char* const kUsage =
     "Hands text to the SKIRO display running for this user on this machine; the display\n"
     "shows and logs it as if it had arrived on the serial line.\n"
     "\n"
-    "Each TEXT is sent as one line (a CR is appended). With no TEXT, standard input is sent\n"
-    "line by line as the lines arrive, so that `tail -f captions.txt | skiro-send` follows a\n"
-    "file.\n"
+    "Each TEXT is sent as one line (a CR is appended); a line break inside a TEXT ends a line\n"
+    "there too. With no TEXT, standard input is sent line by line as the lines arrive, so\n"
+    "that `tail -f captions.txt | skiro-send` follows a file.\n"
     "\n"
     "  -n              append no CR: the text stays in the display's current line\n"
     "  --raw           send each TEXT or input line as the request itself, e.g.\n"
@@ -65,7 +65,8 @@ class Sender {
   public:
     Sender(FeedClient& client, const Options& options) : m_client(client), m_options(options) {}
 
-    bool sendLine(const std::string& input) {
+    // One line of input; `endLine` puts the CR after it that ends the line on the display.
+    bool sendLine(const std::string& input, bool endLine) {
         std::string bytes;
         if (m_options.sjis) {
             bytes = input;
@@ -78,7 +79,7 @@ class Sender {
             return check(m_client.sendRequest(bytes));
         // A NUL would end the request early, and intake has no use for one.
         std::erase(bytes, '\0');
-        if (!m_options.noCr)
+        if (endLine)
             bytes += '\r';
         // Text longer than one request goes in several, cut between characters; intake joins
         // them again, as it joins the pieces of a serial read.
@@ -171,7 +172,33 @@ int main(int argc, char* argv[]) {
     bool ok = true;
     if (!options.texts.empty()) {
         for (const std::string& text : options.texts) {
-            if (!(ok = sender.sendLine(text)))
+            if (options.raw) {
+                if (!(ok = sender.sendLine(text, false)))
+                    break;
+                continue;
+            }
+            // A line break inside an argument ("$(cat notes.txt)") ends a line there, as it
+            // does on standard input, instead of running two lines together; one at the very
+            // end is the end of the argument's last line.
+            std::vector<std::string> lines;
+            for (std::size_t start = 0;;) {
+                const std::size_t lf = text.find('\n', start);
+                lines.push_back(text.substr(start, lf == std::string::npos ? lf : lf - start));
+                if (lf == std::string::npos)
+                    break;
+                start = lf + 1;
+            }
+            const bool brokenAtEnd = lines.size() > 1 && lines.back().empty();
+            if (brokenAtEnd)
+                lines.pop_back();
+            for (std::size_t n = 0; ok && n < lines.size(); ++n) {
+                std::string& line = lines[n];
+                const bool broken = n + 1 < lines.size() || brokenAtEnd;
+                if (broken && !line.empty() && line.back() == '\r')
+                    line.pop_back(); // CR LF: the CR is the one this line gets anyway
+                ok = sender.sendLine(line, broken || !options.noCr);
+            }
+            if (!ok)
                 break;
         }
     } else {
@@ -180,7 +207,7 @@ int main(int argc, char* argv[]) {
         while (ok && std::getline(std::cin, line)) {
             if (!line.empty() && line.back() == '\r')
                 line.pop_back(); // CR LF input: the CR is the one this line gets anyway
-            ok = sender.sendLine(line);
+            ok = sender.sendLine(line, !options.noCr);
         }
     }
     if (ok)
