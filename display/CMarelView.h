@@ -163,6 +163,7 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     // Screen position of the mouse at the last step of a window drag; set while a drag holds
     // the mouse.
     std::optional<QPoint> m_dragOrigin;
+    bool m_systemMoveAsked = false;
 
     SerialPort* m_port = nullptr;
     std::atomic<int> m_queuedTicks{0};

@@ -4,6 +4,7 @@
 
 #include <QColorDialog>
 #include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMainWindow>
@@ -20,6 +21,13 @@
 namespace skiro {
 
 namespace {
+
+// Whether only the window system can move a window: Wayland ignores a program's own moves.
+// Elsewhere the view moves the frame itself, which follows the mouse exactly from the first
+// step (a window manager's move starts only where the mouse is when it takes over).
+bool windowSystemMoves() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
 
 QColor toQColor(Colour c) {
     return QColor(redOf(c), greenOf(c), blueOf(c));
@@ -97,11 +105,8 @@ bool CMarelView::focusNextPrevChild(bool) {
 void CMarelView::mousePressEvent(QMouseEvent* event) {
     QWidget* frame = window();
     if (event->button() == Qt::LeftButton && frame && !frame->isMaximized()) {
-        // Where the window system moves windows itself (Wayland allows nothing else), it does;
-        // otherwise the frame follows the mouse step by step while the view holds it.
-        QWindow* handle = frame->windowHandle();
-        if (!(handle && handle->startSystemMove()))
-            m_dragOrigin = event->globalPosition().toPoint();
+        m_dragOrigin = event->globalPosition().toPoint();
+        m_systemMoveAsked = false;
     } else if (event->button() == Qt::RightButton && m_contextMenu) {
         m_contextMenu->popup(event->globalPosition().toPoint());
     }
@@ -109,6 +114,19 @@ void CMarelView::mousePressEvent(QMouseEvent* event) {
 }
 
 void CMarelView::mouseMoveEvent(QMouseEvent* event) {
+    // A release the view never saw (the mouse let go elsewhere) ends the drag.
+    if (m_dragOrigin && !(event->buttons() & Qt::LeftButton))
+        endDrag();
+    if (m_dragOrigin && !m_systemMoveAsked && windowSystemMoves()) {
+        // Asked only once the mouse moves, so that clicks and double clicks on the text stay
+        // the view's: the compositor holds the mouse until the button is let go.
+        m_systemMoveAsked = true;
+        QWindow* handle = window()->windowHandle();
+        if (handle && handle->startSystemMove()) {
+            m_dragOrigin.reset();
+            return;
+        }
+    }
     if (m_dragOrigin)
         dragStep(event->globalPosition().toPoint());
     QWidget::mouseMoveEvent(event);

@@ -219,3 +219,25 @@ TEST(WindowDrag, NormalFrameFollowsTheMouseMaximizedDoesNot) {
 }
 
 } // namespace
+
+namespace {
+
+// A double click on the text redraws everything and leaves the window where it is.
+TEST(WindowDrag, DoubleClickRedrawsWithoutMoving) {
+    Program p;
+    CMarelView& view = p.view();
+    const QPoint at = view.mapToGlobal(QPoint(60, 60));
+    const QPoint framePos = p.frame().pos();
+    const std::uint64_t painted = view.paintedPixels();
+    mouse(view, QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
+    mouse(view, QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
+    mouse(view, QEvent::MouseButtonDblClick, at, Qt::LeftButton, Qt::LeftButton);
+    mouse(view, QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
+    settle();
+    EXPECT_EQ(p.frame().pos(), framePos);
+    EXPECT_GE(view.paintedPixels() - painted,
+              static_cast<std::uint64_t>(view.width()) * view.height());
+    p.frame().close();
+}
+
+} // namespace
