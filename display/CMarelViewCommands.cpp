@@ -63,8 +63,10 @@ void CMarelView::typeText(const QString& text) {
 }
 
 void CMarelView::keyPressEvent(QKeyEvent* event) {
-    // Alt combinations are the menus' and the window's, not typed characters.
-    if (event->text().isEmpty() || (event->modifiers() & Qt::AltModifier)) {
+    // Alt combinations are the menus' and the window's, not typed characters; the Delete key
+    // is an editing key, which X11 alone gives a character (DEL).
+    if (event->text().isEmpty() || (event->modifiers() & Qt::AltModifier) ||
+        event->key() == Qt::Key_Delete) {
         QWidget::keyPressEvent(event);
         return;
     }

@@ -1,11 +1,14 @@
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
@@ -13,6 +16,8 @@
 #include "app/CMainFrame.h"
 #include "app/CMarelApp.h"
 #include "display/CMarelView.h"
+#include "display/QtTextSurface.h"
+#include "ui/CScrollDialog.h"
 #include "tests/serial/PtyPair.h"
 
 namespace {
@@ -237,6 +242,34 @@ TEST(WindowDrag, DoubleClickRedrawsWithoutMoving) {
     EXPECT_EQ(p.frame().pos(), framePos);
     EXPECT_GE(view.paintedPixels() - painted,
               static_cast<std::uint64_t>(view.width()) * view.height());
+    p.frame().close();
+}
+
+} // namespace
+
+namespace {
+
+// Right-scroll chosen in the scroll dialog opened from the popup turns the running display.
+TEST(ContextMenu, ScrollDialogFromThePopupTurnsTheDisplay) {
+    Program p;
+    ASSERT_FALSE(p.view().surface()->vertical());
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<CScrollDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        seen = true;
+        for (QRadioButton* button : dialog->findChildren<QRadioButton*>())
+            if (button->text().startsWith(QStringLiteral("右")))
+                button->click();
+        dialog->accept();
+    });
+    for (QAction* item : p.view().contextMenu()->actions())
+        if (item == p.frame().action(ID_SCROLL))
+            item->trigger();
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(p.settings().Direction, 1);
+    EXPECT_TRUE(p.view().surface()->vertical());
     p.frame().close();
 }
 
