@@ -113,6 +113,12 @@ void FeedServer::onNewConnection() {
             if (const Record r = weak.lock())
                 drop(r, false);
         });
+        // The places are few: a connection that opens no conversation (a stuck or confused
+        // client, or one that only asked for another service) gives its place back.
+        QTimer::singleShot(m_openWithin, this, [this, weak] {
+            if (const Record r = weak.lock(); r && !r->dropped && r->state == State::Closed)
+                drop(r, false);
+        });
         if (socket->bytesAvailable() > 0)
             readFrom(c);
     }

@@ -36,6 +36,8 @@ class FeedServer : public QObject {
     const QString& socketPath() const { return m_socketPath; }
     // Open conversations, and connections that have not opened one yet.
     std::size_t connectionCount() const { return m_conversations.size(); }
+    // How long a connection may stay without an open conversation before it is closed.
+    void setOpenWithin(std::chrono::milliseconds bound) { m_openWithin = bound; }
 
     // The end of the run: stops listening, ends every open conversation and waits for the
     // clients' answers, at most `bound` in all, then drops whatever is left.
@@ -72,6 +74,7 @@ class FeedServer : public QObject {
     QString m_error;
     int m_lockFd = -1;
     std::vector<Record> m_conversations;
+    std::chrono::milliseconds m_openWithin = std::chrono::seconds(10);
 };
 
 } // namespace skiro

@@ -225,6 +225,23 @@ TEST(FeedService, ConversationRules) {
     EXPECT_FALSE(extra.received(FrameType::InitiateAck));
 }
 
+// A connection that never opens a conversation, or asks for another service, gives its place
+// back after a while; an open conversation keeps its place however quiet it is.
+TEST(FeedService, ConnectionWithoutConversationGivesItsPlaceBack) {
+    Served s;
+    s.server.setOpenWithin(std::chrono::milliseconds(200));
+    ASSERT_TRUE(s.server.listen()) << s.server.error().toStdString();
+    Peer silent(s.server.socketPath()), stranger(s.server.socketPath()), open(s.server.socketPath());
+    stranger.write(feed::encodeInitiate("viewer", feed::kTopic));
+    ASSERT_TRUE(open.open());
+    EXPECT_TRUE(silent.waitClosed());
+    EXPECT_TRUE(stranger.waitClosed());
+    EXPECT_EQ(s.server.connectionCount(), 1u);
+    open.execute("[Send(still here)]");
+    ASSERT_TRUE(open.waitFrames(2));
+    EXPECT_EQ(s.texts, std::vector<std::string>{"still here"});
+}
+
 // The close ends every conversation and waits for the answers, but a client that never
 // answers holds it up for the bound only.
 TEST(FeedService, CloseWaitsForAnswersWithinItsBound) {
