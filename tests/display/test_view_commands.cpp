@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QColorDialog>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -122,6 +123,53 @@ TEST(FontCommand, FaceNameTheRecordCannotHoldIsNotTaken) {
     const auto record = describeFont(japaneseName, 96, Font{});
     ASSERT_TRUE(record.has_value());
     EXPECT_EQ(record->lfFaceName, "IPA\x96\xbe\x92\xa9");
+}
+
+// The colour choosers start from the settings' colour; OK stores the choice and redraws,
+// Cancel changes and redraws nothing.
+TEST(ColourCommands, OkStoresAndRedrawsCancelLeavesEverything) {
+    const struct {
+        const char* name;
+        bool background;
+        bool confirm;
+    } cases[] = {
+        {"text colour confirmed", false, true},
+        {"text colour cancelled", false, false},
+        {"background confirmed", true, true},
+        {"background cancelled", true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CommandFixture f;
+        f.settings.Color.Text = rgb(255, 255, 255);
+        f.settings.Color.Back = rgb(0, 0, 255);
+        const Colour before = c.background ? f.settings.Color.Back : f.settings.Color.Text;
+        f.view->stopScrollTimer();
+        f.view->updateView();
+        f.settle();
+        ASSERT_TRUE(f.view->canPostDataReady()) << "nothing waits to be painted";
+        const std::uint64_t painted = f.view->paintedPixels();
+        QColor offered;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            offered = dialog->currentColor();
+            dialog->setCurrentColor(QColor(10, 200, 30));
+            c.confirm ? dialog->accept() : dialog->reject();
+        });
+        c.background ? f.view->chooseBackColour() : f.view->chooseTextColour();
+        // Whether the command asked for a paint (the window system repaints what the closing
+        // dialog uncovers, whatever the command did).
+        EXPECT_EQ(f.view->canPostDataReady(), !c.confirm);
+        f.settle();
+        EXPECT_EQ(offered, QColor(redOf(before), greenOf(before), blueOf(before)));
+        const Colour after = c.background ? f.settings.Color.Back : f.settings.Color.Text;
+        EXPECT_EQ(after, c.confirm ? rgb(10, 200, 30) : before);
+        if (c.confirm) {
+            EXPECT_GE(f.view->paintedPixels() - painted, f.fullView());
+        }
+    }
 }
 
 // Confirming the scroll dialog with the other direction turns the running display at once:
