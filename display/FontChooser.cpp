@@ -57,8 +57,8 @@ std::optional<Font> describeFont(const QFont& chosen, int dpi, const Font& previ
     record.lfWeight = chosen.weight();
     record.lfItalic = chosen.italic() ? 1 : 0;
     record.lfCharSet = kShiftJisCharSet;
-    record.lfPitchAndFamily = QFontInfo(chosen).fixedPitch() ? (kFixedPitch | kModernFamily)
-                                                             : kVariablePitch;
+    record.lfPitchAndFamily =
+        QFontInfo(chosen).fixedPitch() ? (kFixedPitch | kModernFamily) : kVariablePitch;
     record.lfFaceName = face;
     return record;
 }

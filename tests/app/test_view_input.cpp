@@ -17,8 +17,8 @@
 #include "app/CMarelApp.h"
 #include "display/CMarelView.h"
 #include "display/QtTextSurface.h"
-#include "ui/CScrollDialog.h"
 #include "tests/serial/PtyPair.h"
+#include "ui/CScrollDialog.h"
 
 namespace {
 
@@ -205,8 +205,7 @@ TEST(WindowDrag, NormalFrameFollowsTheMouseMaximizedDoesNot) {
     EXPECT_EQ(p.frame().pos(), framePos + QPoint(30, 20));
     // The view moved with the frame, so the mouse is over the same spot of it.
     mouse(view, QEvent::MouseMove, start + QPoint(-15, 60), Qt::NoButton, Qt::LeftButton);
-    mouse(view, QEvent::MouseButtonRelease, start + QPoint(-10, 65), Qt::LeftButton,
-          Qt::NoButton);
+    mouse(view, QEvent::MouseButtonRelease, start + QPoint(-10, 65), Qt::LeftButton, Qt::NoButton);
     EXPECT_EQ(p.frame().pos(), framePos + QPoint(-10, 65));
     // Without the button the mouse moves alone.
     mouse(view, QEvent::MouseMove, start + QPoint(100, 100), Qt::NoButton, Qt::NoButton);

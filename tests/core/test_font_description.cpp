@@ -45,7 +45,8 @@ TEST(FontDescription, FaceNameFitsInThirtyOneBytesByWholeCharacters) {
         {"double-byte character across the limit is left out whole", a30 + kanji, a30},
         {"double-byte character ending at byte 31 stays", std::string(29, 'a') + kanji,
          std::string(29, 'a') + kanji},
-        {"all double-byte: 15 characters fit", [&] {
+        {"all double-byte: 15 characters fit",
+         [&] {
              std::string s;
              for (int i = 0; i < 16; ++i)
                  s += kanji;
