@@ -33,6 +33,7 @@ const std::map<int, QKeySequence>& accelerators() {
         {ID_SCROLL, QKeySequence(Qt::CTRL | Qt::Key_R)},
         {ID_KINSOKU, QKeySequence(Qt::CTRL | Qt::Key_K)},
         {ID_MISC, QKeySequence(Qt::CTRL | Qt::Key_M)},
+        {ID_WEB, QKeySequence(Qt::CTRL | Qt::Key_W)},
         {ID_HELP, QKeySequence(Qt::Key_F1)},
         {ID_CONTEXT_HELP, QKeySequence(Qt::SHIFT | Qt::Key_F1)},
     };
@@ -93,7 +94,7 @@ void CMainFrame::buildMenus() {
 
     m_settingsMenu = menuBar()->addMenu(m_texts.popupSettings);
     for (int id : {ID_SERIAL, ID_FONT, ID_TEXT_COLOR, ID_BACK_COLOR, ID_OUTLINE, ID_SCROLL,
-                   ID_KINSOKU, ID_MISC})
+                   ID_KINSOKU, ID_MISC, ID_WEB})
         m_settingsMenu->addAction(makeAction(id));
 
     m_helpMenu = menuBar()->addMenu(m_texts.popupHelp);

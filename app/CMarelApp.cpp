@@ -21,6 +21,7 @@
 #include "display/Sjis.h"
 #include "feed/FeedServer.h"
 #include "ui/CScrollDialog.h"
+#include "web/CWebDialog.h"
 
 namespace skiro {
 namespace {
@@ -133,6 +134,7 @@ bool CMarelApp::initInstance(ShowCommand startup) {
 
     // 9. Back where it was at the last close.
     m_frame->restorePlacement(startup);
+    applyWebView();
     return true;
 }
 
@@ -176,6 +178,9 @@ void CMarelApp::onCommand(int id) {
         break;
     case ID_MISC:
         m_settingsCommands->misc();
+        break;
+    case ID_WEB:
+        showWebDialog();
         break;
     case ID_STOP:
         m_doc->session().stopSession();
@@ -243,6 +248,51 @@ void CMarelApp::unlinkTerm() {
     m_frame->unlinkTerm();
 }
 
+void CMarelApp::applyWebView() {
+    const WebSettings& web = m_doc->settings().Web;
+    const bool on = web.Enabled != 0 || m_webForRun;
+    if (!on) {
+        if (m_view)
+            m_view->intake().setObserver(nullptr);
+        m_web.reset();
+        return;
+    }
+    if (!m_web) {
+        m_web = std::make_unique<WebService>(m_doc->settings());
+        connect(m_web.get(), &WebService::failed, this, [this](const QString& reason) {
+            QMessageBox::critical(m_frame.get(), m_texts.appTitle,
+                                  QStringLiteral("ウェブ表示を開始できません。\n%1").arg(reason));
+        });
+        if (m_view) {
+            m_web->seed(m_view->intake());
+            m_view->intake().setObserver(m_web.get());
+        }
+    }
+    WebEndpoint endpoint;
+    endpoint.port = static_cast<quint16>(m_webForRun && m_webRunPort > 0 ? m_webRunPort : web.Port);
+    endpoint.bindAll = web.BindAll;
+    endpoint.accessCode = QByteArray::fromStdString(web.AccessCode);
+    endpoint.direction = m_doc->settings().Direction;
+    m_web->listen(endpoint);
+}
+
+void CMarelApp::showWebDialog() {
+    // The dialog shows the web view as it runs now, a port from the command line included.
+    WebSettings shown = m_doc->settings().Web;
+    if (m_webForRun) {
+        shown.Enabled = 1;
+        if (m_webRunPort > 0)
+            shown.Port = m_webRunPort;
+    }
+    CWebDialog dialog(shown, m_frame.get());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // What OK confirms becomes the setting, stored at close like the others.
+    m_doc->settings().Web = dialog.settings();
+    m_webForRun = false;
+    applyWebView();
+}
+
 void CMarelApp::closeDocument() {
     // The conversations end first: each client is told, and the clients get 2 s in all to
     // answer while the display keeps scrolling.
@@ -262,6 +312,10 @@ void CMarelApp::closeDocument() {
         }
         m_view->intake().recordWaitingLines();
     }
+    // The web view goes first: no viewer is told anything after the window is gone.
+    if (m_view)
+        m_view->intake().setObserver(nullptr);
+    m_web.reset();
     m_doc->session().stopSession();
     m_doc->recorder().setClipboard(nullptr);
     m_doc->saveSettings();

@@ -11,6 +11,7 @@
 #include "core/HelpTopics.h"
 #include "core/Placement.h"
 #include "core/StringTable.h"
+#include "web/WebService.h"
 
 class QSocketNotifier;
 
@@ -59,8 +60,16 @@ class CMarelApp : public QObject {
     // Makes SIGTERM and SIGINT close the window like its close box does.
     void closeOnTerminationSignals();
 
+    // --web[=PORT]: the web view is on for this run, at `port` (0: the profile's port), whatever
+    // the profile says; the profile itself is left as it is. Before initInstance().
+    void setWebForThisRun(int port) { m_webForRun = true; m_webRunPort = port; }
+    WebService* webService() const { return m_web.get(); }
+
   private:
     void onCommand(int id);
+    // Starts, moves or stops the web view to match the settings and the command line.
+    void applyWebView();
+    void showWebDialog();
     bool isEnabled(int id) const;
     void closeDocument();
 
@@ -78,6 +87,9 @@ class CMarelApp : public QObject {
     std::unique_ptr<SettingsCommands> m_settingsCommands;
     std::unique_ptr<FeedServer> m_feeds;
     QSocketNotifier* m_signalNotifier = nullptr;
+    std::unique_ptr<WebService> m_web;
+    bool m_webForRun = false;
+    int m_webRunPort = 0;
 };
 
 } // namespace skiro

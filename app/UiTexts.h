@@ -20,6 +20,7 @@ enum CommandId : int {
     ID_SCROLL = 32791,
     ID_KINSOKU = 32792,
     ID_MISC = 32793,
+    ID_WEB = 32794, // the audience web view
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
     ID_HELP_INDEX = 57666,
@@ -51,6 +52,7 @@ struct UiTexts {
         {ID_SCROLL, QStringLiteral("スクロール(&R)...\tCtrl+R")},
         {ID_KINSOKU, QStringLiteral("禁則処理(&K)...\tCtrl+K")},
         {ID_MISC, QStringLiteral("その他(&M)...\tCtrl+M")},
+        {ID_WEB, QStringLiteral("ウェブ表示(&W)...\tCtrl+W")},
         {ID_HELP_INDEX, QStringLiteral("目次(&I)")},
         {ID_HELP_USING, QStringLiteral("ヘルプの使い方(&U)")},
         {ID_APP_ABOUT, QStringLiteral("バージョン情報(&A)...")},

@@ -1,13 +1,39 @@
 #include <QApplication>
 #include <QFileInfo>
+#include <cstdio>
+#include <cstring>
 
 #include "app/CMarelApp.h"
+
+namespace {
+
+// "--web" or "--web=PORT": the web view on for this run. Returns -1 for a port that is no port.
+int webOption(const char* arg) {
+    if (std::strcmp(arg, "--web") == 0)
+        return 0;
+    const QByteArray value = QByteArray(arg).mid(6);
+    bool ok = false;
+    const int port = value.toInt(&ok);
+    return ok && port >= 1 && port <= 65535 ? port : -1;
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("skiro"));
     const QFileInfo exe(QCoreApplication::applicationFilePath());
     skiro::CMarelApp app(exe.absolutePath(), exe.completeBaseName());
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--web") == 0 || std::strncmp(argv[i], "--web=", 6) == 0) {
+            const int port = webOption(argv[i]);
+            if (port < 0) {
+                std::fprintf(stderr, "skiro: --web=PORT: the port must be a number from 1 to 65535\n");
+                return 2;
+            }
+            app.setWebForThisRun(port);
+        }
+    }
     app.closeOnTerminationSignals();
     if (!app.initInstance())
         return 1;

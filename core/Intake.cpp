@@ -56,6 +56,8 @@ bool Intake::receiveText(std::string_view text) {
         const std::size_t cr = m_incoming.find(kCr);
         if (cr == std::string::npos) {
             m_currentLine.append(m_incoming);
+            if (m_observer)
+                m_observer->lineGrowing(m_currentLine);
         } else {
             m_currentLine.append(m_incoming, 0, cr);
             m_backlog.assign(m_incoming, cr + 1);
@@ -74,6 +76,8 @@ void Intake::completeCurrentLine() {
     m_lineComplete = true;
     const std::string_view line = m_currentLine;
     m_recorder.recordLine(line.substr(skipLeadingBytes(line, m_settings)));
+    if (m_observer)
+        m_observer->lineCompleted(line);
 }
 
 void Intake::startScrolling() {
@@ -171,6 +175,8 @@ void Intake::commitLine(std::int32_t offset) {
             m_backlog.clear();
             m_backlogStart = 0;
             m_lineComplete = false;
+            if (m_observer && !m_currentLine.empty())
+                m_observer->lineGrowing(m_currentLine);
         }
         m_state.scrolling = !hasNothingPending();
     } else {

@@ -9,6 +9,7 @@
 #include "core/Clock.h"
 #include "core/DisplayLine.h"
 #include "core/IntakeView.h"
+#include "core/LineObserver.h"
 #include "core/ReadyEvent.h"
 #include "core/Recorder.h"
 #include "core/SerialPort.h"
@@ -40,6 +41,9 @@ class Intake {
     // The open serial session, or nullptrs while the port is closed. The store, the current line
     // and the backlog outlive sessions.
     void setSession(SerialPort* port, ReadyEvent* readyEvent);
+
+    // Who else follows the lines (the audience web view); nullptr for nobody.
+    void setObserver(LineObserver* observer) { m_observer = observer; }
 
     // The one entry for text from any road: port, typed with local echo, the external feeds.
     // LF and NUL bytes are dropped; CR ends a line. Echoes the text when EchoBack is on.
@@ -101,6 +105,7 @@ class Intake {
     IntakeView& m_view;
     SerialPort* m_port = nullptr;
     ReadyEvent* m_readyEvent = nullptr;
+    LineObserver* m_observer = nullptr;
 
     // Ring of stored lines: once full, the oldest is overwritten in place, never freed.
     std::vector<CDisplayLine> m_store;

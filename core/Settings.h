@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/Colour.h"
+#include "core/WebSettings.h"
 
 // The one settings record that the document holds: every value the user can change. Intake,
 // the row breaker, painting, the scroll engine and the serial session read it; the settings
@@ -109,6 +110,8 @@ struct Settings {
     std::int32_t Outline = 0;
     std::int32_t LineCnt = 1; // dots
     Colour OutlineColor = rgb(255, 0, 0);
+    // The audience web view, in the [Web] section.
+    WebSettings Web;
 };
 
 // The kinsoku rule: process-wide, outside the document, read by the row breaker at every

@@ -69,6 +69,8 @@ void loadSettings(const Profile& profile, Settings& settings, KinsokuValues& kin
     KinsokuPage kinsokuPage;
     kinsokuPage.load(profile);
     kinsokuPage.toKinsoku(kinsoku);
+
+    loadWebSettings(profile, settings.Web);
 }
 
 void saveSettings(const Settings& settings, const KinsokuValues& kinsoku, Profile& profile) {
@@ -79,6 +81,7 @@ void saveSettings(const Settings& settings, const KinsokuValues& kinsoku, Profil
     profile.writeText(kColor, "Back", formatColour(settings.Color.Back));
     OutlinePage::fromSettings(settings).save(profile);
     KinsokuPage::fromKinsoku(kinsoku).save(profile);
+    saveWebSettings(settings.Web, profile);
 }
 
 void applyWriteTime(const Profile& profile, Settings& settings) {

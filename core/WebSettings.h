@@ -1,0 +1,38 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace skiro {
+
+class Profile;
+
+// The audience web view: whether the program serves the captions to browsers on the network,
+// where, and behind which access code. Kept in the profile's [Web] section.
+struct WebSettings {
+    static constexpr std::int32_t kDefaultPort = 8730;
+    static constexpr std::size_t kAccessCodeMax = 32;
+
+    std::int32_t Enabled = 0;
+    std::int32_t Port = kDefaultPort;
+    bool BindAll = false;   // "all": every interface; "local" (the default): this machine only
+    std::string AccessCode; // empty: no code asked
+
+    bool operator==(const WebSettings&) const = default;
+};
+
+// Whether a port number can be listened on at all (1 to 65535).
+bool validWebPort(std::int32_t port);
+// An access code is letters and digits only, at most 32 of them, so that it travels in an
+// address and a QR code unchanged.
+bool validAccessCode(std::string_view code);
+
+// Missing keys keep the defaults; a Bind value other than "all" means "local", and a port out of
+// range the default port. A code written into the profile by hand is taken as it is: only the
+// dialog restricts what can be typed, so a code is never dropped and the page left open.
+void loadWebSettings(const Profile& profile, WebSettings& web);
+// Writes the section only where the profile has one already or the settings differ from the
+// defaults, so a profile that never used the web view stays as it was.
+void saveWebSettings(const WebSettings& web, Profile& profile);
+
+} // namespace skiro

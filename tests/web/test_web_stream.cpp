@@ -1,0 +1,215 @@
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include "WebRig.h"
+
+using namespace skiro;
+using namespace skiro::testing;
+
+namespace {
+
+const char* const kNihongo = "\x93\xFA\x96\x7B\x8C\xEA";          // 日本語
+const char* const kKonnichiwa = "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD"; // こんにちは
+const char* const kAka = "\x90\xD4";                              // 赤
+
+} // namespace
+
+TEST_F(WebRig, LinesArriveInOrderAsTheDisplayShowsThem) {
+    settings.DeleteHandle = 1;
+    settings.DeleteBytes = 3;
+    settings.ExtCommands = 1;
+    start();
+    StreamClient viewer(streamUrl());
+    ASSERT_TRUE(viewer.waitForHello());
+
+    // The growing line is sent as it grows, under the number it will get.
+    intake.receiveText(std::string("#1:") + kNihongo);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !viewer.of("cur").empty(); }, 5000));
+    EXPECT_EQ(viewer.of("cur").back().value("text").toString(), QStringLiteral("日本語"));
+    EXPECT_EQ(viewer.of("cur").back().value("seq").toInteger(), 1);
+    intake.receiveText("\r");
+    intake.commitLine(0);
+
+    struct Case {
+        const char* name;
+        std::string received;
+        QString shown; // empty: the line shows nothing and takes no number
+        QString colour;
+    };
+    const std::vector<Case> cases = {
+        {"prefix deleted, Shift-JIS made UTF-8", std::string("#1:") + kKonnichiwa,
+         QStringLiteral("こんにちは"), {}},
+        {"markup stays text", "#1:<script>alert(1)</script>&amp;",
+         QStringLiteral("<script>alert(1)</script>&amp;"), {}},
+        {"colour command stripped, its colour sent", std::string("#1:\x1CTCff0000:") + kAka,
+         QStringLiteral("赤"), QStringLiteral("#ff0000")},
+        {"command without a colon shows nothing", "#1:\x1CXX", {}, {}},
+        {"the changed colour holds for the next line", "#1:next", QStringLiteral("next"),
+         QStringLiteral("#ff0000")},
+    };
+    std::vector<QString> expected = {QStringLiteral("日本語")};
+    std::vector<QString> expectedColours = {{}};
+    for (const Case& c : cases) {
+        show(c.received);
+        // Painting makes a colour command the display's colour; the web view follows it.
+        if (c.colour.size())
+            settings.Color.Text = 0x0000FF;
+        if (!c.shown.isEmpty()) {
+            expected.push_back(c.shown);
+            expectedColours.push_back(c.colour);
+        }
+    }
+    ASSERT_TRUE(viewer.waitForLines(expected.size()));
+    const auto lines = viewer.of("line");
+    ASSERT_EQ(lines.size(), expected.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(lines[i].value("seq").toInteger(), static_cast<qint64>(i + 1));
+        EXPECT_EQ(lines[i].value("text").toString(), expected[i]);
+        EXPECT_EQ(lines[i].value("color").toString(), expectedColours[i]);
+    }
+}
+
+TEST_F(WebRig, LateJoinersGetTheStoredLinesAndReturningViewersExactlyWhatTheyMissed) {
+    // What the display held before the web view started comes first.
+    show("before");
+    start();
+    for (int i = 2; i <= 105; ++i)
+        show("line " + std::to_string(i));
+
+    StreamClient late(streamUrl());
+    ASSERT_TRUE(late.waitForLines(100));
+    const QString run = late.of("hello").at(0).value("run").toString();
+    const std::vector<qint64> seqs = late.lineSeqs();
+    ASSERT_EQ(seqs.size(), 100u);
+    EXPECT_EQ(seqs.front(), 6);
+    EXPECT_EQ(seqs.back(), 105);
+    EXPECT_EQ(late.of("line").back().value("text").toString(), QStringLiteral("line 105"));
+
+    StreamClient back(streamUrl(QStringLiteral("run=%1&after=102").arg(run)));
+    ASSERT_TRUE(back.waitForLines(3));
+    show("line 106");
+    ASSERT_TRUE(back.waitForLines(4));
+    QTest::qWait(100);
+    EXPECT_EQ(back.lineSeqs(), (std::vector<qint64>{103, 104, 105, 106}));
+
+    // Numbers from another run of the program mean nothing here: everything kept is sent.
+    StreamClient stranger(streamUrl(QStringLiteral("run=other&after=104")));
+    ASSERT_TRUE(stranger.waitForLines(100));
+    EXPECT_EQ(stranger.lineSeqs().front(), 7);
+}
+
+TEST_F(WebRig, ViewerThatNeverReadsIsDroppedWhileAnotherKeepsUp) {
+    start();
+    StreamClient reader(streamUrl());
+    ASSERT_TRUE(reader.waitForHello());
+
+    // A viewer that completes the handshake and then reads nothing, with a small window.
+    const int stalled = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(stalled, 0);
+    const int small = 4096;
+    ::setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(stalled, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string handshake = "GET /stream HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                                  "Connection: Upgrade\r\nSec-WebSocket-Key: "
+                                  "dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    ASSERT_EQ(::send(stalled, handshake.data(), handshake.size(), 0),
+              static_cast<ssize_t>(handshake.size()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service->server().viewerCount() == 2; }, 5000));
+
+    const std::string filler(2000, 'x');
+    int sent = 0;
+    while (sent < 3000 && service->server().viewerCount() == 2) {
+        show(std::to_string(sent) + filler);
+        ++sent;
+        if (sent % 10 == 0)
+            QTest::qWait(2);
+    }
+    EXPECT_EQ(service->server().viewerCount(), 1) << "after " << sent << " lines";
+    show("after the drop");
+    ++sent;
+    ASSERT_TRUE(reader.waitForLines(static_cast<std::size_t>(sent), 10000));
+    EXPECT_FALSE(reader.closed);
+    EXPECT_EQ(reader.lineSeqs().back(), sent);
+    EXPECT_EQ(reader.of("line").back().value("text").toString(), QStringLiteral("after the drop"));
+    ::close(stalled);
+}
+
+TEST_F(WebRig, FixedRoutesOnlyAndTheAccessCodeOnPageAndStream) {
+    start("Secret7");
+    struct Case {
+        const char* name;
+        QByteArray request;
+        QByteArray status;
+    };
+    const QByteArray hugeHeader = "X-Filler: " + QByteArray(9000, 'a') + "\r\n";
+    const std::vector<Case> cases = {
+        {"page without the code", "GET / HTTP/1.1\r\nHost: h\r\n\r\n", "403"},
+        {"page with a wrong code", "GET /?code=Secret8 HTTP/1.1\r\nHost: h\r\n\r\n", "403"},
+        {"page with the code", "GET /?code=Secret7 HTTP/1.1\r\nHost: h\r\n\r\n", "200"},
+        {"no files from disk", "GET /../etc/passwd?code=Secret7 HTTP/1.1\r\nHost: h\r\n\r\n",
+         "404"},
+        {"nothing to change", "POST /?code=Secret7 HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n",
+         "405"},
+        {"headers beyond the limit", "GET / HTTP/1.1\r\nHost: h\r\n" + hugeHeader + "\r\n", "431"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray response = exchange(c.request);
+        EXPECT_TRUE(response.startsWith("HTTP/1.1 " + c.status)) << response.left(80).data();
+        if (c.status == "200") {
+            EXPECT_TRUE(response.contains("Content-Security-Policy: default-src 'none'; "
+                                          "style-src 'sha256-"));
+            EXPECT_TRUE(response.contains("<main id=\"captions\""));
+        }
+    }
+
+    show("kept");
+    StreamClient noCode(streamUrl());
+    StreamClient wrongCode(streamUrl(QStringLiteral("code=secret7")));
+    StreamClient withCode(streamUrl(QStringLiteral("code=Secret7")));
+    ASSERT_TRUE(withCode.waitForLines(1));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return noCode.closed && wrongCode.closed; }, 5000));
+    EXPECT_TRUE(noCode.messages.empty());
+    EXPECT_TRUE(wrongCode.messages.empty());
+    EXPECT_EQ(service->server().viewerCount(), 1);
+}
+
+TEST_F(WebRig, PageInAHeadlessBrowserShowsTheLinesAsText) {
+    const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+    if (chromium.isEmpty())
+        GTEST_SKIP() << "chromium is not installed: the page is not tried in a browser";
+    start("Code1");
+    show(std::string(kNihongo) + "<b>bold</b>");
+    show("second line");
+
+    QTemporaryDir profile;
+    ASSERT_TRUE(profile.isValid());
+    QProcess browser;
+    browser.start(chromium,
+                  {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
+                   QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
+                   QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
+                   QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
+                   QStringLiteral("--user-data-dir=") + profile.path(),
+                   QStringLiteral("--virtual-time-budget=4000"), QStringLiteral("--dump-dom"),
+                   QStringLiteral("http://127.0.0.1:%1/?code=Code1").arg(port)});
+    ASSERT_TRUE(browser.waitForFinished(60000)) << "the browser did not finish";
+    const QString dom = QString::fromUtf8(browser.readAllStandardOutput());
+    ASSERT_FALSE(dom.isEmpty()) << browser.readAllStandardError().left(2000).data();
+    EXPECT_TRUE(dom.contains(QStringLiteral("<p class=\"new\">日本語&lt;b&gt;bold&lt;/b&gt;</p>")))
+        << dom.toStdString();
+    EXPECT_TRUE(dom.contains(QStringLiteral("second line")));
+    EXPECT_FALSE(dom.contains(QStringLiteral("<b>")));
+}

@@ -1,0 +1,103 @@
+#include "web/CWebDialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include "web/QrCode.h"
+#include "web/WebAddress.h"
+
+namespace skiro {
+
+CWebDialog::CWebDialog(const WebSettings& settings, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("ウェブ表示"));
+    m_enabled = new QCheckBox(QStringLiteral("ウェブ表示を使う(&E)"));
+    m_enabled->setChecked(settings.Enabled != 0);
+    m_port = new QSpinBox;
+    m_port->setRange(1, 65535);
+    m_port->setValue(validWebPort(settings.Port) ? settings.Port : WebSettings::kDefaultPort);
+    m_bind = new QComboBox;
+    m_bind->addItem(QStringLiteral("このコンピューターだけ"));
+    m_bind->addItem(QStringLiteral("すべてのネットワーク"));
+    m_bind->setCurrentIndex(settings.BindAll ? 1 : 0);
+    m_code = new QLineEdit(QString::fromStdString(settings.AccessCode));
+    m_code->setMaxLength(static_cast<int>(WebSettings::kAccessCodeMax));
+    m_code->setPlaceholderText(QStringLiteral("なし"));
+    // Letters and digits only: the code travels in the address and the QR code as it is.
+    m_code->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[A-Za-z0-9]{0,32}")), m_code));
+    m_address = new QLabel;
+    m_address->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_qr = new QLabel;
+    m_qr->setAlignment(Qt::AlignCenter);
+    m_qr->setMinimumSize(200, 200);
+
+    auto* form = new QFormLayout;
+    form->addRow(m_enabled);
+    auto* portLabel = new QLabel(QStringLiteral("ポート(&P):"));
+    portLabel->setBuddy(m_port);
+    form->addRow(portLabel, m_port);
+    auto* bindLabel = new QLabel(QStringLiteral("公開範囲(&B):"));
+    bindLabel->setBuddy(m_bind);
+    form->addRow(bindLabel, m_bind);
+    auto* codeLabel = new QLabel(QStringLiteral("アクセスコード(&A):"));
+    codeLabel->setBuddy(m_code);
+    form->addRow(codeLabel, m_code);
+    form->addRow(QStringLiteral("アドレス:"), m_address);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("キャンセル"));
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(m_qr);
+    layout->addWidget(buttons);
+
+    connect(m_enabled, &QCheckBox::toggled, this, &CWebDialog::refresh);
+    connect(m_port, &QSpinBox::valueChanged, this, &CWebDialog::refresh);
+    connect(m_bind, &QComboBox::currentIndexChanged, this, &CWebDialog::refresh);
+    connect(m_code, &QLineEdit::textChanged, this, &CWebDialog::refresh);
+    refresh();
+}
+
+WebSettings CWebDialog::settings() const {
+    WebSettings web;
+    web.Enabled = m_enabled->isChecked() ? 1 : 0;
+    web.Port = m_port->value();
+    web.BindAll = m_bind->currentIndex() == 1;
+    web.AccessCode = m_code->text().toStdString();
+    return web;
+}
+
+QString CWebDialog::address() const {
+    return m_address->text();
+}
+
+void CWebDialog::refresh() {
+    const WebSettings web = settings();
+    const QString address = webAddress(web, web.Port);
+    m_address->setText(address);
+    m_address->setEnabled(web.Enabled != 0);
+    // The code is shown only for a page that will be there.
+    if (web.Enabled) {
+        m_qr->setPixmap(QPixmap::fromImage(qrCodeImage(address.toUtf8(), 5)));
+        m_qr->setAccessibleName(address);
+    } else {
+        m_qr->setPixmap(QPixmap());
+        m_qr->setText(QStringLiteral("(ウェブ表示は使われていません)"));
+    }
+}
+
+} // namespace skiro

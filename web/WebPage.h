@@ -1,0 +1,20 @@
+#pragma once
+#include <QByteArray>
+
+namespace skiro {
+
+// The audience page: one HTML file with its style and script inside, built into the program,
+// and the Content-Security-Policy that allows exactly that style and that script (by their
+// hashes) and nothing from anywhere else.
+struct WebPage {
+    QByteArray html;
+    QByteArray styleHash;  // "'sha256-...'"
+    QByteArray scriptHash; // "'sha256-...'"
+
+    static const WebPage& instance();
+    // The policy for the page, with the stream's own address allowed for connections:
+    // `streamOrigin` is "ws://host:port", or empty where the request named no usable host.
+    QByteArray contentSecurityPolicy(const QByteArray& streamOrigin) const;
+};
+
+} // namespace skiro

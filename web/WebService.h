@@ -1,0 +1,55 @@
+#pragma once
+#include <QObject>
+#include <QString>
+
+#include "core/Colour.h"
+#include "core/LineObserver.h"
+#include "core/Settings.h"
+#include "web/WebServer.h"
+
+class QThread;
+
+namespace skiro {
+
+class Intake;
+
+// The audience web view as the application holds it: the server on its own thread, and the
+// observer that hands it each line in the form the display shows it. Made when the web view is
+// turned on and dropped when it is turned off; runs on the user-interface thread.
+class WebService : public QObject, public LineObserver {
+    Q_OBJECT
+  public:
+    // `settings` is read at each line for the prefix deletion, the colour commands and the
+    // colours.
+    explicit WebService(const Settings& settings, QObject* parent = nullptr);
+    ~WebService() override;
+
+    // Hands over what the display holds now, so that the first viewers see the line store and
+    // the line entering; later lines come through the observer.
+    void seed(const Intake& intake);
+    // Listens (again) at `endpoint`; listening() or failed() tells how it went.
+    void listen(const WebEndpoint& endpoint);
+
+    WebServer& server() { return *m_server; }
+
+    // LineObserver.
+    void lineCompleted(std::string_view text) override;
+    void lineGrowing(std::string_view text) override;
+
+  signals:
+    void listening(quint16 port);
+    void failed(QString reason);
+
+  private:
+    // What the display shows of `text`: false when the line shows nothing at all.
+    bool displayForm(std::string_view text, Colour textColour, WebLineEvent& event) const;
+
+    const Settings& m_settings;
+    // The text colour the display had when the web view started: lines in it are drawn in the
+    // page's own colours, lines a colour command changed in theirs.
+    Colour m_baseColour;
+    QThread* m_thread;
+    WebServer* m_server;
+};
+
+} // namespace skiro
