@@ -37,8 +37,11 @@ constexpr int kSocketSendBuffer = 64 * 1024;
 // and the guard stops counting it.
 class ConnectionGuard : public QObject {
   public:
+    static inline const QString kName = QStringLiteral("skiro-connection-guard");
+
     ConnectionGuard(QTcpSocket* socket, std::atomic<int>& openCount)
         : QObject(socket), m_socket(socket), m_openCount(openCount) {
+        setObjectName(kName);
         ++m_openCount;
         m_read = connect(socket, &QTcpSocket::readyRead, this, [this] { beforeRead(); });
         m_timer.setSingleShot(true);
@@ -47,13 +50,17 @@ class ConnectionGuard : public QObject {
     }
     ~ConnectionGuard() override { release(); }
 
-  private:
+    // The connection is becoming a viewer: from here on the viewer limit counts it, and the
+    // WebSocket handshake has its own time limit.
     void release() {
+        m_timer.stop();
         if (m_counted) {
             m_counted = false;
             --m_openCount;
         }
     }
+
+  private:
     void beforeRead() {
         // The HTTP server reads inside a transaction that it commits when a request is whole:
         // no transaction here means a new request begins.
@@ -151,8 +158,14 @@ class ViewerHttp : public QAbstractHttpServer {
         // The HTTP server asks here before it turns a connection into a WebSocket: only the
         // stream's own address with the right code becomes one. Refused, the connection is
         // closed by missingHandler().
-        if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0)
-            return m_server.streamAllowed(request.url());
+        if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
+            if (!m_server.streamAllowed(request.url()))
+                return false;
+            if (QObject* guard = socket->findChild<QObject*>(ConnectionGuard::kName,
+                                                             Qt::FindDirectChildrenOnly))
+                static_cast<ConnectionGuard*>(guard)->release();
+            return true;
+        }
         QHttpServerResponder responder = makeResponder(request, socket);
         answer(request, responder);
         // Each connection carries one request: a hall full of phones must not hold idle
