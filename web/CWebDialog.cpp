@@ -34,6 +34,10 @@ CWebDialog::CWebDialog(const WebSettings& settings, QWidget* parent) : QDialog(p
     // Letters and digits only: the code travels in the address and the QR code as it is.
     m_code->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("[A-Za-z0-9]{0,32}")), m_code));
+    m_enabled->setObjectName(QStringLiteral("enabled"));
+    m_port->setObjectName(QStringLiteral("port"));
+    m_bind->setObjectName(QStringLiteral("bind"));
+    m_code->setObjectName(QStringLiteral("accessCode"));
     m_address = new QLabel;
     m_address->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_qr = new QLabel;

@@ -421,6 +421,8 @@ void WebServer::admit(QWebSocket* socket) {
     }
     if (!m_current.isEmpty())
         socket->sendTextMessage(m_current);
+    // What follows is new: the page animates it in.
+    socket->sendTextMessage(QStringLiteral("{\"t\":\"live\"}"));
 }
 
 void WebServer::broadcast(const QString& message) {

@@ -1,0 +1,59 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "web/CWebDialog.h"
+
+using namespace skiro;
+
+namespace {
+
+template <typename T> T* control(QWidget& dialog, const char* name) {
+    T* found = dialog.findChild<T*>(QLatin1String(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+} // namespace
+
+TEST(WebDialog, KeyboardAloneSetsTheViewUpAndTheCodeTravelsInTheAddress) {
+    CWebDialog dialog(WebSettings{});
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_TRUE(dialog.qrCode()->pixmap().isNull()) << "no code for a page that is off";
+
+    QTest::keyClick(&dialog, Qt::Key_E, Qt::AltModifier);
+    ASSERT_TRUE(control<QCheckBox>(dialog, "enabled")->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QTest::keyClick(&dialog, Qt::Key_P, Qt::AltModifier);
+    ASSERT_TRUE(control<QSpinBox>(dialog, "port")->hasFocus());
+    control<QSpinBox>(dialog, "port")->selectAll();
+    QTest::keyClicks(QApplication::focusWidget(), "9001");
+    QTest::keyClick(&dialog, Qt::Key_B, Qt::AltModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QTest::keyClick(&dialog, Qt::Key_A, Qt::AltModifier);
+    ASSERT_TRUE(control<QLineEdit>(dialog, "accessCode")->hasFocus());
+    // Only letters and digits get in: the code must survive an address unchanged.
+    QTest::keyClicks(QApplication::focusWidget(), "Ha ll-3&x");
+    EXPECT_EQ(control<QLineEdit>(dialog, "accessCode")->text(), QStringLiteral("Hall3x"));
+    EXPECT_TRUE(dialog.address().endsWith(QStringLiteral(":9001/?code=Hall3x")))
+        << dialog.address().toStdString();
+    EXPECT_FALSE(dialog.qrCode()->pixmap().isNull());
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.settings(), (WebSettings{1, 9001, true, "Hall3x"}));
+}
+
+TEST(WebDialog, EscapeCancels) {
+    CWebDialog dialog(WebSettings{1, 8730, false, "abc"});
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_TRUE(dialog.address().startsWith(QStringLiteral("http://127.0.0.1:8730/")));
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+}
