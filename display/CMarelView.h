@@ -132,6 +132,8 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     void buildContextMenu();
     void dragStep(const QPoint& global);
     void endDrag();
+    // The colour chooser on one of the settings' colours.
+    void chooseColour(Colour& colour);
     void onTick();
     void onDataReady();
     void onClock();

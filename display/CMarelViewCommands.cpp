@@ -207,18 +207,19 @@ void CMarelView::chooseFont() {
 }
 
 void CMarelView::chooseTextColour() {
-    const QColor chosen = QColorDialog::getColor(toQColor(m_settings.Color.Text), this);
-    if (!chosen.isValid())
-        return;
-    m_settings.Color.Text = rgb(chosen.red(), chosen.green(), chosen.blue());
-    updateView();
+    chooseColour(m_settings.Color.Text);
 }
 
 void CMarelView::chooseBackColour() {
-    const QColor chosen = QColorDialog::getColor(toQColor(m_settings.Color.Back), this);
+    chooseColour(m_settings.Color.Back);
+}
+
+void CMarelView::chooseColour(Colour& colour) {
+    // Cancel gives an invalid colour: the setting stays and nothing is redrawn.
+    const QColor chosen = QColorDialog::getColor(toQColor(colour), this);
     if (!chosen.isValid())
         return;
-    m_settings.Color.Back = rgb(chosen.red(), chosen.green(), chosen.blue());
+    colour = rgb(chosen.red(), chosen.green(), chosen.blue());
     updateView();
 }
 
