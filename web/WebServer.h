@@ -24,6 +24,8 @@ struct WebEndpoint {
     bool bindAll = false;
     QByteArray accessCode; // empty: none
     int direction = 0;     // the display's writing direction, the page's default
+
+    bool operator==(const WebEndpoint&) const = default;
 };
 
 // One step of a line on the display, handed from the user-interface thread to the server.

@@ -15,6 +15,8 @@ WebService::WebService(const Settings& settings, QObject* parent)
     // The server and every socket it made are destroyed on their own thread.
     connect(m_thread, &QThread::finished, m_server, &QObject::deleteLater);
     connect(m_server, &WebServer::listening, this, &WebService::listening);
+    // A failed listen is tried again when asked again, even at the same address.
+    connect(m_server, &WebServer::failed, this, [this] { m_endpoint.reset(); });
     connect(m_server, &WebServer::failed, this, &WebService::failed);
     m_thread->start();
 }
@@ -25,6 +27,9 @@ WebService::~WebService() {
 }
 
 void WebService::listen(const WebEndpoint& endpoint) {
+    if (m_endpoint && *m_endpoint == endpoint)
+        return;
+    m_endpoint = endpoint;
     WebServer* server = m_server;
     QMetaObject::invokeMethod(
         server, [server, endpoint] { server->listen(endpoint); }, Qt::QueuedConnection);

@@ -2,6 +2,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 #include "core/Colour.h"
 #include "core/LineObserver.h"
 #include "core/Settings.h"
@@ -50,6 +52,8 @@ class WebService : public QObject, public LineObserver {
     Colour m_baseColour;
     QThread* m_thread;
     WebServer* m_server;
+    // Where the server was last asked to listen: the same again leaves the viewers connected.
+    std::optional<WebEndpoint> m_endpoint;
 };
 
 } // namespace skiro
