@@ -82,9 +82,12 @@ bool WatchThread::pauseOrStop(int timeoutMs) {
 }
 
 void WatchThread::watchComm() {
-    // The lowest priority: the thread only waits, and must never delay scrolling. Raising
-    // one's own niceness is always allowed; where it is not, the thread runs as it is.
-    (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
+    // Below the user-interface thread: the thread only waits, and must never delay scrolling.
+    // Not the idle level 19, though: the scheduler holds a woken thread of that level back
+    // behind every busy thread's long turn, so on a loaded machine a Stop or the notice of
+    // arriving text would wait hundreds of milliseconds. Raising one's own niceness is always
+    // allowed; where it is not, the thread runs as it is.
+    (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
 
     while (!m_stopping) {
         pollfd fds[2] = {{m_portFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
