@@ -54,7 +54,7 @@ class Peer {
             }
         });
         m_socket.connectToServer(path);
-        m_socket.waitForConnected(2000);
+        m_socket.waitForConnected(10000);
     }
     void write(const std::string& bytes) {
         m_socket.write(bytes.data(), static_cast<qint64>(bytes.size()));
@@ -67,10 +67,10 @@ class Peer {
     void execute(std::string_view request) {
         write(feed::encodeFrame(FrameType::Execute, request));
     }
-    bool waitFrames(std::size_t n, int ms = 3000) {
+    bool waitFrames(std::size_t n, int ms = 10000) {
         return QTest::qWaitFor([&] { return frames.size() >= n; }, ms);
     }
-    bool waitClosed(int ms = 3000) {
+    bool waitClosed(int ms = 10000) {
         return QTest::qWaitFor([&] { return m_socket.state() == QLocalSocket::UnconnectedState; },
                                ms);
     }

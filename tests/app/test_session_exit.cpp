@@ -5,7 +5,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
-#include <thread>
 
 #include "app/CMainFrame.h"
 #include "app/CMarelApp.h"
@@ -50,9 +49,10 @@ TEST(ExitWithThePortOpen, WaitingLinesAreLoggedBeforeTheStopStamp) {
     app.frame()->action(ID_START)->trigger();
     ASSERT_TRUE(app.document()->session().isOpen());
 
-    pty.send("L1\rL2\rL3\rL4");
+    const std::string sent = "L1\rL2\rL3\rL4";
+    pty.send(sent);
     // The pty hands the bytes over asynchronously; the window closes before it shows them.
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(test::waitFor([&] { return pty.waiting() >= sent.size(); }));
     app.frame()->close();
 
     const std::vector<std::string> lines = logLines(folder.path());

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -51,8 +52,14 @@ struct PtyPair {
         }
     }
 
+    // How many sent bytes have reached the near end and wait there to be read.
+    std::size_t waiting() const {
+        int count = 0;
+        return ::ioctl(slave, FIONREAD, &count) == 0 ? static_cast<std::size_t>(count) : 0;
+    }
+
     // What the program wrote to the line, gathered until `count` bytes or the time-out.
-    std::string receive(std::size_t count, int timeoutMs = 2000) const {
+    std::string receive(std::size_t count, int timeoutMs = 10000) const {
         std::string got;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (got.size() < count && std::chrono::steady_clock::now() < end) {
@@ -69,7 +76,7 @@ struct PtyPair {
 };
 
 // Waits until pred holds or the time-out passes; returns pred's last answer.
-template <typename Pred> bool waitFor(Pred pred, int timeoutMs = 2000) {
+template <typename Pred> bool waitFor(Pred pred, int timeoutMs = 10000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!pred()) {
         if (std::chrono::steady_clock::now() >= end)

@@ -202,7 +202,7 @@ class PosixSerialPortIo : public ::testing::Test {
     }
 
     // Reads until `count` bytes have arrived or the time-out passes.
-    std::string readAll(std::size_t count, int timeoutMs = 2000) {
+    std::string readAll(std::size_t count, int timeoutMs = 10000) {
         std::string got;
         waitFor(
             [&] {

@@ -77,7 +77,7 @@ class FakeView final : public SessionView {
         }
     }
     // Pumps until pred holds or the time-out passes.
-    template <typename Pred> bool pumpUntil(Pred pred, int timeoutMs = 3000) {
+    template <typename Pred> bool pumpUntil(Pred pred, int timeoutMs = 10000) {
         return waitFor(
             [&] {
                 pump();

@@ -17,7 +17,7 @@ namespace {
 void showActive(QDialog& dialog) {
     dialog.show();
     QApplication::setActiveWindow(&dialog);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog, 10000));
 }
 
 // The keyboard alone: a group's mnemonic puts the focus into the group, a key changes the

@@ -1,3 +1,4 @@
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,13 +25,16 @@ namespace {
 void showActive(QDialog& dialog) {
     dialog.show();
     QApplication::setActiveWindow(&dialog);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog, 10000));
 }
 
 // A mnemonic clicks its button the way a click looks: pressed for a moment, then released.
+// The click counts once the button is up again, however long a busy machine takes for it.
 void mnemonic(QWidget* window, Qt::Key key) {
     QTest::keyClick(window, key, Qt::AltModifier);
-    QTest::qWait(150);
+    auto* button = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
+    ASSERT_NE(button, nullptr) << "the mnemonic moves the focus to its button";
+    ASSERT_TRUE(QTest::qWaitFor([button] { return !button->isDown(); }, 10000));
 }
 
 QCheckBox* checkBox(const QDialog& dialog, const QString& text) {
