@@ -1,5 +1,7 @@
 #include <QApplication>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <cstdio>
 #include <cstring>
 
@@ -22,6 +24,12 @@ int webOption(const char* arg) {
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("skiro"));
+    // The program speaks Japanese whatever the desktop's language, and so do the font and
+    // colour choosers and the message boxes' buttons that Qt provides.
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral("qtbase_ja"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
     const QFileInfo exe(QCoreApplication::applicationFilePath());
     skiro::CMarelApp app(exe.absolutePath(), exe.completeBaseName());
     for (int i = 1; i < argc; ++i) {
