@@ -1,6 +1,7 @@
 #include "feed/FeedPlace.h"
 
 #include <QFile>
+#include <QtGlobal>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -32,6 +33,23 @@ QString refusal(const QString& path, bool mustBePrivate) {
     return {};
 }
 
+QtMessageHandler g_outerHandler = nullptr;
+
+// Qt's per-user runtime folder when XDG_RUNTIME_DIR is unset (cron, su, ssh without a
+// session). Qt says on standard error, at every call, that it falls back; the fallback is what
+// is wanted here, so that note is kept off the output of skiro and skiro-send, whose standard
+// error carries their own messages only. Every other message goes on as before.
+QString fallbackRuntimeFolder() {
+    g_outerHandler = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+            if (!message.startsWith(QLatin1String("QStandardPaths:")))
+                g_outerHandler(type, context, message);
+        });
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    qInstallMessageHandler(g_outerHandler);
+    return folder;
+}
+
 } // namespace
 
 bool isServiceName(const QString& service) {
@@ -43,7 +61,7 @@ FeedPlace feedPlace(const QString& service, bool create) {
     FeedPlace place;
     QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (base.isEmpty())
-        base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+        base = fallbackRuntimeFolder();
     if (base.isEmpty()) {
         place.error = QStringLiteral("there is no runtime folder for this user");
         return place;

@@ -491,6 +491,23 @@ TEST(SkiroSend, NoDisplayRunningExitsOneNamingTheSocket) {
     EXPECT_TRUE(err.contains(feedPlace("skiro", false).socket)) << err.toStdString();
 }
 
+// Without XDG_RUNTIME_DIR (cron, su, ssh without a session) the per-user fallback is used
+// quietly: the one line on standard error is the program's own.
+TEST(SkiroSend, NoRuntimeFolderVariableGivesOnlyItsOwnMessage) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("XDG_RUNTIME_DIR");
+    QProcess send;
+    send.setProcessEnvironment(env);
+    const QString service = QStringLiteral("nobody-%1").arg(::getpid());
+    send.start(QCoreApplication::applicationDirPath() + "/skiro-send",
+               {"--service", service, "hello"});
+    ASSERT_TRUE(send.waitForFinished(10000));
+    EXPECT_EQ(send.exitCode(), 1);
+    const QString err = QString::fromUtf8(send.readAllStandardError());
+    EXPECT_TRUE(err.startsWith("skiro-send: no SKIRO display is running")) << err.toStdString();
+    EXPECT_EQ(err.count(QLatin1Char('\n')), 1) << err.toStdString();
+}
+
 // 秀Term exists only on Windows: the link fails with its message and the box stays off.
 TEST(TermLink, FailsWithItsMessage) {
     QTemporaryDir folder;
