@@ -112,6 +112,9 @@ bool CMarelApp::initInstance(ShowCommand startup) {
     // The popup shares the menu bar's commands, so it shows their states as the menu bar does.
     if (QMenu* popup = view->contextMenu())
         connect(popup, &QMenu::aboutToShow, m_frame.get(), &CMainFrame::updateCommandStates);
+    view->setChooserHelp([this](int dialogId) {
+        winHelp({0x20000u + static_cast<std::uint32_t>(dialogId), HelpCommand::Context});
+    });
     view->setMinimumSize(160, 120);
     m_frame->setView(view);
     m_frame->resize(640, 480);

@@ -98,6 +98,9 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     void chooseFont();
     void chooseTextColour();
     void chooseBackColour();
+    // Opens the help topic of a chooser (the font chooser 28678, the colour chooser 28679) when
+    // F1 is pressed in it; without it F1 does nothing there.
+    void setChooserHelp(std::function<void(int dialogId)> help) { m_chooserHelp = std::move(help); }
     // The scroll command: `runDialog` shows the scroll dialog on a page filled from the
     // settings and returns whether the user confirmed it. On OK the page is taken back, the
     // font remade (its turn depends on the direction) and the tick source restarted with the
@@ -162,6 +165,7 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
 
     const StringTable& m_strings;
     QMenu* m_contextMenu = nullptr;
+    std::function<void(int dialogId)> m_chooserHelp;
     // Screen position of the mouse at the last step of a window drag; set while a drag holds
     // the mouse.
     std::optional<QPoint> m_dragOrigin;

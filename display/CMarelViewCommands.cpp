@@ -25,6 +25,34 @@ namespace {
 // Whether only the window system can move a window: Wayland ignores a program's own moves.
 // Elsewhere the view moves the frame itself, which follows the mouse exactly from the first
 // step (a window manager's move starts only where the mouse is when it takes over).
+// F1 in a chooser opens its help topic. The key reaches the dialog after the focused control
+// has passed it on, so it works whatever control has the focus.
+class ChooserHelpKey : public QObject {
+  public:
+    ChooserHelpKey(QDialog& dialog, std::function<void()> help)
+        : QObject(&dialog), m_help(std::move(help)) {
+        dialog.installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() == Qt::Key_F1 && key->modifiers() == Qt::NoModifier) {
+                m_help();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    std::function<void()> m_help;
+};
+
+constexpr int kFontChooserHelp = 28678;
+constexpr int kColourChooserHelp = 28679;
+
 bool windowSystemMoves() {
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
@@ -197,6 +225,8 @@ void CMarelView::chooseFont() {
     const int dpi = logicalDpiX();
     FontChooser chooser(m_settings.Font, dpi, fromSjis(m_strings.text(IDS_FONT_NAME_UNUSABLE)),
                         this);
+    if (m_chooserHelp)
+        new ChooserHelpKey(chooser, [this] { m_chooserHelp(kFontChooserHelp); });
     if (chooser.exec() == QDialog::Accepted) {
         if (const auto chosen = chooser.chosen(m_settings.Font)) {
             m_settings.Font = *chosen;
@@ -216,9 +246,12 @@ void CMarelView::chooseBackColour() {
 
 void CMarelView::chooseColour(Colour& colour) {
     // Cancel gives an invalid colour: the setting stays and nothing is redrawn.
-    const QColor chosen = QColorDialog::getColor(toQColor(colour), this);
-    if (!chosen.isValid())
+    QColorDialog chooser(toQColor(colour), this);
+    if (m_chooserHelp)
+        new ChooserHelpKey(chooser, [this] { m_chooserHelp(kColourChooserHelp); });
+    if (chooser.exec() != QDialog::Accepted)
         return;
+    const QColor chosen = chooser.selectedColor();
     colour = rgb(chosen.red(), chosen.green(), chosen.blue());
     updateView();
 }

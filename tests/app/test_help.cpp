@@ -169,6 +169,32 @@ TEST(Help, ShiftF1PicksTheTopicWithTheNextChoiceInsteadOfRunningIt) {
     EXPECT_FALSE(rig.app.document()->session().isOpen());
 }
 
+// F1 in the font and colour choosers opens their pages, whatever control has the focus, and
+// leaves the chooser open.
+TEST(Help, F1InTheFontAndColourChoosersOpensTheirPages) {
+    HelpRig rig;
+    const struct {
+        int command;
+        const char* page;
+    } cases[] = {{ID_FONT, "5014.html"}, {ID_TEXT_COLOR, "5020.html"}, {ID_BACK_COLOR, "5020.html"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.page);
+        rig.catcher.pages.clear();
+        bool stayedOpen = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* chooser = QApplication::activeModalWidget();
+            ASSERT_NE(chooser, nullptr);
+            QWidget* focused = chooser->focusWidget() ? chooser->focusWidget() : chooser;
+            QTest::keyClick(focused, Qt::Key_F1);
+            stayedOpen = chooser->isVisible();
+            QTest::keyClick(chooser, Qt::Key_Escape);
+        });
+        rig.frame->action(c.command)->trigger();
+        EXPECT_TRUE(stayedOpen);
+        EXPECT_EQ(rig.opened(), c.page);
+    }
+}
+
 } // namespace
 
 #include "test_help.moc"
