@@ -287,7 +287,9 @@ void CMarelApp::showWebDialog() {
         if (m_webRunPort > 0)
             shown.Port = m_webRunPort;
     }
-    CWebDialog dialog(shown, m_frame.get());
+    CWebDialog dialog(shown, m_frame.get(), [this](int templateId) {
+        winHelp({0x20000u + static_cast<std::uint32_t>(templateId), HelpCommand::Context});
+    });
     if (dialog.exec() != QDialog::Accepted)
         return;
     // What OK confirms becomes the setting, stored at close like the others.

@@ -24,6 +24,8 @@ std::uint32_t topicForCommand(std::uint32_t id) {
         return 5034; // kinsoku
     case 32793:
         return 5038; // misc
+    case 32794:
+        return 5060; // the audience web view
     case 57664:
         return 5052; // about
     case 57665:
@@ -51,6 +53,8 @@ std::uint32_t topicForDialog(std::uint32_t id) {
         return 5034; // kinsoku
     case 134:
         return 5038; // misc
+    case 135:
+        return 5060; // the audience web view
     case 28678:
         return 5014; // the font picker
     case 28679:

@@ -2,8 +2,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -17,8 +18,14 @@
 
 namespace skiro {
 
-CWebDialog::CWebDialog(const WebSettings& settings, QWidget* parent) : QDialog(parent) {
+CWebDialog::CWebDialog(const WebSettings& settings, QWidget* parent, HelpHook help)
+    : QDialog(parent), m_help(std::move(help)) {
     setWindowTitle(QStringLiteral("ウェブ表示"));
+    // The dialog font of the other settings dialogs: a 9-point Japanese gothic face.
+    QFont dialogFont;
+    dialogFont.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic")});
+    dialogFont.setPointSize(9);
+    setFont(dialogFont);
     m_enabled = new QCheckBox(QStringLiteral("ウェブ表示を使う(&E)"));
     m_enabled->setChecked(settings.Enabled != 0);
     m_port = new QSpinBox;
@@ -57,17 +64,35 @@ CWebDialog::CWebDialog(const WebSettings& settings, QWidget* parent) : QDialog(p
     form->addRow(codeLabel, m_code);
     form->addRow(QStringLiteral("アドレス:"), m_address);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("キャンセル"));
-    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // The buttons look as in the other dialogs of the settings menu: a column at the top
+    // right, in the same words, without icons.
+    auto* ok = new QPushButton(QStringLiteral("OK"));
+    auto* cancel = new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    if (m_help) {
+        auto* helpButton = new QPushButton(QStringLiteral("ﾍﾙﾌﾟ"));
+        helpButton->setObjectName(QStringLiteral("help"));
+        connect(helpButton, &QPushButton::clicked, this, [this] { m_help(kTemplateId); });
+        buttons->addWidget(helpButton);
+    }
+    buttons->addStretch();
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addWidget(m_qr);
-    layout->addWidget(buttons);
+    auto* fields = new QVBoxLayout;
+    fields->addLayout(form);
+    fields->addWidget(m_qr);
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(fields);
+    layout->addLayout(buttons);
+    // A caption with the close button only, and a size the window manager does not offer to
+    // change, as the other settings dialogs have.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
     connect(m_enabled, &QCheckBox::toggled, this, &CWebDialog::refresh);
     connect(m_port, &QSpinBox::valueChanged, this, &CWebDialog::refresh);
@@ -83,6 +108,17 @@ WebSettings CWebDialog::settings() const {
     web.BindAll = m_bind->currentIndex() == 1;
     web.AccessCode = m_code->text().toStdString();
     return web;
+}
+
+void CWebDialog::keyPressEvent(QKeyEvent* event) {
+    // F1 anywhere in the dialog asks for the dialog's help topic, as its ﾍﾙﾌﾟ button does.
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        if (m_help)
+            m_help(kTemplateId);
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 QString CWebDialog::address() const {

@@ -1,5 +1,6 @@
 #pragma once
 #include <QDialog>
+#include <functional>
 
 #include "core/WebSettings.h"
 
@@ -13,11 +14,17 @@ namespace skiro {
 
 // The web view's settings: on or off, port, who may connect, the access code; with the page's
 // address and a QR code of it that the operator can show on the projector. Works by keyboard
-// alone: the mnemonics move the focus, Return is OK, Escape is Cancel.
+// alone: the mnemonics move the focus, Return is OK, Escape is Cancel. F1 and the ﾍﾙﾌﾟ button
+// open its help topic, as in the other dialogs of the settings menu.
 class CWebDialog : public QDialog {
     Q_OBJECT
   public:
-    CWebDialog(const WebSettings& settings, QWidget* parent = nullptr);
+    // The dialog's template id, by which the help finds its topic.
+    static constexpr int kTemplateId = 135;
+    // Opens the help topic of a dialog template; without it the ﾍﾙﾌﾟ button is not shown.
+    using HelpHook = std::function<void(int templateId)>;
+
+    CWebDialog(const WebSettings& settings, QWidget* parent = nullptr, HelpHook help = {});
 
     // What the dialog holds now; the caller takes it after OK.
     WebSettings settings() const;
@@ -25,8 +32,13 @@ class CWebDialog : public QDialog {
     QString address() const;
     const QLabel* qrCode() const { return m_qr; }
 
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
   private:
     void refresh();
+
+    HelpHook m_help;
 
     QCheckBox* m_enabled;
     QSpinBox* m_port;

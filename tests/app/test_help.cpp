@@ -33,7 +33,7 @@ class HelpRig {
   public:
     HelpRig() : app(folder.path(), QStringLiteral("skiro")) {
         QDir(folder.path()).mkpath(QStringLiteral("help"));
-        for (int topic = 5000; topic <= 5052; ++topic) {
+        for (int topic = 5000; topic <= 5060; ++topic) {
             QFile page(folder.filePath(QStringLiteral("help/%1.html").arg(topic)));
             page.open(QIODevice::WriteOnly);
         }
@@ -85,6 +85,7 @@ TEST(Help, F1OnAHighlightedMenuItemOpensThatCommandsPage) {
         {"version item highlighted by the keyboard", 2, ID_APP_ABOUT, false, "5052.html"},
         {"greyed Stop item under the mouse", 0, ID_STOP, true, "5002.html"},
         {"outline item under the mouse", 1, ID_OUTLINE, true, "5023.html"},
+        {"web view item highlighted by the keyboard", 1, ID_WEB, false, "5060.html"},
     };
     HelpRig rig;
     for (const Case& c : cases) {
@@ -144,6 +145,8 @@ TEST(Help, ShiftF1PicksTheTopicWithTheNextChoiceInsteadOfRunningIt) {
          "5052.html"},
         {"the Start accelerator",
          [&] { QTest::keyClick(rig.frame, Qt::Key_S, Qt::ControlModifier); }, "5001.html"},
+        {"the web view accelerator",
+         [&] { QTest::keyClick(rig.frame, Qt::Key_W, Qt::ControlModifier); }, "5060.html"},
         {"click on the window", [&] { QTest::mouseClick(view, Qt::LeftButton); }, "5000.html"},
         {"Escape leaves without a page", [&] { QTest::keyClick(rig.frame, Qt::Key_Escape); }, ""},
     };
@@ -169,14 +172,17 @@ TEST(Help, ShiftF1PicksTheTopicWithTheNextChoiceInsteadOfRunningIt) {
     EXPECT_FALSE(rig.app.document()->session().isOpen());
 }
 
-// F1 in the font and colour choosers opens their pages, whatever control has the focus, and
-// leaves the chooser open.
-TEST(Help, F1InTheFontAndColourChoosersOpensTheirPages) {
+// F1 in the font and colour choosers and in the web view's dialog opens their pages, whatever
+// control has the focus, and leaves the dialog open.
+TEST(Help, F1InTheChoosersAndTheWebDialogOpensTheirPages) {
     HelpRig rig;
     const struct {
         int command;
         const char* page;
-    } cases[] = {{ID_FONT, "5014.html"}, {ID_TEXT_COLOR, "5020.html"}, {ID_BACK_COLOR, "5020.html"}};
+    } cases[] = {{ID_FONT, "5014.html"},
+                 {ID_TEXT_COLOR, "5020.html"},
+                 {ID_BACK_COLOR, "5020.html"},
+                 {ID_WEB, "5060.html"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.page);
         rig.catcher.pages.clear();

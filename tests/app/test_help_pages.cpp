@@ -27,11 +27,11 @@ QString readPage(const QString& path) {
 // contents and the general page.
 TEST(HelpPages, EveryTopicARequestCanOpenHasItsPage) {
     std::set<std::uint32_t> topics = {5050};
-    for (std::uint32_t command = 32784; command <= 32793; ++command)
+    for (std::uint32_t command = 32784; command <= 32794; ++command)
         topics.insert(mapHelpRequest({0x10000 + command, HelpCommand::Context}).data);
     for (std::uint32_t command : {57664u, 57665u, 57666u, 57667u, 57669u})
         topics.insert(mapHelpRequest({0x10000 + command, HelpCommand::Context}).data);
-    for (std::uint32_t dialog : {100u, 128u, 130u, 131u, 132u, 133u, 134u, 28678u, 28679u})
+    for (std::uint32_t dialog : {100u, 128u, 130u, 131u, 132u, 133u, 134u, 135u, 28678u, 28679u})
         topics.insert(mapHelpRequest({0x20000 + dialog, HelpCommand::Context}).data);
     const QDir folder = helpFolder();
     for (std::uint32_t topic : topics)

@@ -49,6 +49,8 @@ TEST(HelpTopics, ContextRequestsMapToPages) {
         {"exit", 0x10000 + 57665, {5003, HelpCommand::Context}},
         {"unknown command", 0x10000 + 1, {5000, HelpCommand::Context}},
         {"misc dialog", 0x20000 + 134, {5038, HelpCommand::Context}},
+        {"web view command", 0x10000 + 32794, {5060, HelpCommand::Context}},
+        {"web view dialog", 0x20000 + 135, {5060, HelpCommand::Context}},
         {"font picker", 0x20000 + 0x7006, {5014, HelpCommand::Context}},
         {"unknown dialog", 0x20000 + 999, {5000, HelpCommand::Context}},
         {"third range passes unchanged", 0x31234, {0x31234, HelpCommand::Context}},

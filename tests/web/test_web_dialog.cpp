@@ -2,6 +2,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -56,4 +57,21 @@ TEST(WebDialog, EscapeCancels) {
     EXPECT_TRUE(dialog.address().startsWith(QStringLiteral("http://127.0.0.1:8730/")));
     QTest::keyClick(&dialog, Qt::Key_Escape);
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
+}
+
+// F1 from any control and the ﾍﾙﾌﾟ button ask for the dialog's own topic and leave it open;
+// without a way to open help the button is not offered.
+TEST(WebDialog, F1AndTheHelpButtonAskForItsTopic) {
+    std::vector<int> asked;
+    CWebDialog dialog(WebSettings{}, nullptr, [&](int templateId) { asked.push_back(templateId); });
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    QTest::keyClick(&dialog, Qt::Key_P, Qt::AltModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+    control<QPushButton>(dialog, "help")->click();
+    EXPECT_EQ(asked, (std::vector<int>{CWebDialog::kTemplateId, CWebDialog::kTemplateId}));
+    EXPECT_TRUE(dialog.isVisible());
+
+    CWebDialog plain(WebSettings{});
+    EXPECT_EQ(plain.findChild<QPushButton*>(QStringLiteral("help")), nullptr);
 }
