@@ -18,8 +18,7 @@ QByteArray elementText(const QByteArray& html, const QByteArray& open, const QBy
 }
 
 QByteArray hashSource(const QByteArray& text) {
-    return "'sha256-" + QCryptographicHash::hash(text, QCryptographicHash::Sha256).toBase64() +
-           "'";
+    return "'sha256-" + QCryptographicHash::hash(text, QCryptographicHash::Sha256).toBase64() + "'";
 }
 
 WebPage loadPage() {
@@ -31,6 +30,12 @@ WebPage loadPage() {
     page.scriptHash = hashSource(elementText(page.html, "<script>", "</script>"));
     return page;
 }
+
+const char kCodeStyle[] =
+    "body{margin:0;padding:1.5rem;font:20px/1.6 sans-serif;background:#000;color:#f4f4f4}"
+    "@media (prefers-color-scheme:light){body{background:#fbfbf8;color:#141414}}"
+    "input,button{font:inherit;padding:.3rem .6rem;margin:.3rem .3rem 0 0}"
+    "input{width:10em;max-width:100%}";
 
 } // namespace
 
@@ -49,6 +54,29 @@ QByteArray WebPage::contentSecurityPolicy(const QByteArray& streamOrigin) const 
            "; connect-src " + connect +
            "; img-src 'none'; font-src 'none'; base-uri 'none'; form-action 'none'; "
            "frame-ancestors 'none'";
+}
+
+QByteArray WebPage::codeRequest(bool codeGiven) {
+    const QString message =
+        codeGiven ? QStringLiteral("アクセスコードが違います。もう一度入力してください。")
+                  : QStringLiteral("この字幕を見るにはアクセスコードが必要です。"
+                                   "会場で案内されたコードを入力してください。");
+    return QByteArray("<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n"
+                      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+                      "<title>SKIRO 字幕</title>\n<style>") +
+           kCodeStyle +
+           "</style>\n</head>\n<body>\n<main>\n<h1>SKIRO 字幕</h1>\n<p role=\"alert\">" +
+           message.toUtf8() +
+           "</p>\n<form method=\"get\" action=\"/\">\n<label for=\"code\">アクセスコード</label>\n"
+           "<input id=\"code\" name=\"code\" autocomplete=\"off\" autocapitalize=\"none\" "
+           "spellcheck=\"false\" required autofocus>\n<button type=\"submit\">表示する</button>\n"
+           "</form>\n</main>\n</body>\n</html>\n";
+}
+
+QByteArray WebPage::codeRequestPolicy() {
+    // The form goes back to this address and nowhere else; no script at all.
+    return "default-src 'none'; style-src " + hashSource(kCodeStyle) +
+           "; form-action 'self'; base-uri 'none'; frame-ancestors 'none'";
 }
 
 } // namespace skiro

@@ -15,6 +15,12 @@ struct WebPage {
     // The policy for the page, with the stream's own address allowed for connections:
     // `streamOrigin` is "ws://host:port", or empty where the request named no usable host.
     QByteArray contentSecurityPolicy(const QByteArray& streamOrigin) const;
+
+    // What a viewer without the right access code gets instead of the page: a short page in
+    // Japanese that says why and asks for the code, sending it back to the page's own address.
+    // `codeGiven` tells a wrong code from none at all.
+    static QByteArray codeRequest(bool codeGiven);
+    static QByteArray codeRequestPolicy();
 };
 
 } // namespace skiro

@@ -226,8 +226,8 @@ class ViewerHttp : public QAbstractHttpServer {
         const QByteArray code =
             request.query().queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded).toUtf8();
         if (!m_server.codeMatches(code)) {
-            reply(responder, Status::Forbidden, kText,
-                  QStringLiteral("アクセスコードが違います。\n").toUtf8(), kNone, !head);
+            reply(responder, Status::Forbidden, "text/html; charset=utf-8",
+                  WebPage::codeRequest(!code.isEmpty()), WebPage::codeRequestPolicy(), !head);
             return;
         }
         const WebPage& page = WebPage::instance();

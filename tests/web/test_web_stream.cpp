@@ -152,11 +152,14 @@ TEST_F(WebRig, FixedRoutesOnlyAndTheAccessCodeOnPageAndStream) {
         const char* name;
         QByteArray request;
         QByteArray status;
+        QString says = {}; // what a viewer reads in the answer, where it matters
     };
     const QByteArray hugeHeader = "X-Filler: " + QByteArray(9000, 'a') + "\r\n";
     const std::vector<Case> cases = {
-        {"page without the code", "GET / HTTP/1.1\r\nHost: h\r\n\r\n", "403"},
-        {"page with a wrong code", "GET /?code=Secret8 HTTP/1.1\r\nHost: h\r\n\r\n", "403"},
+        {"page without the code", "GET / HTTP/1.1\r\nHost: h\r\n\r\n", "403",
+         QStringLiteral("アクセスコードが必要です")},
+        {"page with a wrong code", "GET /?code=Secret8 HTTP/1.1\r\nHost: h\r\n\r\n", "403",
+         QStringLiteral("アクセスコードが違います")},
         {"page with the code", "GET /?code=Secret7 HTTP/1.1\r\nHost: h\r\n\r\n", "200"},
         {"no files from disk", "GET /../etc/passwd?code=Secret7 HTTP/1.1\r\nHost: h\r\n\r\n",
          "404"},
@@ -168,6 +171,13 @@ TEST_F(WebRig, FixedRoutesOnlyAndTheAccessCodeOnPageAndStream) {
         SCOPED_TRACE(c.name);
         const QByteArray response = exchange(c.request);
         EXPECT_TRUE(response.startsWith("HTTP/1.1 " + c.status)) << response.left(80).data();
+        if (!c.says.isEmpty()) {
+            // A refused viewer is told why and can give the code right there.
+            EXPECT_TRUE(response.contains(c.says.toUtf8()));
+            EXPECT_TRUE(response.contains("<form method=\"get\" action=\"/\">"));
+            EXPECT_TRUE(response.contains("name=\"code\""));
+            EXPECT_TRUE(response.contains("form-action 'self'"));
+        }
         if (c.status == "200") {
             EXPECT_TRUE(response.contains("Content-Security-Policy: default-src 'none'; "
                                           "style-src 'sha256-"));
