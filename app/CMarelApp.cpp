@@ -213,6 +213,8 @@ void CMarelApp::onCommand(int id) {
             page = dialog.page();
             return true;
         });
+        if (m_web)
+            m_web->setDirection(m_doc->settings().Direction);
         break;
     case ID_HELP_INDEX:
         winHelp({0, HelpCommand::Contents});

@@ -369,6 +369,16 @@ QString WebServer::helloMessage() const {
     return toMessage(object);
 }
 
+void WebServer::setDirection(int direction) {
+    if (m_endpoint.direction == direction)
+        return;
+    m_endpoint.direction = direction;
+    QJsonObject object;
+    object.insert(QStringLiteral("t"), QStringLiteral("dir"));
+    object.insert(QStringLiteral("dir"), direction);
+    broadcast(toMessage(object));
+}
+
 void WebServer::acceptViewers() {
     if (!m_http)
         return;

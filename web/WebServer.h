@@ -65,6 +65,9 @@ class WebServer : public QObject {
     // The server's thread (invoked queued from elsewhere).
     void listen(WebEndpoint endpoint);
     void stopListening();
+    // The display turned to another writing direction: pages that follow the display turn
+    // with it, and viewers who come later start in it.
+    void setDirection(int direction);
 
   signals:
     void listening(quint16 port);

@@ -35,6 +35,16 @@ void WebService::listen(const WebEndpoint& endpoint) {
         server, [server, endpoint] { server->listen(endpoint); }, Qt::QueuedConnection);
 }
 
+void WebService::setDirection(int direction) {
+    // Kept in the endpoint too, so that asking to listen at the same place later is still
+    // "the same" and leaves the viewers connected.
+    if (m_endpoint)
+        m_endpoint->direction = direction;
+    WebServer* server = m_server;
+    QMetaObject::invokeMethod(
+        server, [server, direction] { server->setDirection(direction); }, Qt::QueuedConnection);
+}
+
 bool WebService::displayForm(std::string_view text, Colour textColour,
                              WebLineEvent& event) const {
     std::string_view shown = text.substr(skipLeadingBytes(text, m_settings));

@@ -31,6 +31,8 @@ class WebService : public QObject, public LineObserver {
     void seed(const Intake& intake);
     // Listens (again) at `endpoint`; listening() or failed() tells how it went.
     void listen(const WebEndpoint& endpoint);
+    // The display's writing direction changed; the viewers stay connected.
+    void setDirection(int direction);
 
     WebServer& server() { return *m_server; }
 

@@ -106,6 +106,26 @@ TEST_F(WebRig, LateJoinersGetTheStoredLinesAndReturningViewersExactlyWhatTheyMis
     EXPECT_EQ(stranger.lineSeqs().front(), 7);
 }
 
+TEST_F(WebRig, DisplayTurningToVerticalTurnsConnectedAndLaterViewers) {
+    start();
+    StreamClient early(streamUrl());
+    ASSERT_TRUE(early.waitForHello());
+    EXPECT_EQ(early.of("hello").at(0).value("dir").toInt(), 0);
+
+    service->setDirection(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !early.of("dir").empty(); }, 5000));
+    EXPECT_EQ(early.of("dir").at(0).value("dir").toInt(), 1);
+    StreamClient later(streamUrl());
+    ASSERT_TRUE(later.waitForHello());
+    EXPECT_EQ(later.of("hello").at(0).value("dir").toInt(), 1);
+
+    // Asking to listen where it already does, with the new direction, keeps everyone on.
+    service->listen({0, false, {}, 1});
+    show("still here");
+    ASSERT_TRUE(early.waitForLines(1));
+    EXPECT_FALSE(early.closed);
+}
+
 TEST_F(WebRig, ViewerThatNeverReadsIsDroppedWhileAnotherKeepsUp) {
     start();
     StreamClient reader(streamUrl());
