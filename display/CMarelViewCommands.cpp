@@ -193,7 +193,11 @@ void CMarelView::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void CMarelView::contextMenuEvent(QContextMenuEvent* event) {
-    // The popup opened at the button press; the frame must not add a menu of its own.
+    // The mouse's popup opened at the button press. The keyboard's menu key opens it here: with
+    // the menu bar hidden and Alt+Space kept by the desktop, it is the keyboard's way back to
+    // the commands. Either way the frame must not add a menu of its own.
+    if (event->reason() == QContextMenuEvent::Keyboard && m_contextMenu)
+        m_contextMenu->popup(event->globalPos());
     event->accept();
 }
 

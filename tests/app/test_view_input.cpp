@@ -1,5 +1,6 @@
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -183,6 +184,25 @@ TEST(ContextMenu, StartFromThePopupStartsTheSession) {
     EXPECT_FALSE(item(ID_START)->isEnabled()) << "the popup shows the menu bar's states";
     item(ID_STOP)->trigger();
     EXPECT_FALSE(p.app->document()->session().isOpen());
+    p.frame().close();
+}
+
+// The keyboard's menu key opens the popup too, with the menu bar hidden; a mouse's context
+// event does not open it a second time (the button press did).
+TEST(ContextMenu, MenuKeyOpensThePopup) {
+    Program p;
+    p.frame().hideMenuBar(true);
+    p.frame().show();
+    QMenu* popup = p.view().contextMenu();
+    ASSERT_NE(popup, nullptr);
+    const QPoint at = p.view().mapToGlobal(QPoint(20, 20));
+    QContextMenuEvent byMouse(QContextMenuEvent::Mouse, QPoint(20, 20), at);
+    QCoreApplication::sendEvent(&p.view(), &byMouse);
+    EXPECT_FALSE(popup->isVisible());
+    QContextMenuEvent byKey(QContextMenuEvent::Keyboard, QPoint(20, 20), at);
+    QCoreApplication::sendEvent(&p.view(), &byKey);
+    EXPECT_TRUE(popup->isVisible());
+    popup->close();
     p.frame().close();
 }
 
