@@ -15,6 +15,7 @@
 
 #include "core/SettingsPages.h"
 #include "display/FontChooser.h"
+#include "display/HelpKey.h"
 #include "display/QtTextSurface.h"
 #include "display/Sjis.h"
 
@@ -25,31 +26,6 @@ namespace {
 // Whether only the window system can move a window: Wayland ignores a program's own moves.
 // Elsewhere the view moves the frame itself, which follows the mouse exactly from the first
 // step (a window manager's move starts only where the mouse is when it takes over).
-// F1 in a chooser opens its help topic. The key reaches the dialog after the focused control
-// has passed it on, so it works whatever control has the focus.
-class ChooserHelpKey : public QObject {
-  public:
-    ChooserHelpKey(QDialog& dialog, std::function<void()> help)
-        : QObject(&dialog), m_help(std::move(help)) {
-        dialog.installEventFilter(this);
-    }
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::KeyPress) {
-            const auto* key = static_cast<QKeyEvent*>(event);
-            if (key->key() == Qt::Key_F1 && key->modifiers() == Qt::NoModifier) {
-                m_help();
-                return true;
-            }
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-  private:
-    std::function<void()> m_help;
-};
-
 constexpr int kFontChooserHelp = 28678;
 constexpr int kColourChooserHelp = 28679;
 
@@ -230,7 +206,7 @@ void CMarelView::chooseFont() {
     FontChooser chooser(m_settings.Font, dpi, fromSjis(m_strings.text(IDS_FONT_NAME_UNUSABLE)),
                         this);
     if (m_chooserHelp)
-        new ChooserHelpKey(chooser, [this] { m_chooserHelp(kFontChooserHelp); });
+        new HelpKey(chooser, [this] { m_chooserHelp(kFontChooserHelp); });
     if (chooser.exec() == QDialog::Accepted) {
         if (const auto chosen = chooser.chosen(m_settings.Font)) {
             m_settings.Font = *chosen;
@@ -252,7 +228,7 @@ void CMarelView::chooseColour(Colour& colour) {
     // Cancel gives an invalid colour: the setting stays and nothing is redrawn.
     QColorDialog chooser(toQColor(colour), this);
     if (m_chooserHelp)
-        new ChooserHelpKey(chooser, [this] { m_chooserHelp(kColourChooserHelp); });
+        new HelpKey(chooser, [this] { m_chooserHelp(kColourChooserHelp); });
     if (chooser.exec() != QDialog::Accepted)
         return;
     const QColor chosen = chooser.selectedColor();

@@ -5,7 +5,6 @@
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -14,6 +13,7 @@
 #include <QStyle>
 
 #include "core/SettingsDialogs.h"
+#include "display/HelpKey.h"
 #include "display/Sjis.h"
 #include "ui/CTipWnd.h"
 
@@ -83,6 +83,10 @@ SettingsDialog::SettingsDialog(int templateId, const QString& title, int widthUn
                                int heightUnits, const StringTable& strings, HelpHook help,
                                QWidget* parent)
     : QDialog(parent), m_strings(strings), m_templateId(templateId), m_help(std::move(help)) {
+    new HelpKey(*this, [this] {
+        if (m_help)
+            m_help(m_templateId);
+    });
     setWindowTitle(title);
     // A caption with the window menu and the close button only: no minimise or maximise, and
     // the fixed size below keeps window managers from offering to resize it.
@@ -220,17 +224,6 @@ void SettingsDialog::setRadioIndex(const std::vector<QRadioButton*>& group, int 
         group[i]->setChecked(static_cast<int>(i) == index);
         group[i]->setAutoExclusive(true);
     }
-}
-
-void SettingsDialog::keyPressEvent(QKeyEvent* event) {
-    // F1 anywhere in the dialog asks for the dialog's help topic, as its ﾍﾙﾌﾟ button does.
-    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
-        if (m_help)
-            m_help(m_templateId);
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 void SettingsDialog::showEvent(QShowEvent* event) {

@@ -99,7 +99,6 @@ class SettingsDialog : public QDialog {
     static void setRadioIndex(const std::vector<QRadioButton*>& group, int index);
 
     void showEvent(QShowEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
     const StringTable& m_strings;
 

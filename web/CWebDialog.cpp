@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -13,6 +12,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "display/HelpKey.h"
 #include "web/QrCode.h"
 #include "web/WebAddress.h"
 
@@ -79,6 +79,7 @@ CWebDialog::CWebDialog(const WebSettings& settings, QWidget* parent, HelpHook he
         helpButton->setObjectName(QStringLiteral("help"));
         connect(helpButton, &QPushButton::clicked, this, [this] { m_help(kTemplateId); });
         buttons->addWidget(helpButton);
+        new HelpKey(*this, [this] { m_help(kTemplateId); });
     }
     buttons->addStretch();
 
@@ -108,17 +109,6 @@ WebSettings CWebDialog::settings() const {
     web.BindAll = m_bind->currentIndex() == 1;
     web.AccessCode = m_code->text().toStdString();
     return web;
-}
-
-void CWebDialog::keyPressEvent(QKeyEvent* event) {
-    // F1 anywhere in the dialog asks for the dialog's help topic, as its ﾍﾙﾌﾟ button does.
-    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
-        if (m_help)
-            m_help(kTemplateId);
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 QString CWebDialog::address() const {

@@ -32,9 +32,6 @@ class CWebDialog : public QDialog {
     QString address() const;
     const QLabel* qrCode() const { return m_qr; }
 
-  protected:
-    void keyPressEvent(QKeyEvent* event) override;
-
   private:
     void refresh();
 
