@@ -41,12 +41,32 @@ bool validAccessCode(std::string_view code) {
     return true;
 }
 
+bool accessCodeLongEnough(std::string_view code) {
+    return code.empty() || code.size() >= WebSettings::kAccessCodeMin;
+}
+
+std::string makeAccessCode(std::size_t length, const std::function<std::uint32_t()>& random) {
+    static constexpr std::string_view kAlphabet =
+        "ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnpqrstuvwxyz23456789";
+    constexpr auto kSize = static_cast<std::uint32_t>(kAlphabet.size());
+    // Values past the last whole multiple of the alphabet are drawn again, so that every
+    // character is as likely as every other.
+    constexpr std::uint32_t kLimit = 0xFFFFFFFFu - 0xFFFFFFFFu % kSize;
+    std::string code;
+    while (code.size() < length) {
+        const std::uint32_t value = random();
+        if (value < kLimit)
+            code.push_back(kAlphabet[value % kSize]);
+    }
+    return code;
+}
+
 void loadWebSettings(const Profile& profile, WebSettings& web) {
     web.Enabled = profile.readInt(kWeb, "Enabled", web.Enabled) != 0 ? 1 : 0;
     const std::int32_t port = profile.readInt(kWeb, "Port", web.Port);
     web.Port = validWebPort(port) ? port : WebSettings::kDefaultPort;
-    web.BindAll = equalsIgnoringCase(profile.readText(kWeb, "Bind", web.BindAll ? "all" : "local"),
-                                     "all");
+    web.BindAll =
+        equalsIgnoringCase(profile.readText(kWeb, "Bind", web.BindAll ? "all" : "local"), "all");
     web.AccessCode = profile.readText(kWeb, "AccessCode", web.AccessCode);
 }
 

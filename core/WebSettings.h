@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,8 @@ class Profile;
 struct WebSettings {
     static constexpr std::int32_t kDefaultPort = 8730;
     static constexpr std::size_t kAccessCodeMax = 32;
+    // A shorter code is guessed too soon, even at the ten tries a minute an address is allowed.
+    static constexpr std::size_t kAccessCodeMin = 6;
 
     std::int32_t Enabled = 0;
     std::int32_t Port = kDefaultPort;
@@ -26,6 +29,13 @@ bool validWebPort(std::int32_t port);
 // An access code is letters and digits only, at most 32 of them, so that it travels in an
 // address and a QR code unchanged.
 bool validAccessCode(std::string_view code);
+// Whether the web view can be served behind `code`: no code at all, or one of at least
+// kAccessCodeMin characters.
+bool accessCodeLongEnough(std::string_view code);
+// A new code of `length` letters and digits, leaving out those easily taken for one another
+// on a projector or read aloud (0 O o, 1 l I), drawn from `random`, a uniform source of 32-bit
+// values.
+std::string makeAccessCode(std::size_t length, const std::function<std::uint32_t()>& random);
 
 // Missing keys keep the defaults; a Bind value other than "all" means "local", and a port out of
 // range the default port. A code written into the profile by hand is taken as it is: only the

@@ -37,6 +37,21 @@ const char kCodeStyle[] =
     "input,button{font:inherit;padding:.3rem .6rem;margin:.3rem .3rem 0 0}"
     "input{width:10em;max-width:100%}";
 
+// The short page in Japanese that stands in for the captions: why, and a field for the code
+// that sends it back to the page's own address.
+QByteArray codePage(const QByteArray& message) {
+    return QByteArray("<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n"
+                      "<meta name=\"viewport\" content=\"width=device-width, "
+                      "initial-scale=1\">\n<title>SKIRO 字幕</title>\n<style>") +
+           kCodeStyle +
+           "</style>\n</head>\n<body>\n<main>\n<h1>SKIRO 字幕</h1>\n<p role=\"alert\">" + message +
+           "</p>\n"
+           "<form method=\"get\" action=\"/\">\n<label for=\"code\">アクセスコード</label>\n"
+           "<input id=\"code\" name=\"code\" autocomplete=\"off\" autocapitalize=\"none\" "
+           "spellcheck=\"false\" required autofocus>\n<button type=\"submit\">表示する</button>\n"
+           "</form>\n</main>\n</body>\n</html>\n";
+}
+
 } // namespace
 
 const WebPage& WebPage::instance() {
@@ -44,14 +59,10 @@ const WebPage& WebPage::instance() {
     return page;
 }
 
-QByteArray WebPage::contentSecurityPolicy(const QByteArray& streamOrigin) const {
-    // 'self' covers ws: of the same host in current browsers; the explicit origin is for the
-    // older ones that only matched http: with it.
-    QByteArray connect = "'self'";
-    if (!streamOrigin.isEmpty())
-        connect += ' ' + streamOrigin;
+QByteArray WebPage::contentSecurityPolicy() const {
+    // 'self' covers the stream's ws: address on the page's own host and port.
     return "default-src 'none'; style-src " + styleHash + "; script-src " + scriptHash +
-           "; connect-src " + connect +
+           "; connect-src 'self'" +
            "; img-src 'none'; font-src 'none'; base-uri 'none'; form-action 'none'; "
            "frame-ancestors 'none'";
 }
@@ -61,16 +72,13 @@ QByteArray WebPage::codeRequest(bool codeGiven) {
         codeGiven ? QStringLiteral("アクセスコードが違います。もう一度入力してください。")
                   : QStringLiteral("この字幕を見るにはアクセスコードが必要です。"
                                    "会場で案内されたコードを入力してください。");
-    return QByteArray("<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n"
-                      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                      "<title>SKIRO 字幕</title>\n<style>") +
-           kCodeStyle +
-           "</style>\n</head>\n<body>\n<main>\n<h1>SKIRO 字幕</h1>\n<p role=\"alert\">" +
-           message.toUtf8() +
-           "</p>\n<form method=\"get\" action=\"/\">\n<label for=\"code\">アクセスコード</label>\n"
-           "<input id=\"code\" name=\"code\" autocomplete=\"off\" autocapitalize=\"none\" "
-           "spellcheck=\"false\" required autofocus>\n<button type=\"submit\">表示する</button>\n"
-           "</form>\n</main>\n</body>\n</html>\n";
+    return codePage(message.toUtf8());
+}
+
+QByteArray WebPage::codeThrottled() {
+    return codePage(QStringLiteral("アクセスコードの誤りが続いたため、しばらく受け付けません。"
+                                   "1分ほど待ってから、もう一度入力してください。")
+                        .toUtf8());
 }
 
 QByteArray WebPage::codeRequestPolicy() {

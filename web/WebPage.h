@@ -12,14 +12,16 @@ struct WebPage {
     QByteArray scriptHash; // "'sha256-...'"
 
     static const WebPage& instance();
-    // The policy for the page, with the stream's own address allowed for connections:
-    // `streamOrigin` is "ws://host:port", or empty where the request named no usable host.
-    QByteArray contentSecurityPolicy(const QByteArray& streamOrigin) const;
+    // The policy for the page: the same for every request, never built from what a request
+    // says about itself.
+    QByteArray contentSecurityPolicy() const;
 
     // What a viewer without the right access code gets instead of the page: a short page in
     // Japanese that says why and asks for the code, sending it back to the page's own address.
     // `codeGiven` tells a wrong code from none at all.
     static QByteArray codeRequest(bool codeGiven);
+    // What an address that has given too many wrong codes gets for a while instead.
+    static QByteArray codeThrottled();
     static QByteArray codeRequestPolicy();
 };
 

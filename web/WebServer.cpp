@@ -1,24 +1,27 @@
 #include "web/WebServer.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 #include <QAbstractHttpServer>
 #include <QCryptographicHash>
+#include <QHostAddress>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 #include <QUrlQuery>
 #include <QWebSocket>
 
+#include "core/WebSettings.h"
 #include "display/Sjis.h"
+#include "web/ConnectionGate.h"
 #include "web/WebPage.h"
 
 namespace skiro {
@@ -27,123 +30,68 @@ namespace {
 
 using Status = QHttpServerResponder::StatusCode;
 
-constexpr int kRequestTimeoutMs = 10000;
 constexpr int kKeepAliveMs = 15000;
-constexpr int kSocketSendBuffer = 64 * 1024;
-
-// Watches one HTTP connection before the HTTP server reads it: a request may not grow beyond
-// kMaxRequestBytes nor take longer than kRequestTimeoutMs. Once the connection has become a
-// WebSocket the HTTP server has taken its readyRead away from everyone, this guard included,
-// and the guard stops counting it.
-class ConnectionGuard : public QObject {
-  public:
-    static inline const QString kName = QStringLiteral("skiro-connection-guard");
-
-    ConnectionGuard(QTcpSocket* socket, std::atomic<int>& openCount)
-        : QObject(socket), m_socket(socket), m_openCount(openCount) {
-        setObjectName(kName);
-        ++m_openCount;
-        m_read = connect(socket, &QTcpSocket::readyRead, this, [this] { beforeRead(); });
-        m_timer.setSingleShot(true);
-        connect(&m_timer, &QTimer::timeout, this, [this] { timedOut(); });
-        m_timer.start(kRequestTimeoutMs);
-    }
-    ~ConnectionGuard() override { release(); }
-
-    // The connection is becoming a viewer: from here on the viewer limit counts it, and the
-    // WebSocket handshake has its own time limit.
-    void release() {
-        m_timer.stop();
-        if (m_counted) {
-            m_counted = false;
-            --m_openCount;
-        }
-    }
-
-  private:
-    void beforeRead() {
-        // The HTTP server reads inside a transaction that it commits when a request is whole:
-        // no transaction here means a new request begins.
-        if (!m_socket->isTransactionStarted()) {
-            m_requestBytes = 0;
-            m_timer.start(kRequestTimeoutMs);
-        }
-        m_requestBytes += m_socket->bytesAvailable();
-        if (m_requestBytes > WebServer::kMaxRequestBytes) {
-            m_socket->readAll(); // nothing of it reaches the parser
-            m_socket->write("HTTP/1.1 431 Request Header Fields Too Large\r\n"
-                            "Content-Length: 0\r\nConnection: close\r\n\r\n");
-            QMetaObject::invokeMethod(m_socket, &QTcpSocket::disconnectFromHost,
-                                      Qt::QueuedConnection);
-        }
-    }
-    void timedOut() {
-        if (!m_read) {
-            release(); // a viewer now; the viewer limit counts it
-            return;
-        }
-        m_socket->abort();
-    }
-
-    QTcpSocket* m_socket;
-    std::atomic<int>& m_openCount;
-    QMetaObject::Connection m_read;
-    QTimer m_timer;
-    qint64 m_requestBytes = 0;
-    bool m_counted = true;
-};
-
-// Hands each new connection to the HTTP server with its guard in place, or refuses it when
-// too many HTTP connections are open already.
-class GuardedTcpServer : public QTcpServer {
-  public:
-    explicit GuardedTcpServer(std::atomic<int>& openCount) : m_openCount(openCount) {}
-
-    QTcpSocket* nextPendingConnection() override {
-        while (QTcpSocket* socket = QTcpServer::nextPendingConnection()) {
-            if (m_openCount.load() >= WebServer::kMaxHttpConnections) {
-                socket->abort();
-                socket->deleteLater();
-                continue;
-            }
-            // The socket's own buffers stay small: a request needs little, and a viewer that
-            // stops reading shows up as queued bytes soon rather than after megabytes.
-            socket->setReadBufferSize(WebServer::kMaxRequestBytes + 1024);
-            socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption,
-                                    kSocketSendBuffer);
-            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-            new ConnectionGuard(socket, m_openCount);
-            return socket;
-        }
-        return nullptr;
-    }
-
-  private:
-    std::atomic<int>& m_openCount;
-};
 
 QByteArray digest(const QByteArray& text) {
     return QCryptographicHash::hash(text, QCryptographicHash::Sha256);
 }
 
-QString colourText(std::int64_t colour) {
+// Compared as digests, every byte, so that the time taken tells nothing about either text.
+bool sameText(const QByteArray& given, const QByteArray& expected) {
+    const QByteArray a = digest(given);
+    const QByteArray b = digest(expected);
+    unsigned difference = 0;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return difference == 0;
+}
+
+// What the cookie carries in place of the access code: it opens the page as the code does,
+// but does not show the code itself to anyone who sees the cookie.
+QByteArray codeToken(const QByteArray& code) {
+    return digest("skiro web view\n" + code)
+        .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+}
+
+QByteArray cookieValue(const QByteArray& header, const QByteArray& name) {
+    for (const QByteArray& part : header.split(';')) {
+        const QByteArray pair = part.trimmed();
+        if (pair.startsWith(name + '='))
+            return pair.mid(name.size() + 1);
+    }
+    return {};
+}
+
+// Whether a WebSocket handshake comes from the page's own origin. A browser names the page
+// that opens a stream; one from another site (which could otherwise watch through the
+// viewer's browser) is refused. A client that names no origin is no browser page, and the
+// access code is what keeps it out.
+bool sameOrigin(const QByteArray& origin, const QByteArray& host) {
+    if (origin.isEmpty())
+        return true;
+    static const QRegularExpression plainHost(
+        QStringLiteral("^([A-Za-z0-9.\\-]{1,253}|\\[[0-9A-Fa-f:.]{2,45}\\])(:[0-9]{1,5})?$"));
+    if (!plainHost.match(QString::fromLatin1(host)).hasMatch())
+        return false;
+    const QUrl page(QString::fromLatin1(origin));
+    const QString scheme = page.scheme();
+    if (!page.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return false;
+    const int defaultPort = scheme == QLatin1String("https") ? 443 : 80;
+    const QUrl asked(QStringLiteral("http://") + QString::fromLatin1(host));
+    return page.host().compare(asked.host(), Qt::CaseInsensitive) == 0 &&
+           page.port(defaultPort) == asked.port(defaultPort);
+}
+
+QByteArray colourText(std::int64_t colour) {
     const auto c = static_cast<std::uint32_t>(colour);
-    return QStringLiteral("#%1%2%3")
-        .arg(c & 0xFF, 2, 16, QLatin1Char('0'))
-        .arg((c >> 8) & 0xFF, 2, 16, QLatin1Char('0'))
-        .arg((c >> 16) & 0xFF, 2, 16, QLatin1Char('0'));
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+    return text;
 }
 
-QString toMessage(const QJsonObject& object) {
-    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
-}
-
-// A Host header fit to be repeated in the policy: a name or address and a port, nothing else.
-QByteArray streamOrigin(const QByteArray& host) {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9.\\-:\\[\\]]{1,255}$"));
-    if (!plain.match(QString::fromLatin1(host)).hasMatch())
-        return {};
-    return "ws://" + host;
+QByteArray toMessage(const QJsonObject& object) {
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
 } // namespace
@@ -155,33 +103,34 @@ class ViewerHttp : public QAbstractHttpServer {
 
   protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
-        // The HTTP server asks here before it turns a connection into a WebSocket: only the
-        // stream's own address with the right code becomes one. Refused, the connection is
-        // closed by missingHandler().
-        if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
-            if (!m_server.streamAllowed(request.url()))
-                return false;
-            if (QObject* guard = socket->findChild<QObject*>(ConnectionGuard::kName,
-                                                             Qt::FindDirectChildrenOnly))
-                static_cast<ConnectionGuard*>(guard)->release();
-            return true;
-        }
+        ConnectionGate* gate = ConnectionGate::of(socket);
+        if (!gate || gate->answered())
+            return false;
+        // A request that asks for an upgrade ("Connection: Upgrade") is read inside a read
+        // transaction, which the HTTP server rolls back to hand the bytes to the WebSocket
+        // handshake if this says yes; every other request it has committed before asking.
+        if (socket->isTransactionStarted())
+            return allowStream(request, *gate);
         QHttpServerResponder responder = makeResponder(request, socket);
-        answer(request, responder);
+        answer(request, responder, *gate);
         // Each connection carries one request: a hall full of phones must not hold idle
         // connections open.
         socket->disconnectFromHost();
         return true;
     }
     void missingHandler(const QHttpServerRequest&, QTcpSocket* socket) override {
+        if (ConnectionGate* gate = ConnectionGate::of(socket); gate && gate->answered())
+            return;
         socket->write("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         socket->disconnectFromHost();
     }
 
   private:
+    using Headers = std::vector<std::pair<QByteArray, QByteArray>>;
+
     static void reply(QHttpServerResponder& responder, Status status, const QByteArray& type,
                       const QByteArray& body, const QByteArray& policy, bool withBody,
-                      const QByteArray& extraName = {}, const QByteArray& extraValue = {}) {
+                      const Headers& extra = {}) {
         responder.writeStatusLine(status);
         responder.writeHeader("Content-Type", type);
         responder.writeHeader("Content-Length", QByteArray::number(body.size()));
@@ -191,19 +140,60 @@ class ViewerHttp : public QAbstractHttpServer {
         responder.writeHeader("X-Frame-Options", "DENY");
         responder.writeHeader("Referrer-Policy", "no-referrer");
         responder.writeHeader("Connection", "close");
-        if (!extraName.isEmpty())
-            responder.writeHeader(extraName, extraValue);
+        for (const auto& [name, value] : extra)
+            responder.writeHeader(name, value);
         responder.writeBody(withBody ? body : QByteArray());
     }
 
-    void answer(const QHttpServerRequest& request, QHttpServerResponder& responder) {
+    // The stream's handshake: only GET /stream over HTTP/1.1, from the page's own origin, with
+    // the right code, while there is a place. Refused, it gets an answer that says why.
+    bool allowStream(const QHttpServerRequest& request, ConnectionGate& gate) {
+        const auto refuse = [&gate](const QByteArray& answer) {
+            gate.refuse(answer);
+            return false;
+        };
+        if (request.url().path() != QLatin1String("/stream"))
+            return refuse(plainAnswer(404, "Not Found", "Not found\n"));
+        if (request.method() != QHttpServerRequest::Method::Get || gate.minorVersion() != 1)
+            return refuse(plainAnswer(400, "Bad Request", "GET over HTTP/1.1 only\n"));
+        if (request.value("sec-websocket-version").trimmed() != "13")
+            return refuse(
+                plainAnswer(426, "Upgrade Required", {}, "Sec-WebSocket-Version: 13\r\n"));
+        if (QByteArray::fromBase64(request.value("sec-websocket-key").trimmed()).size() != 16)
+            return refuse(plainAnswer(400, "Bad Request", "Bad WebSocket key\n"));
+        if (!sameOrigin(request.value("origin"), request.value("host")))
+            return refuse(plainAnswer(403, "Forbidden", "Another site's page\n"));
+        bool fromAddress = false;
+        int wait = 0;
+        switch (m_server.checkCode(request, gate.address(), fromAddress, wait)) {
+        case WebServer::CodeCheck::Passed:
+            break;
+        case WebServer::CodeCheck::Throttled:
+            return refuse(plainAnswer(429, "Too Many Requests", {},
+                                      "Retry-After: " + QByteArray::number(wait) + "\r\n"));
+        case WebServer::CodeCheck::Missing:
+        case WebServer::CodeCheck::Wrong:
+            return refuse(plainAnswer(403, "Forbidden", {}));
+        }
+        const auto held = m_server.m_viewersPerAddress.find(gate.address());
+        if (static_cast<int>(m_server.m_viewers.size()) >= WebServer::kMaxViewers ||
+            (held != m_server.m_viewersPerAddress.end() &&
+             held->second >= m_server.m_limits.viewersPerAddress))
+            return refuse(serverFullAnswer());
+        gate.approve();
+        return true;
+    }
+
+    void answer(const QHttpServerRequest& request, QHttpServerResponder& responder,
+                ConnectionGate& gate) {
         static const QByteArray kNone = "default-src 'none'; frame-ancestors 'none'";
         static const QByteArray kText = "text/plain; charset=utf-8";
+        static const QByteArray kHtml = "text/html; charset=utf-8";
         const auto method = request.method();
         const bool head = method == QHttpServerRequest::Method::Head;
         if (method != QHttpServerRequest::Method::Get && !head) {
-            reply(responder, Status::MethodNotAllowed, kText, "GET only\n", kNone, true, "Allow",
-                  "GET, HEAD");
+            reply(responder, Status::MethodNotAllowed, kText, "GET only\n", kNone, true,
+                  {{"Allow", "GET, HEAD"}});
             return;
         }
         if (request.headers().size() > WebServer::kMaxHeaders) {
@@ -219,31 +209,67 @@ class ViewerHttp : public QAbstractHttpServer {
             reply(responder, Status::NoContent, kText, {}, kNone, false);
             return;
         }
+        if (path == QLatin1String("/stream")) {
+            // The stream's address without a proper handshake (no "Connection: Upgrade", a
+            // plain page request): said so, and closed, rather than left waiting.
+            reply(responder, Status::UpgradeRequired, kText, "WebSocket only\n", kNone, !head,
+                  {{"Upgrade", "websocket"}});
+            return;
+        }
         if (path != QLatin1String("/")) {
             reply(responder, Status::NotFound, kText, "Not found\n", kNone, !head);
             return;
         }
-        const QByteArray code =
-            request.query().queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded).toUtf8();
-        if (!m_server.codeMatches(code)) {
-            reply(responder, Status::Forbidden, "text/html; charset=utf-8",
-                  WebPage::codeRequest(!code.isEmpty()), WebPage::codeRequestPolicy(), !head);
+        bool fromAddress = false;
+        int wait = 0;
+        switch (m_server.checkCode(request, gate.address(), fromAddress, wait)) {
+        case WebServer::CodeCheck::Throttled:
+            reply(responder, Status::TooManyRequests, kHtml, WebPage::codeThrottled(),
+                  WebPage::codeRequestPolicy(), !head, {{"Retry-After", QByteArray::number(wait)}});
+            return;
+        case WebServer::CodeCheck::Missing:
+        case WebServer::CodeCheck::Wrong: {
+            const bool given =
+                request.query().hasQueryItem(QStringLiteral("code")) ||
+                !cookieValue(request.value("cookie"), m_server.cookieName()).isEmpty();
+            reply(responder, Status::Forbidden, kHtml, WebPage::codeRequest(given),
+                  WebPage::codeRequestPolicy(), !head);
             return;
         }
+        case WebServer::CodeCheck::Passed:
+            break;
+        }
         const WebPage& page = WebPage::instance();
-        reply(responder, Status::Ok, "text/html; charset=utf-8", page.html,
-              page.contentSecurityPolicy(streamOrigin(request.value("host"))), !head);
+        Headers extra;
+        // The code given in the address moves into a cookie that scripts cannot read and
+        // other sites cannot send; the page then takes it out of the address bar, so that
+        // it is not left on the screen, in the history or in a shared link.
+        if (fromAddress)
+            extra.emplace_back("Set-Cookie",
+                               m_server.cookieName() + '=' +
+                                   codeToken(m_server.m_endpoint.accessCode) +
+                                   "; Path=/; Max-Age=86400; HttpOnly; SameSite=Strict");
+        reply(responder, Status::Ok, kHtml, page.html, page.contentSecurityPolicy(), !head, extra);
     }
 
     WebServer& m_server;
 };
 
-WebServer::WebServer() {
+QObject* WebServer::httpServer() const {
+    return m_http;
+}
+
+WebServer::WebServer() : m_attempts(m_limits.codeFailures, m_limits.codeWindow) {
     m_run = QString::number(QRandomGenerator::system()->generate64(), 36);
 }
 
 WebServer::~WebServer() {
     stopListening();
+}
+
+void WebServer::setLimits(const WebLimits& limits) {
+    m_limits = limits;
+    m_attempts = CodeAttempts(limits.codeFailures, limits.codeWindow);
 }
 
 void WebServer::post(WebLineEvent event) {
@@ -277,11 +303,11 @@ void WebServer::drainInbox() {
         QJsonObject object;
         object.insert(QStringLiteral("text"), fromSjis(event.sjis));
         if (event.colour >= 0)
-            object.insert(QStringLiteral("color"), colourText(event.colour));
+            object.insert(QStringLiteral("color"), QString::fromLatin1(colourText(event.colour)));
         if (event.kind == WebLineEvent::Kind::Completed) {
             object.insert(QStringLiteral("t"), QStringLiteral("line"));
             object.insert(QStringLiteral("seq"), static_cast<double>(++m_lastSeq));
-            QString message = toMessage(object);
+            QByteArray message = toMessage(object);
             m_history.push_back({m_lastSeq, message});
             if (m_history.size() > kHistoryLines)
                 m_history.pop_front();
@@ -299,9 +325,17 @@ void WebServer::drainInbox() {
 void WebServer::listen(WebEndpoint endpoint) {
     stopListening();
     m_endpoint = std::move(endpoint);
+    // A code that is too short is guessed in minutes: the page is not served behind it at all
+    // rather than served as good as open. (The dialog takes no shorter code; a profile edited
+    // by hand may hold one.)
+    if (!accessCodeLongEnough(
+            std::string_view(m_endpoint.accessCode.constData(), m_endpoint.accessCode.size()))) {
+        emit failed(QStringLiteral("アクセスコードが短すぎます。%1文字以上にしてください。")
+                        .arg(static_cast<int>(WebSettings::kAccessCodeMin)));
+        return;
+    }
     m_http = new ViewerHttp(*this);
-    connect(m_http, &QAbstractHttpServer::newWebSocketConnection, this,
-            &WebServer::acceptViewers);
+    connect(m_http, &QAbstractHttpServer::newWebSocketConnection, this, &WebServer::acceptViewers);
 
     // "local" listens on both loopback addresses, where the machine has IPv6 at all.
     const QList<QHostAddress> addresses =
@@ -310,7 +344,7 @@ void WebServer::listen(WebEndpoint endpoint) {
                                                  QHostAddress(QHostAddress::LocalHostIPv6)};
     quint16 port = m_endpoint.port;
     for (qsizetype i = 0; i < addresses.size(); ++i) {
-        auto* tcp = new GuardedTcpServer(m_openHttp);
+        auto* tcp = new GuardedTcpServer(*this);
         tcp->setMaxPendingConnections(64);
         if (!tcp->listen(addresses[i], port)) {
             const QString reason = tcp->errorString();
@@ -328,18 +362,23 @@ void WebServer::listen(WebEndpoint endpoint) {
     }
     m_keepAlive = new QTimer(this);
     connect(m_keepAlive, &QTimer::timeout, this, &WebServer::keepAlive);
-    m_keepAlive->start(kKeepAliveMs);
+    // Rounds often enough that a viewer which stops reading is noticed within the limit.
+    m_keepAlive->start(
+        static_cast<int>(std::clamp<qint64>(m_limits.stallLimit.count() / 2, 50, kKeepAliveMs)));
     m_port = port;
     emit listening(port);
 }
 
 void WebServer::stopListening() {
-    for (const Viewer& viewer : m_viewers) {
-        viewer.socket->disconnect(this);
-        viewer.socket->abort();
-        delete viewer.socket;
+    for (const auto& viewer : m_viewers) {
+        if (viewer->socket) {
+            viewer->socket->disconnect(this);
+            viewer->socket->abort();
+        }
+        delete viewer->handshake;
     }
     m_viewers.clear();
+    m_viewersPerAddress.clear();
     m_viewerCount = 0;
     delete m_keepAlive;
     m_keepAlive = nullptr;
@@ -349,18 +388,44 @@ void WebServer::stopListening() {
 }
 
 bool WebServer::codeMatches(const QByteArray& given) const {
-    if (m_endpoint.accessCode.isEmpty())
-        return true;
-    // Compared as digests, every byte, so the time taken tells nothing about the code.
-    const QByteArray a = digest(given);
-    const QByteArray b = digest(m_endpoint.accessCode);
-    unsigned difference = 0;
-    for (qsizetype i = 0; i < a.size(); ++i)
-        difference |= static_cast<unsigned char>(a[i] ^ b[i]);
-    return difference == 0;
+    return m_endpoint.accessCode.isEmpty() || sameText(given, m_endpoint.accessCode);
 }
 
-QString WebServer::helloMessage() const {
+QByteArray WebServer::cookieName() const {
+    // Browsers keep cookies per host, not per port: each display on a machine has its own.
+    return "skiro_code_" + QByteArray::number(m_port.load());
+}
+
+WebServer::CodeCheck WebServer::checkCode(const QHttpServerRequest& request,
+                                          const std::string& address, bool& fromAddress,
+                                          int& waitSeconds) {
+    fromAddress = false;
+    if (m_endpoint.accessCode.isEmpty())
+        return CodeCheck::Passed;
+    const QByteArray given =
+        request.query().queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded).toUtf8();
+    const QByteArray cookie = cookieValue(request.value("cookie"), cookieName());
+    if (given.isEmpty() && cookie.isEmpty())
+        return CodeCheck::Missing;
+    const auto now = Clock::now();
+    const auto wait = m_attempts.wait(address, now);
+    if (wait.count() > 0) {
+        waitSeconds = static_cast<int>((wait.count() + 999) / 1000);
+        return CodeCheck::Throttled;
+    }
+    // A code in the address is what the viewer typed or scanned now: it decides, whatever an
+    // older cookie says.
+    const bool passed =
+        !given.isEmpty() ? codeMatches(given) : sameText(cookie, codeToken(m_endpoint.accessCode));
+    if (!passed) {
+        m_attempts.failed(address, now);
+        return CodeCheck::Wrong;
+    }
+    fromAddress = !given.isEmpty();
+    return CodeCheck::Passed;
+}
+
+QByteArray WebServer::helloMessage() const {
     QJsonObject object;
     object.insert(QStringLiteral("t"), QStringLiteral("hello"));
     object.insert(QStringLiteral("run"), m_run);
@@ -389,89 +454,222 @@ void WebServer::acceptViewers() {
     }
 }
 
-bool WebServer::streamAllowed(const QUrl& url) const {
-    return url.path() == QLatin1String("/stream") &&
-           codeMatches(QUrlQuery(url)
-                           .queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded)
-                           .toUtf8());
+ConnectionGate* WebServer::gateOf(const QHostAddress& peer, quint16 port) const {
+    for (ConnectionGate* gate : m_gates) {
+        if (gate->socket()->peerPort() == port && gate->socket()->peerAddress() == peer)
+            return gate;
+    }
+    return nullptr;
 }
 
-void WebServer::admit(QWebSocket* socket) {
-    socket->setParent(this);
-    const QUrl url = socket->requestUrl();
-    const QUrlQuery query(url);
-    const auto refuse = [socket](QWebSocketProtocol::CloseCode code) {
-        socket->close(code);
-        socket->deleteLater();
-    };
-    if (!streamAllowed(url)) {
-        refuse(QWebSocketProtocol::CloseCodePolicyViolated);
+WebServer::Viewer* WebServer::findViewer(const QTcpSocket* socket) {
+    for (const auto& viewer : m_viewers) {
+        if (viewer->socket == socket)
+            return viewer.get();
+    }
+    return nullptr;
+}
+
+void WebServer::admit(QWebSocket* handshake) {
+    handshake->setParent(this);
+    // The connection under the handshake, found by its gate; every stream has passed
+    // allowStream() on its way here.
+    ConnectionGate* gate = gateOf(handshake->peerAddress(), handshake->peerPort());
+    if (!gate || !gate->approved()) {
+        handshake->abort();
+        handshake->deleteLater();
         return;
     }
-    if (static_cast<int>(m_viewers.size()) >= kMaxViewers) {
-        refuse(static_cast<QWebSocketProtocol::CloseCode>(1013)); // "try again later"
-        return;
-    }
-    // Viewers only listen: anything they send beyond a control frame ends the connection.
-    socket->setMaxAllowedIncomingFrameSize(1024);
-    socket->setMaxAllowedIncomingMessageSize(1024);
-    connect(socket, &QWebSocket::disconnected, this, [this, socket] { dropViewer(socket); });
-    m_viewers.push_back({socket, 0});
+    QTcpSocket* socket = gate->socket();
+    const std::string address = gate->address();
+    gate->becomeViewer();
+
+    auto owned = std::make_unique<Viewer>();
+    Viewer* viewer = owned.get();
+    viewer->handshake = handshake;
+    viewer->socket = socket;
+    viewer->address = address;
+    viewer->lastRead = Clock::now();
+    m_viewers.push_back(std::move(owned));
+    ++m_viewersPerAddress[address];
     m_viewerCount = static_cast<int>(m_viewers.size());
 
+    // Qt's object reads nothing more: the server reads the viewer's frames itself, strictly.
+    QObject::disconnect(socket, &QIODevice::readyRead, handshake, nullptr);
+    connect(socket, &QIODevice::readyRead, this, [this, viewer] { readFrom(*viewer); });
+    connect(socket, &QIODevice::bytesWritten, this, [this, viewer] { pump(*viewer); });
+    connect(socket, &QAbstractSocket::disconnected, this, [this, viewer] { dropViewer(viewer); });
+    // Should Qt's object still have read a message of the viewer's, the viewer goes all the same.
+    const auto spoke = [this, viewer] { dropViewer(viewer, ViewerFrames::kUnsupportedData); };
+    connect(handshake, &QWebSocket::textFrameReceived, this, spoke);
+    connect(handshake, &QWebSocket::binaryFrameReceived, this, spoke);
+
     // A viewer that was here before asks for the lines after its last one; a late joiner, or
-    // one from an earlier run, gets every line still kept.
+    // one from an earlier run, gets the lines still kept, as many of the newest as fit in
+    // kHistoryBytes.
+    const QUrlQuery query(handshake->requestUrl());
     std::uint64_t after = 0;
     if (query.queryItemValue(QStringLiteral("run")) == m_run)
         after = query.queryItemValue(QStringLiteral("after")).toULongLong();
-    socket->sendTextMessage(helloMessage());
-    for (const Entry& entry : m_history) {
-        if (entry.seq > after)
-            socket->sendTextMessage(entry.message);
+    std::size_t first = m_history.size();
+    qint64 bytes = 0;
+    while (first > 0 && m_history[first - 1].seq > after &&
+           bytes + m_history[first - 1].message.size() <= kHistoryBytes) {
+        --first;
+        bytes += m_history[first].message.size();
     }
+    deliver(*viewer, helloMessage());
+    for (std::size_t i = first; i < m_history.size(); ++i)
+        deliver(*viewer, m_history[i].message);
     if (!m_current.isEmpty())
-        socket->sendTextMessage(m_current);
+        deliver(*viewer, m_current);
     // What follows is new: the page animates it in.
-    socket->sendTextMessage(QStringLiteral("{\"t\":\"live\"}"));
+    deliver(*viewer, QByteArrayLiteral("{\"t\":\"live\"}"));
+    if (socket->bytesAvailable() > 0)
+        readFrom(*viewer);
 }
 
-void WebServer::broadcast(const QString& message) {
-    std::vector<QWebSocket*> behind;
-    for (const Viewer& viewer : m_viewers) {
-        if (viewer.socket->bytesToWrite() > kMaxQueuedBytes)
-            behind.push_back(viewer.socket);
-        else
-            viewer.socket->sendTextMessage(message);
+bool WebServer::deliver(Viewer& viewer, const QByteArray& message) {
+    viewer.waiting.push_back(message);
+    viewer.waitingBytes += message.size();
+    pump(viewer);
+    return viewer.socket && viewer.waitingBytes + viewer.socket->bytesToWrite() <= kMaxQueuedBytes;
+}
+
+void WebServer::pump(Viewer& viewer) {
+    QTcpSocket* socket = viewer.socket;
+    if (!socket)
+        return;
+    // The socket's buffer holds a little at a time; the rest waits as messages shared with
+    // the other viewers, so that a slow one costs the server next to nothing.
+    while (!viewer.waiting.empty() && socket->bytesToWrite() < kWriteAhead) {
+        const QByteArray message = std::move(viewer.waiting.front());
+        viewer.waiting.pop_front();
+        viewer.waitingBytes -= message.size();
+        const std::string header = ViewerFrames::header(ViewerFrames::kText, message.size());
+        socket->write(header.data(), static_cast<qint64>(header.size()));
+        socket->write(message);
     }
-    for (QWebSocket* socket : behind)
-        dropViewer(socket);
 }
 
-void WebServer::dropViewer(QWebSocket* socket) {
-    const auto found = std::find_if(m_viewers.begin(), m_viewers.end(),
-                                    [socket](const Viewer& v) { return v.socket == socket; });
+void WebServer::readFrom(Viewer& viewer) {
+    QTcpSocket* socket = viewer.socket;
+    if (!socket)
+        return;
+    const QByteArray bytes = socket->readAll();
+    viewer.inputThisRound += bytes.size();
+    for (const ViewerFrames::Event& event :
+         viewer.frames.take(std::string_view(bytes.constData(), bytes.size()))) {
+        switch (event.kind) {
+        case ViewerFrames::Event::Kind::Ping: {
+            // Answered like every other write: within the viewer's bound, or the viewer goes.
+            const std::string pong = ViewerFrames::frame(ViewerFrames::kPong, event.payload);
+            socket->write(pong.data(), static_cast<qint64>(pong.size()));
+            if (viewer.waitingBytes + socket->bytesToWrite() > kMaxQueuedBytes) {
+                dropViewer(&viewer);
+                return;
+            }
+            break;
+        }
+        case ViewerFrames::Event::Kind::Pong:
+            if (!viewer.pingToken.isEmpty() &&
+                event.payload ==
+                    std::string_view(viewer.pingToken.constData(), viewer.pingToken.size()))
+                viewer.lastRead = Clock::now();
+            break;
+        case ViewerFrames::Event::Kind::Close:
+            // The page is leaving: the closing frame is answered, as the protocol asks.
+            dropViewer(&viewer, ViewerFrames::kNormal);
+            return;
+        case ViewerFrames::Event::Kind::Violation:
+            dropViewer(&viewer, event.code);
+            return;
+        }
+    }
+    // A viewer sends next to nothing; one that sends more (pings by the thousand) costs the
+    // server's thread for nothing and goes.
+    if (viewer.inputThisRound > kMaxViewerInput)
+        dropViewer(&viewer, ViewerFrames::kPolicyViolation);
+}
+
+void WebServer::broadcast(const QByteArray& message) {
+    std::vector<Viewer*> behind;
+    for (const auto& viewer : m_viewers) {
+        if (!deliver(*viewer, message))
+            behind.push_back(viewer.get());
+    }
+    for (Viewer* viewer : behind)
+        dropViewer(viewer);
+}
+
+void WebServer::dropViewer(Viewer* viewer, std::uint16_t closeCode) {
+    const auto found =
+        std::find_if(m_viewers.begin(), m_viewers.end(),
+                     [viewer](const std::unique_ptr<Viewer>& v) { return v.get() == viewer; });
     if (found == m_viewers.end())
         return;
+    const std::unique_ptr<Viewer> owned = std::move(*found);
     m_viewers.erase(found);
     m_viewerCount = static_cast<int>(m_viewers.size());
+    if (const auto held = m_viewersPerAddress.find(owned->address);
+        held != m_viewersPerAddress.end() && --held->second <= 0)
+        m_viewersPerAddress.erase(held);
+
+    QWebSocket* handshake = owned->handshake;
+    handshake->disconnect(this);
+    QTcpSocket* socket = owned->socket;
+    if (!socket) {
+        handshake->deleteLater();
+        return;
+    }
     socket->disconnect(this);
+    if (closeCode != 0 && socket->state() == QAbstractSocket::ConnectedState) {
+        // The closing frame goes out, then the connection closes (Qt's object closes it once
+        // the frame is written); one that does not take the frame is cut a moment later.
+        // What the viewer sent is read away first: unread bytes would turn the close into a
+        // reset that can cost the viewer the frame.
+        connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QAbstractSocket::disconnected, handshake, &QObject::deleteLater);
+        QTimer::singleShot(ConnectionGate::kRefusalMs, socket, [socket] { socket->abort(); });
+        socket->readAll();
+        handshake->close(static_cast<QWebSocketProtocol::CloseCode>(closeCode));
+        return;
+    }
     socket->abort();
     socket->deleteLater();
+    handshake->deleteLater();
 }
 
 void WebServer::keepAlive() {
-    // A viewer whose bytes have not moved for two rounds has stopped reading: it goes, so its
-    // queue never grows. The others get a sign of life, by which a page notices a dead link.
-    static const QString kAlive = QStringLiteral("{\"t\":\"ka\"}");
-    std::vector<QWebSocket*> stalled;
-    for (Viewer& viewer : m_viewers) {
-        viewer.stalledRounds = viewer.socket->bytesToWrite() > 0 ? viewer.stalledRounds + 1 : 0;
-        if (viewer.stalledRounds >= 2)
-            stalled.push_back(viewer.socket);
+    // A viewer that has answered no ping for the limit does not read: it goes, however little
+    // it has been sent, so that it neither holds a place nor gathers a queue. The others get
+    // a sign of life, by which a page notices a dead link, and a ping whose answer shows that
+    // they still read.
+    const auto now = Clock::now();
+    m_attempts.prune(now);
+    std::vector<Viewer*> stalled;
+    for (const auto& viewer : m_viewers) {
+        viewer->inputThisRound = 0;
+        if (now - viewer->lastRead >= m_limits.stallLimit)
+            stalled.push_back(viewer.get());
     }
-    for (QWebSocket* socket : stalled)
-        dropViewer(socket);
-    broadcast(kAlive);
+    for (Viewer* viewer : stalled)
+        dropViewer(viewer);
+    std::vector<Viewer*> behind;
+    for (const auto& viewer : m_viewers) {
+        if (!viewer->socket)
+            continue;
+        viewer->pingToken = QByteArray::number(QRandomGenerator::global()->generate64(), 36) + '.' +
+                            QByteArray::number(++m_pings);
+        const std::string ping =
+            ViewerFrames::frame(ViewerFrames::kPing, std::string_view(viewer->pingToken.constData(),
+                                                                      viewer->pingToken.size()));
+        viewer->socket->write(ping.data(), static_cast<qint64>(ping.size()));
+        if (!deliver(*viewer, QByteArrayLiteral("{\"t\":\"ka\"}")))
+            behind.push_back(viewer.get());
+    }
+    for (Viewer* viewer : behind)
+        dropViewer(viewer);
 }
 
 } // namespace skiro

@@ -3,19 +3,31 @@
 #include <QObject>
 #include <QString>
 
+#include <QPointer>
+
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "web/CodeAttempts.h"
+#include "web/ViewerFrames.h"
+
+class QHostAddress;
+class QHttpServerRequest;
+class QTcpSocket;
 class QTimer;
-class QUrl;
 class QWebSocket;
 
 namespace skiro {
 
+class ConnectionGate;
+class GuardedTcpServer;
 class ViewerHttp;
 
 // Where and how the server listens.
@@ -26,6 +38,17 @@ struct WebEndpoint {
     int direction = 0;     // the display's writing direction, the page's default
 
     bool operator==(const WebEndpoint&) const = default;
+};
+
+// How long connections may take and how many one address may hold. The defaults are the
+// server's; tests shorten the times.
+struct WebLimits {
+    std::chrono::milliseconds headDeadline{10000}; // for a request's head, and again for its answer
+    std::chrono::milliseconds stallLimit{30000};   // a viewer that reads nothing for this long goes
+    int httpPerAddress = 32;
+    int viewersPerAddress = 32;
+    int codeFailures = 10; // wrong access codes per address within codeWindow, then 429
+    std::chrono::milliseconds codeWindow{60000};
 };
 
 // One step of a line on the display, handed from the user-interface thread to the server.
@@ -43,15 +66,27 @@ struct WebLineEvent {
 // line events (post() takes a lock for a moment and never waits for the network). Keeps the
 // last 100 lines, numbered, for late joiners and for viewers that come back after a drop; a
 // viewer that does not keep up with the stream is dropped rather than waited for.
+// Every connection is bounded: in time (its head, its answer, a viewer's reading), in bytes
+// (what it may send, what waits for it) and in number, per address as well as in all, so that
+// clients that misbehave, on purpose or not, cannot keep the others out.
 class WebServer : public QObject {
     Q_OBJECT
   public:
     static constexpr int kMaxViewers = 500;
     static constexpr int kMaxHttpConnections = 128;
-    static constexpr qint64 kMaxQueuedBytes = 128 * 1024; // per viewer, not yet sent
+    // Connections being told that the server is full, at a time; beyond, they are cut at once.
+    static constexpr int kMaxRefusing = 64;
+    // What waits for one viewer, not yet sent: the stored lines a joiner is sent and 128 KiB of
+    // new ones. Of that, at most kWriteAhead is in the socket's buffer at a time; the rest are
+    // messages shared with the other viewers.
+    static constexpr qint64 kMaxQueuedBytes = 384 * 1024;
+    static constexpr qint64 kWriteAhead = 64 * 1024;
     static constexpr std::size_t kHistoryLines = 100;
+    static constexpr qint64 kHistoryBytes = 256 * 1024;  // the stored lines a joiner is sent
     static constexpr qint64 kMaxRequestBytes = 8 * 1024; // request line and headers
     static constexpr int kMaxHeaders = 64;
+    // What a viewer may send in a keep-alive round: answers to pings and a closing frame.
+    static constexpr qint64 kMaxViewerInput = 4 * 1024;
     static constexpr std::size_t kMaxInbox = 4096; // events waiting for the server thread
 
     WebServer();
@@ -60,9 +95,12 @@ class WebServer : public QObject {
     // Any thread.
     void post(WebLineEvent event);
     int viewerCount() const { return m_viewerCount.load(); }
+    // HTTP connections open now, not counting viewers.
+    int httpCount() const { return m_openHttp.load(); }
     quint16 port() const { return m_port.load(); }
 
     // The server's thread (invoked queued from elsewhere).
+    void setLimits(const WebLimits& limits);
     void listen(WebEndpoint endpoint);
     void stopListening();
     // The display turned to another writing direction: pages that follow the display turn
@@ -74,25 +112,51 @@ class WebServer : public QObject {
     void failed(QString reason);
 
   private:
+    friend class ConnectionGate;
+    friend class GuardedTcpServer;
     friend class ViewerHttp;
+    using Clock = std::chrono::steady_clock;
+    // A viewer after the handshake. Qt's WebSocket object made the handshake and stays the
+    // socket's holder, but the server reads and writes the frames itself: a viewer only listens,
+    // and what it sends is read strictly and in small amounts (ViewerFrames).
     struct Viewer {
-        QWebSocket* socket = nullptr;
-        int stalledRounds = 0;
+        QWebSocket* handshake = nullptr;
+        QPointer<QTcpSocket> socket;
+        std::string address;
+        ViewerFrames frames;
+        std::deque<QByteArray> waiting; // messages not yet in the socket, oldest first
+        qint64 waitingBytes = 0;
+        Clock::time_point lastRead; // when the viewer last showed that it reads: a ping answered
+        QByteArray pingToken;
+        qint64 inputThisRound = 0;
     };
     struct Entry {
         std::uint64_t seq;
-        QString message;
+        QByteArray message;
     };
+    // How a request's access code (in its address, or in the cookie given after the first
+    // entry) compares; a wrong one counts against its address.
+    enum class CodeCheck { Passed, Missing, Wrong, Throttled };
 
     void drainInbox();
     void acceptViewers();
     void admit(QWebSocket* socket);
-    void broadcast(const QString& message);
-    void dropViewer(QWebSocket* socket);
+    void broadcast(const QByteArray& message);
+    // Queues a message for a viewer; false when the viewer has more waiting than it may.
+    bool deliver(Viewer& viewer, const QByteArray& message);
+    void pump(Viewer& viewer);
+    void readFrom(Viewer& viewer);
+    Viewer* findViewer(const QTcpSocket* socket);
+    // Ends a viewer's link: with a closing frame carrying `closeCode`, or cut at once for 0.
+    void dropViewer(Viewer* viewer, std::uint16_t closeCode = 0);
     void keepAlive();
-    QString helloMessage() const;
+    QByteArray helloMessage() const;
     bool codeMatches(const QByteArray& given) const;
-    bool streamAllowed(const QUrl& url) const;
+    CodeCheck checkCode(const QHttpServerRequest& request, const std::string& address,
+                        bool& fromAddress, int& waitSeconds);
+    QByteArray cookieName() const;
+    ConnectionGate* gateOf(const QHostAddress& peer, quint16 port) const;
+    QObject* httpServer() const;
 
     std::mutex m_inboxLock;
     std::vector<WebLineEvent> m_inbox;
@@ -102,14 +166,21 @@ class WebServer : public QObject {
     std::atomic<quint16> m_port{0};
     std::atomic<int> m_openHttp{0};
 
+    WebLimits m_limits;
     WebEndpoint m_endpoint;
     QString m_run; // tells a viewer whether its sequence numbers are from this run
     ViewerHttp* m_http = nullptr;
     QTimer* m_keepAlive = nullptr;
-    std::vector<Viewer> m_viewers;
+    std::vector<std::unique_ptr<Viewer>> m_viewers;
+    std::vector<ConnectionGate*> m_gates; // every connection not yet a viewer
+    std::unordered_map<std::string, int> m_httpPerAddress;
+    std::unordered_map<std::string, int> m_viewersPerAddress;
+    int m_refusing = 0;
+    CodeAttempts m_attempts;
+    std::uint64_t m_pings = 0; // numbers the pings, so that no two tokens are alike
     std::deque<Entry> m_history;
     std::uint64_t m_lastSeq = 0;
-    QString m_current; // the growing line's message, empty when there is none
+    QByteArray m_current; // the growing line's message, empty when there is none
 };
 
 } // namespace skiro

@@ -26,6 +26,13 @@ WebService::~WebService() {
     m_thread->wait();
 }
 
+void WebService::setLimits(const WebLimits& limits) {
+    WebServer* server = m_server;
+    QMetaObject::invokeMethod(
+        server, [server, limits] { server->setLimits(limits); }, Qt::QueuedConnection);
+    m_endpoint.reset();
+}
+
 void WebService::listen(const WebEndpoint& endpoint) {
     if (m_endpoint && *m_endpoint == endpoint)
         return;
@@ -45,8 +52,7 @@ void WebService::setDirection(int direction) {
         server, [server, direction] { server->setDirection(direction); }, Qt::QueuedConnection);
 }
 
-bool WebService::displayForm(std::string_view text, Colour textColour,
-                             WebLineEvent& event) const {
+bool WebService::displayForm(std::string_view text, Colour textColour, WebLineEvent& event) const {
     std::string_view shown = text.substr(skipLeadingBytes(text, m_settings));
     bool show = true;
     Colour outline = m_settings.OutlineColor;

@@ -29,6 +29,8 @@ class WebService : public QObject, public LineObserver {
     // Hands over what the display holds now, so that the first viewers see the line store and
     // the line entering; later lines come through the observer.
     void seed(const Intake& intake);
+    // Sets the server's time and place limits; takes effect at the next listen().
+    void setLimits(const WebLimits& limits);
     // Listens (again) at `endpoint`; listening() or failed() tells how it went.
     void listen(const WebEndpoint& endpoint);
     // The display's writing direction changed; the viewers stay connected.

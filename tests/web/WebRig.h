@@ -86,6 +86,7 @@ class WebRig : public ::testing::Test {
         QObject::connect(service.get(), &WebService::listening, [this](quint16 p) { port = p; });
         service->seed(intake);
         intake.setObserver(service.get());
+        service->setLimits(limits);
         service->listen({0, false, accessCode, settings.Direction});
         ASSERT_TRUE(QTest::qWaitFor([this] { return port != 0; }, 5000));
     }
@@ -129,6 +130,7 @@ class WebRig : public ::testing::Test {
     StillWindow window;
     Intake intake{settings, clock, strings, recorder, state, window};
     std::unique_ptr<WebService> service;
+    WebLimits limits;
     quint16 port = 0;
 };
 

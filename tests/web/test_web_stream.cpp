@@ -1,6 +1,6 @@
-#include <sys/socket.h>
-#include <netinet/in.h>
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -15,9 +15,9 @@ using namespace skiro::testing;
 
 namespace {
 
-const char* const kNihongo = "\x93\xFA\x96\x7B\x8C\xEA";          // 日本語
+const char* const kNihongo = "\x93\xFA\x96\x7B\x8C\xEA";                    // 日本語
 const char* const kKonnichiwa = "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD"; // こんにちは
-const char* const kAka = "\x90\xD4";                              // 赤
+const char* const kAka = "\x90\xD4";                                        // 赤
 
 } // namespace
 
@@ -44,10 +44,14 @@ TEST_F(WebRig, LinesArriveInOrderAsTheDisplayShowsThem) {
         QString colour;
     };
     const std::vector<Case> cases = {
-        {"prefix deleted, Shift-JIS made UTF-8", std::string("#1:") + kKonnichiwa,
-         QStringLiteral("こんにちは"), {}},
-        {"markup stays text", "#1:<script>alert(1)</script>&amp;",
-         QStringLiteral("<script>alert(1)</script>&amp;"), {}},
+        {"prefix deleted, Shift-JIS made UTF-8",
+         std::string("#1:") + kKonnichiwa,
+         QStringLiteral("こんにちは"),
+         {}},
+        {"markup stays text",
+         "#1:<script>alert(1)</script>&amp;",
+         QStringLiteral("<script>alert(1)</script>&amp;"),
+         {}},
         {"colour command stripped, its colour sent", std::string("#1:\x1CTCff0000:") + kAka,
          QStringLiteral("赤"), QStringLiteral("#ff0000")},
         {"command without a colon shows nothing", "#1:\x1CXX", {}, {}},
@@ -141,9 +145,10 @@ TEST_F(WebRig, ViewerThatNeverReadsIsDroppedWhileAnotherKeepsUp) {
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::connect(stalled, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const std::string handshake = "GET /stream HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
-                                  "Connection: Upgrade\r\nSec-WebSocket-Key: "
-                                  "dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    const std::string handshake =
+        "GET /stream HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+        "Connection: Upgrade\r\nSec-WebSocket-Key: "
+        "dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
     ASSERT_EQ(::send(stalled, handshake.data(), handshake.size(), 0),
               static_cast<ssize_t>(handshake.size()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return service->server().viewerCount() == 2; }, 5000));
@@ -186,9 +191,11 @@ TEST_F(WebRig, FixedRoutesOnlyAndTheAccessCodeOnPageAndStream) {
         {"page with the code", "GET /?code=Secret7 HTTP/1.1\r\nHost: h\r\n\r\n", "200"},
         {"no files from disk", "GET /../etc/passwd?code=Secret7 HTTP/1.1\r\nHost: h\r\n\r\n",
          "404"},
-        {"nothing to change", "POST /?code=Secret7 HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n",
-         "405"},
+        {"nothing to change",
+         "POST /?code=Secret7 HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n", "405"},
         {"headers beyond the limit", "GET / HTTP/1.1\r\nHost: h\r\n" + hugeHeader + "\r\n", "431"},
+        {"the stream's address without a handshake", "GET /stream HTTP/1.1\r\nHost: h\r\n\r\n",
+         "426"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -219,11 +226,63 @@ TEST_F(WebRig, FixedRoutesOnlyAndTheAccessCodeOnPageAndStream) {
     EXPECT_EQ(service->server().viewerCount(), 1);
 }
 
+TEST_F(WebRig, TheCodeMovesIntoACookieThatOpensPageAndStream) {
+    start("Secret7");
+    // The Host header is the client's to say: nothing of it reaches the page's policy.
+    const QByteArray first =
+        exchange("GET /?code=Secret7 HTTP/1.1\r\nHost: evil.example; script-src *\r\n\r\n");
+    ASSERT_TRUE(first.startsWith("HTTP/1.1 200")) << first.left(80).data();
+    EXPECT_FALSE(first.contains("evil"));
+    const QByteArray name = "skiro_code_" + QByteArray::number(port);
+    const qsizetype at = first.indexOf("Set-Cookie: " + name + '=');
+    ASSERT_GE(at, 0) << first.left(1200).data();
+    const QByteArray setCookie = first.mid(at, first.indexOf("\r\n", at) - at);
+    EXPECT_TRUE(setCookie.contains("; HttpOnly")) << setCookie.data();
+    EXPECT_TRUE(setCookie.contains("; SameSite=Strict")) << setCookie.data();
+    EXPECT_FALSE(setCookie.contains("Secret7")) << "the cookie shows the code itself";
+    const QByteArray cookie = setCookie.mid(12, setCookie.indexOf(';') - 12);
+
+    struct Case {
+        const char* name;
+        QByteArray request;
+        QByteArray status;
+    };
+    const std::vector<Case> cases = {
+        {"the cookie alone opens the page",
+         "GET / HTTP/1.1\r\nHost: h\r\nCookie: a=b; " + cookie + "\r\n\r\n", "200"},
+        {"a wrong cookie is a wrong code",
+         "GET / HTTP/1.1\r\nHost: h\r\nCookie: " + name + "=forged\r\n\r\n", "403"},
+        {"a code in the address decides over an old cookie",
+         "GET /?code=Secret7 HTTP/1.1\r\nHost: h\r\nCookie: " + name + "=old\r\n\r\n", "200"},
+        {"the cookie alone opens the stream",
+         "GET /stream HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\nCookie: " +
+             cookie + "\r\n\r\n",
+         "101"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+        ASSERT_TRUE(socket.waitForConnected(5000));
+        socket.write(c.request);
+        QByteArray response;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                response += socket.readAll();
+                return response.contains("\r\n\r\n");
+            },
+            5000));
+        EXPECT_TRUE(response.startsWith("HTTP/1.1 " + c.status)) << response.left(80).data();
+        EXPECT_EQ(response.contains("Set-Cookie"), c.request.contains("?code="));
+    }
+}
+
 TEST_F(WebRig, PageInAHeadlessBrowserShowsTheLinesAsText) {
     const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
     if (chromium.isEmpty())
         GTEST_SKIP() << "chromium is not installed: the page is not tried in a browser";
-    start("Code1");
+    start("Code12");
     show(std::string(kNihongo) + "<b>bold</b>");
     show("second line");
 
@@ -234,17 +293,15 @@ TEST_F(WebRig, PageInAHeadlessBrowserShowsTheLinesAsText) {
         QTemporaryDir profile;
         ASSERT_TRUE(profile.isValid());
         QProcess browser;
-        browser.start(chromium,
-                      {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
-                       QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
-                       QStringLiteral("--no-first-run"),
-                       QStringLiteral("--disable-background-networking"),
-                       QStringLiteral("--disable-component-update"),
-                       QStringLiteral("--disable-sync"),
-                       QStringLiteral("--user-data-dir=") + profile.path(),
-                       QStringLiteral("--virtual-time-budget=%1").arg(budget),
-                       QStringLiteral("--dump-dom"),
-                       QStringLiteral("http://127.0.0.1:%1/?code=Code1").arg(port)});
+        browser.start(
+            chromium,
+            {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
+             QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
+             QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
+             QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
+             QStringLiteral("--user-data-dir=") + profile.path(),
+             QStringLiteral("--virtual-time-budget=%1").arg(budget), QStringLiteral("--dump-dom"),
+             QStringLiteral("http://127.0.0.1:%1/?code=Code12").arg(port)});
         ASSERT_TRUE(browser.waitForFinished(90000)) << "the browser did not finish";
         dom = QString::fromUtf8(browser.readAllStandardOutput());
         ASSERT_FALSE(dom.isEmpty()) << browser.readAllStandardError().left(2000).data();

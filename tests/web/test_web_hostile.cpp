@@ -1,0 +1,350 @@
+// Clients that misbehave, on purpose or not, against the real server on loopback. They come
+// from 127.0.0.2, a viewer who behaves from 127.0.0.1: while each hostile client holds what it
+// can, that viewer still gets in and gets a new line, and the process's memory stays bounded.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+
+#include <fstream>
+#include <functional>
+#include <random>
+
+#include "WebRig.h"
+
+using namespace skiro;
+using namespace skiro::testing;
+
+namespace {
+
+const QByteArray kCode = "Hall42x";
+
+long residentMegabytes() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * sysconf(_SC_PAGESIZE) / (1024 * 1024);
+}
+
+// A client on a plain socket from 127.0.0.2, written against the wire alone so that it can do
+// what no browser does.
+class RawClient {
+  public:
+    explicit RawClient(quint16 port, int receiveBuffer = 0) : m_port(port) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (receiveBuffer > 0)
+            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        sockaddr_in self{};
+        self.sin_family = AF_INET;
+        self.sin_addr.s_addr = htonl(0x7F000002);
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&self), sizeof self);
+        sockaddr_in server{};
+        server.sin_family = AF_INET;
+        server.sin_port = htons(port);
+        server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
+    }
+    ~RawClient() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    bool connected() const { return m_connected; }
+    // False once the server has closed the connection (or reset it).
+    bool send(const QByteArray& bytes) {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            pollfd p{m_fd, POLLOUT, 0};
+            if (::poll(&p, 1, 5000) <= 0)
+                return false;
+            const ssize_t n = ::send(m_fd, bytes.constData() + done,
+                                     static_cast<std::size_t>(bytes.size() - done), MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            done += n;
+        }
+        return true;
+    }
+    // The next bytes that arrive within `ms`, if any.
+    QByteArray read(int ms) {
+        pollfd p{m_fd, POLLIN, 0};
+        if (m_closed || ::poll(&p, 1, ms) <= 0)
+            return {};
+        char buffer[65536];
+        const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            m_closed = true;
+            return {};
+        }
+        return QByteArray(buffer, n);
+    }
+    // Everything up to the server's close, or what came within `ms`.
+    QByteArray readToClose(int ms = 15000) {
+        QByteArray got;
+        QElapsedTimer timer;
+        timer.start();
+        while (!m_closed && timer.elapsed() < ms)
+            got += read(static_cast<int>(ms - timer.elapsed()));
+        return got;
+    }
+    bool closedByServer() const { return m_closed; }
+
+    // The stream's handshake; returns the status line's code ("101", "403", ...).
+    QByteArray handshake(const QByteArray& extra = {}, const QByteArray& query = "code=" + kCode) {
+        send("GET /stream?" + query + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) +
+             "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+             "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
+             extra + "\r\n");
+        m_head.clear();
+        QElapsedTimer timer;
+        timer.start();
+        while (!m_head.contains("\r\n\r\n") && !m_closed && timer.elapsed() < 10000)
+            m_head += read(10000);
+        return m_head.mid(9, 3);
+    }
+    const QByteArray& head() const { return m_head; }
+
+    // A frame as a browser would send it (masked), or not.
+    static QByteArray frame(int opcode, const QByteArray& payload, bool final = true,
+                            bool masked = true) {
+        QByteArray out;
+        out.append(static_cast<char>((final ? 0x80 : 0) | opcode));
+        const char maskBit = masked ? static_cast<char>(0x80) : 0;
+        if (payload.size() < 126) {
+            out.append(static_cast<char>(maskBit | payload.size()));
+        } else {
+            out.append(static_cast<char>(maskBit | 126));
+            out.append(static_cast<char>(payload.size() >> 8));
+            out.append(static_cast<char>(payload.size() & 0xFF));
+        }
+        const QByteArray mask = "\x12\x34\x56\x78";
+        if (masked)
+            out.append(mask);
+        for (qsizetype i = 0; i < payload.size(); ++i)
+            out.append(masked ? static_cast<char>(payload[i] ^ mask[i % 4]) : payload[i]);
+        return out;
+    }
+
+    // The code of the server's closing frame among what it sent after the handshake, or -1.
+    int closeCode() {
+        QByteArray bytes = m_head.mid(m_head.indexOf("\r\n\r\n") + 4) + readToClose();
+        while (bytes.size() >= 2) {
+            const int opcode = bytes[0] & 0x0F;
+            qsizetype length = bytes[1] & 0x7F;
+            qsizetype at = 2;
+            if (length == 126) {
+                length = (static_cast<unsigned char>(bytes[2]) << 8) |
+                         static_cast<unsigned char>(bytes[3]);
+                at = 4;
+            } else if (length == 127) {
+                return -1;
+            }
+            if (bytes.size() < at + length)
+                return -1;
+            if (opcode == 0x8)
+                return length >= 2 ? (static_cast<unsigned char>(bytes[at]) << 8) |
+                                         static_cast<unsigned char>(bytes[at + 1])
+                                   : 1005;
+            bytes.remove(0, at + length);
+        }
+        return -1;
+    }
+
+  private:
+    quint16 m_port;
+    int m_fd = -1;
+    bool m_connected = false;
+    bool m_closed = false;
+    QByteArray m_head;
+};
+
+QByteArray statusOf(const QByteArray& response) {
+    return response.mid(9, 3);
+}
+
+class HostileRig : public WebRig {
+  protected:
+    void SetUp() override {
+        limits.headDeadline = std::chrono::milliseconds(3000);
+        limits.stallLimit = std::chrono::milliseconds(3000);
+        start(kCode);
+    }
+
+    // A viewer who behaves, from another address, gets in and gets a new line.
+    void viewerStillServed(const std::string& line) {
+        StreamClient viewer(streamUrl(QStringLiteral("code=") + QString::fromLatin1(kCode)));
+        ASSERT_TRUE(viewer.waitForHello(10000)) << "the viewer was not let in";
+        const std::size_t before = viewer.of(QStringLiteral("line")).size();
+        show(line);
+        ASSERT_TRUE(viewer.waitForLines(before + 1, 10000)) << "no line reached the viewer";
+        EXPECT_EQ(viewer.of(QStringLiteral("line")).back().value("text").toString().toStdString(),
+                  line);
+    }
+
+    void waitUntilIdle() {
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return service->server().httpCount() == 0 && service->server().viewerCount() == 0;
+            },
+            15000))
+            << "http " << service->server().httpCount() << ", viewers "
+            << service->server().viewerCount();
+    }
+};
+
+} // namespace
+
+TEST_F(HostileRig, EachHostileClientLeavesRoomForAViewerAndMemoryBounded) {
+    const long rssAtStart = residentMegabytes();
+    struct Case {
+        const char* name;
+        // Does what the client does and checks what it was answered; what it leaves open
+        // stays open while a viewer who behaves comes in.
+        std::function<void(std::vector<std::unique_ptr<RawClient>>&)> run;
+    };
+    const auto single = [this](const QByteArray& request, const QByteArray& status) {
+        return [this, request, status](std::vector<std::unique_ptr<RawClient>>&) {
+            RawClient client(port);
+            ASSERT_TRUE(client.send(request));
+            const QByteArray response = client.readToClose();
+            EXPECT_EQ(statusOf(response), status) << response.left(200).data();
+            EXPECT_TRUE(client.closedByServer());
+        };
+    };
+    const auto fields = [](int count) {
+        QByteArray head = "GET /?code=" + kCode + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+        for (int i = 0; i < count; ++i)
+            head += "X-Field-" + QByteArray::number(i) + ": " + QByteArray::number(i) + "\r\n";
+        return head + "\r\n";
+    };
+    const std::vector<Case> cases = {
+        {"the stream's address without Connection: Upgrade is answered 426 and closed",
+         [this](auto&) {
+             for (int i = 0; i < 50; ++i) {
+                 RawClient client(port);
+                 client.send("GET /stream?code=" + kCode +
+                             " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n\r\n");
+                 const QByteArray response = client.readToClose();
+                 ASSERT_EQ(statusOf(response), "426") << i << ' ' << response.left(100).data();
+                 ASSERT_TRUE(client.closedByServer());
+             }
+         }},
+        {"HTTP/9.9", single("GET / HTTP/9.9\r\nHost: 127.0.0.1\r\n\r\n", "505")},
+        {"not HTTP at all", single("HELLO\r\n\r\n", "400")},
+        {"Content-Length together with chunked",
+         single("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 5\r\n"
+                "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
+                "400")},
+        {"64 header fields are served", single(fields(63), "200")},
+        {"65 header fields", single(fields(64), "431")},
+        {"101 header fields, which Qt would drop without a word", single(fields(100), "431")},
+        {"slow heads from one address: 32 wait for their deadline, the rest are told 503",
+         [this](auto& held) {
+             for (int i = 0; i < 40; ++i) {
+                 held.push_back(std::make_unique<RawClient>(port));
+                 held.back()->send("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ");
+             }
+             viewerStillServed("while 40 slow heads wait");
+             int full = 0, late = 0;
+             for (auto& client : held) {
+                 const QByteArray status = statusOf(client->readToClose());
+                 full += status == "503";
+                 late += status == "408";
+                 EXPECT_TRUE(client->closedByServer());
+             }
+             EXPECT_EQ(full, 8);
+             EXPECT_EQ(late, 32);
+         }},
+        {"viewers that never read: 32 get in from one address, the rest are told 503",
+         [this](auto& held) {
+             int in = 0, full = 0;
+             for (int i = 0; i < 40; ++i) {
+                 held.push_back(std::make_unique<RawClient>(port, 4096));
+                 const QByteArray status = held.back()->handshake();
+                 in += status == "101";
+                 full += status == "503";
+             }
+             EXPECT_EQ(in, 32);
+             EXPECT_EQ(full, 8);
+             EXPECT_EQ(service->server().viewerCount(), 32);
+         }},
+        {"a ping flood that never reads is cut off",
+         [this](auto&) {
+             RawClient client(port, 4096);
+             ASSERT_EQ(client.handshake(), "101");
+             const QByteArray ping = RawClient::frame(0x9, QByteArray(125, 'p'));
+             qint64 sent = 0;
+             while (sent < 64 * 1024 * 1024 && client.send(ping))
+                 sent += ping.size();
+             EXPECT_LT(sent, 64 * 1024 * 1024) << "the server took the whole flood";
+         }},
+        {"an endless fragmented message is refused at its first frame with 1003",
+         [this](auto&) {
+             RawClient client(port);
+             ASSERT_EQ(client.handshake(), "101");
+             client.send(RawClient::frame(0x1, "never", false));
+             int more = 0;
+             while (more < 10000 && client.send(RawClient::frame(0x0, "ending", false)))
+                 ++more;
+             EXPECT_EQ(client.closeCode(), 1003);
+         }},
+        {"an unmasked frame is a protocol error: 1002",
+         [this](auto&) {
+             RawClient client(port);
+             ASSERT_EQ(client.handshake(), "101");
+             client.send(RawClient::frame(0x9, "ping", true, false));
+             EXPECT_EQ(client.closeCode(), 1002);
+         }},
+        {"a message from a viewer closes it with 1003",
+         [this](auto&) {
+             RawClient client(port);
+             ASSERT_EQ(client.handshake(), "101");
+             client.send(RawClient::frame(0x1, "hello"));
+             EXPECT_EQ(client.closeCode(), 1003);
+         }},
+        {"a stream opened by another site's page is refused; the page's own origin gets in",
+         [this](auto&) {
+             RawClient other(port);
+             EXPECT_EQ(other.handshake("Origin: http://evil.example\r\n"), "403");
+             RawClient own(port);
+             EXPECT_EQ(
+                 own.handshake("Origin: http://127.0.0.1:" + QByteArray::number(port) + "\r\n"),
+                 "101");
+         }},
+        {"guessing the code: ten wrong ones a minute, then 429 even for the right one",
+         [this](auto&) {
+             for (int i = 0; i < 10; ++i) {
+                 RawClient client(port);
+                 client.send("GET /?code=guess" + QByteArray::number(i) +
+                             " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+                 ASSERT_EQ(statusOf(client.readToClose()), "403") << i;
+             }
+             for (const QByteArray& code : {QByteArray("guess10"), kCode}) {
+                 RawClient client(port);
+                 client.send("GET /?code=" + code + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+                 const QByteArray response = client.readToClose();
+                 EXPECT_EQ(statusOf(response), "429");
+                 EXPECT_TRUE(response.contains("Retry-After: "));
+                 EXPECT_TRUE(response.contains(QStringLiteral("しばらく受け付けません").toUtf8()));
+             }
+             RawClient stream(port);
+             EXPECT_EQ(stream.handshake(), "429");
+         }},
+    };
+    long rssPeak = rssAtStart;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::unique_ptr<RawClient>> held;
+        c.run(held);
+        viewerStillServed(std::string("after: ") + c.name);
+        rssPeak = std::max(rssPeak, residentMegabytes());
+        held.clear();
+        waitUntilIdle();
+    }
+    EXPECT_LT(rssPeak - rssAtStart, 100) << "resident memory grew from " << rssAtStart << " MB";
+}

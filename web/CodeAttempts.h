@@ -1,0 +1,34 @@
+#pragma once
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <string>
+#include <unordered_map>
+
+namespace skiro {
+
+// Wrong access codes, counted per address: once an address has given `limit` wrong codes
+// within `window`, every attempt from it is refused, the right code included, until the oldest
+// of those failures leaves the window. Guessing a code of six letters and digits at ten tries
+// a minute takes longer than any event lasts. Plain C++, no Qt; time comes in as an argument.
+class CodeAttempts {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    CodeAttempts(int limit, std::chrono::milliseconds window, std::size_t maxAddresses = 4096);
+
+    // How long `address` must wait before an attempt of it is heard; zero when it is heard now.
+    std::chrono::milliseconds wait(const std::string& address, Clock::time_point now) const;
+    void failed(const std::string& address, Clock::time_point now);
+    // Forgets failures that have left the window.
+    void prune(Clock::time_point now);
+    std::size_t addressCount() const { return m_failures.size(); }
+
+  private:
+    int m_limit;
+    std::chrono::milliseconds m_window;
+    std::size_t m_maxAddresses;
+    std::unordered_map<std::string, std::deque<Clock::time_point>> m_failures;
+};
+
+} // namespace skiro

@@ -1,0 +1,90 @@
+#pragma once
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+#include <QTimer>
+
+#include <string>
+
+#include "web/RequestHead.h"
+
+class QHostAddress;
+class QTcpSocket;
+
+namespace skiro {
+
+class WebServer;
+
+// The address a connection counts against: an IPv4 address, or the /64 network of an IPv6
+// address (a household's or a phone's network gets a whole /64, so one client has as many
+// addresses as it likes within it).
+std::string addressKey(const QHostAddress& address);
+
+// A whole answer written straight to the socket, where the HTTP server has no request to
+// answer: the head was refused, the server is full, the upgrade is refused.
+QByteArray plainAnswer(int status, const char* reason, const QByteArray& body,
+                       const QByteArray& extraHeaders = {});
+// 503 with a Retry-After, and a line in the viewers' language.
+QByteArray serverFullAnswer();
+
+// Watches one TCP connection from its arrival until it becomes a viewer or ends. It reads the
+// request's head before the HTTP server does (RequestHead) and answers what that server would
+// let through or leave hanging; it gives the head, and then the answer, a deadline; and it
+// counts the connection against its address. A connection that arrives when its address or
+// the server is full is answered 503 by the gate alone and never reaches the HTTP server.
+class ConnectionGate : public QObject {
+  public:
+    // A connection told that the server is full, or refused, gets this long to send the rest
+    // of its request and to read the answer.
+    static constexpr int kRefusalMs = 2000;
+    enum class Role { Http, Refusing, Viewer };
+
+    ConnectionGate(WebServer& server, QTcpSocket* socket, std::string address, Role role);
+    ~ConnectionGate() override;
+
+    static ConnectionGate* of(QTcpSocket* socket);
+
+    QTcpSocket* socket() const { return m_socket; }
+    const std::string& address() const { return m_address; }
+    int minorVersion() const { return m_head.minorVersion(); }
+    bool answered() const { return m_answered; }
+    // The HTTP server has let the stream's handshake through.
+    void approve() { m_approved = true; }
+    bool approved() const { return m_approved; }
+
+    // The connection is a viewer now: the server counts it as one from here on, and its
+    // reading has limits of its own.
+    void becomeViewer();
+    // Answers and closes; nothing more is read from the connection.
+    void refuse(const QByteArray& answer);
+
+  private:
+    void enter();
+    void leave();
+    void forget();
+    void beforeRead();
+    void timedOut();
+
+    WebServer& m_server;
+    QTcpSocket* m_socket;
+    std::string m_address;
+    Role m_role;
+    RequestHead m_head;
+    QTimer m_timer;
+    bool m_answered = false;
+    bool m_approved = false;
+};
+
+// Hands each new connection to the HTTP server with its gate in place, or has the gate tell
+// it that the server is full.
+class GuardedTcpServer : public QTcpServer {
+  public:
+    explicit GuardedTcpServer(WebServer& server);
+    QTcpSocket* nextPendingConnection() override;
+
+  private:
+    WebServer& m_server;
+};
+
+} // namespace skiro
