@@ -6,8 +6,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QRegularExpressionValidator>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -61,7 +63,19 @@ CWebDialog::CWebDialog(const WebSettings& settings, QWidget* parent, HelpHook he
     form->addRow(bindLabel, m_bind);
     auto* codeLabel = new QLabel(QStringLiteral("アクセスコード(&A):"));
     codeLabel->setBuddy(m_code);
-    form->addRow(codeLabel, m_code);
+    // A code made here is long enough and easy to read out: no 0 and O, no 1, l and I.
+    auto* generate = new QPushButton(QStringLiteral("生成(&G)"));
+    generate->setObjectName(QStringLiteral("generate"));
+    generate->setAutoDefault(false);
+    connect(generate, &QPushButton::clicked, this, [this] {
+        m_code->setText(QString::fromStdString(
+            makeAccessCode(8, [] { return QRandomGenerator::system()->generate(); })));
+        m_code->setFocus(Qt::OtherFocusReason);
+    });
+    auto* codeRow = new QHBoxLayout;
+    codeRow->addWidget(m_code);
+    codeRow->addWidget(generate);
+    form->addRow(codeLabel, codeRow);
     form->addRow(QStringLiteral("アドレス:"), m_address);
 
     // The buttons look as in the other dialogs of the settings menu: a column at the top
@@ -109,6 +123,19 @@ WebSettings CWebDialog::settings() const {
     web.BindAll = m_bind->currentIndex() == 1;
     web.AccessCode = m_code->text().toStdString();
     return web;
+}
+
+void CWebDialog::accept() {
+    if (!accessCodeLongEnough(m_code->text().toStdString())) {
+        QMessageBox::warning(this, QStringLiteral("SKIRO"),
+                             QStringLiteral("アクセスコードは%1文字以上にしてください。"
+                                            "「生成」で作ることもできます。")
+                                 .arg(static_cast<int>(WebSettings::kAccessCodeMin)));
+        m_code->setFocus(Qt::OtherFocusReason);
+        m_code->selectAll();
+        return;
+    }
+    QDialog::accept();
 }
 
 QString CWebDialog::address() const {

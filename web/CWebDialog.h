@@ -12,8 +12,9 @@ class QSpinBox;
 
 namespace skiro {
 
-// The web view's settings: on or off, port, who may connect, the access code; with the page's
-// address and a QR code of it that the operator can show on the projector. Works by keyboard
+// The web view's settings: on or off, port, who may connect, the access code (typed, or made
+// by the dialog); with the page's address and a QR code of it that the operator can show on
+// the projector. Works by keyboard
 // alone: the mnemonics move the focus, Return is OK, Escape is Cancel. F1 and the ﾍﾙﾌﾟ button
 // open its help topic, as in the other dialogs of the settings menu.
 class CWebDialog : public QDialog {
@@ -31,6 +32,9 @@ class CWebDialog : public QDialog {
 
     QString address() const;
     const QLabel* qrCode() const { return m_qr; }
+
+    // OK: a code too short to keep anyone out is said so, and the dialog stays open.
+    void accept() override;
 
   private:
     void refresh();

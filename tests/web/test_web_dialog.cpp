@@ -2,9 +2,11 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include "web/CWebDialog.h"
@@ -18,6 +20,25 @@ template <typename T> T* control(QWidget& dialog, const char* name) {
     EXPECT_NE(found, nullptr) << name;
     return found;
 }
+
+// Answers the next message box, if one comes, and tells its text.
+class MessageCatcher {
+  public:
+    MessageCatcher() {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                m_text = box->text();
+                box->accept();
+            }
+        });
+        m_timer.start(10);
+    }
+    QString text() const { return m_text; }
+
+  private:
+    QTimer m_timer;
+    QString m_text;
+};
 
 } // namespace
 
@@ -74,4 +95,43 @@ TEST(WebDialog, F1AndTheHelpButtonAskForItsTopic) {
 
     CWebDialog plain(WebSettings{});
     EXPECT_EQ(plain.findChild<QPushButton*>(QStringLiteral("help")), nullptr);
+}
+
+// A code that keeps no one out is not taken: OK says why and leaves the dialog open on the
+// field; the dialog makes a code that is taken.
+TEST(WebDialog, ATooShortCodeIsRefusedAndTheDialogMakesOne) {
+    CWebDialog dialog(WebSettings{1, 8730, false, "abc12"});
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog, 10000));
+    QLineEdit* code = control<QLineEdit>(dialog, "accessCode");
+    {
+        MessageCatcher catcher;
+        QTest::keyClick(&dialog, Qt::Key_Return);
+        EXPECT_TRUE(catcher.text().contains(QStringLiteral("6文字以上")))
+            << catcher.text().toStdString();
+    }
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.focusWidget(), code);
+    QApplication::setActiveWindow(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog, 10000));
+
+    // The mnemonic clicks the button as a click looks, pressed for a moment and then released.
+    QString made;
+    for (int press = 0; press < 2; ++press) {
+        const QString before = code->text();
+        QTest::keyClick(&dialog, Qt::Key_G, Qt::AltModifier);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return code->text() != before; }, 10000));
+        EXPECT_NE(code->text(), made);
+        made = code->text();
+    }
+    EXPECT_EQ(made.size(), 8);
+    EXPECT_TRUE(validAccessCode(made.toStdString()));
+    EXPECT_FALSE(made.contains(QRegularExpression(QStringLiteral("[0O1lI]"))));
+    EXPECT_TRUE(dialog.address().endsWith(QStringLiteral("/?code=") + made));
+    EXPECT_EQ(dialog.focusWidget(), code);
+
+    QTest::keyClick(code, Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.settings().AccessCode, made.toStdString());
 }
