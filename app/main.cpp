@@ -2,8 +2,10 @@
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QTranslator>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <sys/resource.h>
 
 #include "app/CMarelApp.h"
 
@@ -19,9 +21,25 @@ int webOption(const char* arg) {
     return ok && port >= 1 && port <= 65535 ? port : -1;
 }
 
+// Every viewer of the web view, every feed client and every log write holds a file descriptor.
+// The soft limit (often 1,024) is raised toward the hard one, so that a hall full of phones or
+// clients that misbehave do not use them all up. Capped, because programs started from here
+// (the browser that shows the help) may not expect a limit in the millions.
+void raiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 65536);
+    if (limit.rlim_cur < wanted) {
+        limit.rlim_cur = wanted;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    raiseDescriptorLimit();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("skiro"));
     // The program speaks Japanese whatever the desktop's language, and so do the font and
@@ -36,7 +54,8 @@ int main(int argc, char* argv[]) {
         if (std::strcmp(argv[i], "--web") == 0 || std::strncmp(argv[i], "--web=", 6) == 0) {
             const int port = webOption(argv[i]);
             if (port < 0) {
-                std::fprintf(stderr, "skiro: --web=PORT: the port must be a number from 1 to 65535\n");
+                std::fprintf(stderr,
+                             "skiro: --web=PORT: the port must be a number from 1 to 65535\n");
                 return 2;
             }
             app.setWebForThisRun(port);

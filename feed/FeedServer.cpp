@@ -32,7 +32,7 @@ long peerUid(qintptr fd) {
 FeedServer::FeedServer(QString serviceName, Deliver deliver, QObject* parent)
     : QObject(parent), m_service(std::move(serviceName)),
       m_serviceBytes(QFile::encodeName(m_service)), m_deliver(std::move(deliver)) {
-    connect(&m_server, &QLocalServer::newConnection, this, &FeedServer::onNewConnection);
+    connect(&m_server, &FeedListener::newConnection, this, &FeedServer::onNewConnection);
 }
 
 FeedServer::~FeedServer() {
@@ -78,9 +78,7 @@ bool FeedServer::listen() {
         }
         ::unlink(socketBytes.constData());
     }
-    m_server.setSocketOptions(QLocalServer::UserAccessOption);
-    m_server.setListenBacklogSize(2 * static_cast<int>(feed::kMaxConversations));
-    if (!m_server.listen(m_socketPath)) {
+    if (!m_server.listen(m_socketPath, 2 * static_cast<int>(feed::kMaxConversations))) {
         m_error =
             QStringLiteral("%1 cannot be served (%2)").arg(m_socketPath, m_server.errorString());
         shutdown(std::chrono::milliseconds(0));

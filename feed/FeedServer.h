@@ -1,6 +1,5 @@
 #pragma once
 #include <QByteArray>
-#include <QLocalServer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "core/FeedProtocol.h"
+#include "feed/FeedListener.h"
 
 class QLocalSocket;
 
@@ -69,7 +69,7 @@ class FeedServer : public QObject {
     QString m_service;
     QByteArray m_serviceBytes;
     Deliver m_deliver;
-    QLocalServer m_server;
+    FeedListener m_server;
     QString m_socketPath;
     QString m_error;
     int m_lockFd = -1;

@@ -1,0 +1,128 @@
+#include "feed/FeedListener.h"
+
+#include <QFile>
+#include <QLocalSocket>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace skiro {
+
+namespace {
+
+int spareDescriptor() {
+    return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+} // namespace
+
+FeedListener::FeedListener(QObject* parent) : QObject(parent) {
+    m_retry.setSingleShot(true);
+    m_retry.setInterval(kRetryMs);
+    connect(&m_retry, &QTimer::timeout, this, [this] {
+        if (m_notifier)
+            m_notifier->setEnabled(true);
+        acceptWaiting();
+    });
+}
+
+FeedListener::~FeedListener() {
+    close();
+}
+
+bool FeedListener::listen(const QString& path, int backlog) {
+    close();
+    const QByteArray name = QFile::encodeName(path);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (static_cast<std::size_t>(name.size()) >= sizeof address.sun_path) {
+        m_error = QStringLiteral("the socket path is too long");
+        return false;
+    }
+    std::memcpy(address.sun_path, name.constData(), static_cast<std::size_t>(name.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    // The folder is the user's alone already; the socket itself is made the user's alone too
+    // before anyone can connect to it.
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::chmod(name.constData(), 0600) != 0 || ::listen(fd, backlog) != 0) {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    m_path = path;
+    m_error.clear();
+    m_spare = spareDescriptor();
+    m_notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &FeedListener::acceptWaiting);
+    return true;
+}
+
+void FeedListener::close() {
+    if (m_fd < 0)
+        return;
+    m_retry.stop();
+    delete m_notifier;
+    m_notifier = nullptr;
+    ::close(m_fd);
+    m_fd = -1;
+    ::unlink(QFile::encodeName(m_path).constData());
+    if (m_spare >= 0)
+        ::close(m_spare);
+    m_spare = -1;
+}
+
+QLocalSocket* FeedListener::nextPendingConnection() {
+    if (m_pending.empty())
+        return nullptr;
+    QLocalSocket* socket = m_pending.front();
+    m_pending.pop_front();
+    return socket;
+}
+
+void FeedListener::acceptWaiting() {
+    if (m_fd < 0)
+        return;
+    bool accepted = false;
+    for (;;) {
+        const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd >= 0) {
+            auto* socket = new QLocalSocket(this);
+            socket->setSocketDescriptor(fd, QLocalSocket::ConnectedState, QIODevice::ReadWrite);
+            m_pending.push_back(socket);
+            accepted = true;
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            break;
+        if ((errno == EMFILE || errno == ENFILE) && m_spare >= 0) {
+            // Out of descriptors: the one held back goes to the waiting client.
+            ::close(m_spare);
+            m_spare = -1;
+            continue;
+        }
+        // Still out of descriptors (or of memory): the socket stays where it is and keeps
+        // its waiting clients, and accepting starts again a moment later.
+        m_notifier->setEnabled(false);
+        m_retry.start();
+        break;
+    }
+    if (m_spare < 0)
+        m_spare = spareDescriptor();
+    if (accepted)
+        emit newConnection();
+}
+
+} // namespace skiro
