@@ -2,16 +2,19 @@
 // from 127.0.0.2, a viewer who behaves from 127.0.0.1: while each hostile client holds what it
 // can, that viewer still gets in and gets a new line, and the process's memory stays bounded.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
 
+#include <cstring>
 #include <fstream>
 #include <functional>
-#include <random>
 
 #include "WebRig.h"
 
@@ -347,4 +350,60 @@ TEST_F(HostileRig, EachHostileClientLeavesRoomForAViewerAndMemoryBounded) {
         waitUntilIdle();
     }
     EXPECT_LT(rssPeak - rssAtStart, 100) << "resident memory grew from " << rssAtStart << " MB";
+}
+
+// With no file descriptors left the system refuses the connections waiting to be taken in, and
+// Qt stops accepting altogether. The server listens again: a viewer that waited is answered
+// once descriptors are free. The viewer runs in a process of its own, started before this one
+// runs out, so that it has a socket to connect with.
+TEST_F(WebRig, RunningOutOfDescriptorsOnlyPausesTheWebView) {
+    start();
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::alarm(30);
+        char start = 0;
+        if (::read(go[0], &start, 1) != 1)
+            ::_exit(1);
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in server{};
+        server.sin_family = AF_INET;
+        server.sin_port = htons(port);
+        server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0)
+            ::_exit(2);
+        const char request[] = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        if (::write(fd, request, sizeof request - 1) != static_cast<ssize_t>(sizeof request - 1))
+            ::_exit(3);
+        char answer[12] = {};
+        ssize_t got = 0, total = 0;
+        while (total < 12 && (got = ::read(fd, answer + total, 12 - total)) > 0)
+            total += got;
+        ::_exit(total == 12 && std::memcmp(answer, "HTTP/1.1 200", 12) == 0 ? 0 : 4);
+    }
+    ::close(go[0]);
+
+    rlimit saved{};
+    ::getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit low = saved;
+    low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 4096);
+    ::setrlimit(RLIMIT_NOFILE, &low);
+    std::vector<int> held;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        held.push_back(fd);
+    const char start = 1;
+    EXPECT_EQ(::write(go[1], &start, 1), 1);
+    // Long enough for the server to meet the refusal more than once.
+    QTest::qWait(1500);
+    for (const int fd : held)
+        ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    ::close(go[1]);
+
+    int status = -1;
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 20000));
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the waiting viewer was not answered";
 }

@@ -110,6 +110,24 @@ TEST_F(WebRig, LateJoinersGetTheStoredLinesAndReturningViewersExactlyWhatTheyMis
     EXPECT_EQ(stranger.lineSeqs().front(), 7);
 }
 
+// Long lines: a joiner is sent the newest of them that fit in the bound, not all 100, so that
+// viewers who join and never read cannot make the server hold megabytes for each of them.
+TEST_F(WebRig, LateJoinersGetStoredLinesUpToAByteBound) {
+    start();
+    const std::string filler(4000, 'x');
+    for (int i = 1; i <= 100; ++i)
+        show(std::to_string(i) + filler);
+    StreamClient late(streamUrl());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !late.of(QStringLiteral("live")).empty(); }, 10000));
+    const std::vector<qint64> seqs = late.lineSeqs();
+    ASSERT_FALSE(seqs.empty());
+    EXPECT_EQ(seqs.back(), 100);
+    EXPECT_EQ(seqs.back() - seqs.front() + 1, static_cast<qint64>(seqs.size())) << "a gap";
+    const qint64 perLine = 4000 + 40;
+    EXPECT_LE(static_cast<qint64>(seqs.size()) * perLine, WebServer::kHistoryBytes + perLine);
+    EXPECT_GE(static_cast<qint64>(seqs.size()) * perLine, WebServer::kHistoryBytes - 2 * perLine);
+}
+
 TEST_F(WebRig, DisplayTurningToVerticalTurnsConnectedAndLaterViewers) {
     start();
     StreamClient early(streamUrl());
