@@ -95,6 +95,27 @@ void ConnectionGate::refuse(const QByteArray& answer) {
     m_timer.start(kRefusalMs);
 }
 
+void ConnectionGate::evict() {
+    leave();
+    forget();
+    m_answered = true;
+    m_timer.stop();
+    m_socket->abort();
+    m_socket->deleteLater();
+}
+
+ConnectionGate* ConnectionGate::longestWaiting(const std::vector<ConnectionGate*>& gates) {
+    ConnectionGate* found = nullptr;
+    for (ConnectionGate* gate : gates) {
+        if (gate->m_role != Role::Http || gate->m_answered ||
+            gate->m_head.verdict() != RequestHead::Verdict::NeedMore)
+            continue;
+        if (!found || gate->m_arrived < found->m_arrived)
+            found = gate;
+    }
+    return found;
+}
+
 void ConnectionGate::enter() {
     if (m_role == Role::Http) {
         ++m_server.m_openHttp;
@@ -194,9 +215,18 @@ QTcpSocket* GuardedTcpServer::nextPendingConnection() {
     while (QTcpSocket* socket = QTcpServer::nextPendingConnection()) {
         std::string address = addressKey(socket->peerAddress());
         const auto held = m_server.m_httpPerAddress.find(address);
-        const bool full = m_server.m_openHttp.load() >= WebServer::kMaxHttpConnections ||
-                          (held != m_server.m_httpPerAddress.end() &&
-                           held->second >= m_server.m_limits.httpPerAddress);
+        const bool addressFull = held != m_server.m_httpPerAddress.end() &&
+                                 held->second >= m_server.m_limits.httpPerAddress;
+        bool full = addressFull;
+        if (!full && m_server.m_openHttp.load() >= WebServer::kMaxHttpConnections) {
+            // Heads that come slowly, from however many addresses, do not keep newcomers out:
+            // the connection that has waited longest for the rest of its head makes room.
+            // A browser's head comes whole at once, so that is never a viewer's.
+            if (ConnectionGate* oldest = ConnectionGate::longestWaiting(m_server.m_gates))
+                oldest->evict();
+            else
+                full = true;
+        }
         if (full && m_server.m_refusing >= WebServer::kMaxRefusing) {
             socket->abort();
             socket->deleteLater();

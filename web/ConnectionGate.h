@@ -5,7 +5,9 @@
 #include <QTcpServer>
 #include <QTimer>
 
+#include <chrono>
 #include <string>
+#include <vector>
 
 #include "web/RequestHead.h"
 
@@ -58,6 +60,10 @@ class ConnectionGate : public QObject {
     void becomeViewer();
     // Answers and closes; nothing more is read from the connection.
     void refuse(const QByteArray& answer);
+    // Cuts the connection to make room for a newcomer; it counts nowhere from here on.
+    void evict();
+    // Of `gates`, the connection that has waited longest for the rest of its head, or null.
+    static ConnectionGate* longestWaiting(const std::vector<ConnectionGate*>& gates);
 
   private:
     void enter();
@@ -71,6 +77,7 @@ class ConnectionGate : public QObject {
     std::string m_address;
     Role m_role;
     RequestHead m_head;
+    std::chrono::steady_clock::time_point m_arrived = std::chrono::steady_clock::now();
     QTimer m_timer;
     bool m_answered = false;
     bool m_approved = false;

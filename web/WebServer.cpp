@@ -175,10 +175,7 @@ class ViewerHttp : public QAbstractHttpServer {
         case WebServer::CodeCheck::Wrong:
             return refuse(plainAnswer(403, "Forbidden", {}));
         }
-        const auto held = m_server.m_viewersPerAddress.find(gate.address());
-        if (static_cast<int>(m_server.m_viewers.size()) >= WebServer::kMaxViewers ||
-            (held != m_server.m_viewersPerAddress.end() &&
-             held->second >= m_server.m_limits.viewersPerAddress))
+        if (!m_server.placeForViewer(gate.address()))
             return refuse(serverFullAnswer());
         gate.approve();
         return true;
@@ -525,6 +522,8 @@ void WebServer::admit(QWebSocket* handshake) {
         deliver(*viewer, m_current);
     // What follows is new: the page animates it in.
     deliver(*viewer, QByteArrayLiteral("{\"t\":\"live\"}"));
+    // Pinged at once: a viewer that does not read is known as one from its first seconds.
+    ping(*viewer, Clock::now());
     if (socket->bytesAvailable() > 0)
         readFrom(*viewer);
 }
@@ -574,8 +573,10 @@ void WebServer::readFrom(Viewer& viewer) {
         case ViewerFrames::Event::Kind::Pong:
             if (!viewer.pingToken.isEmpty() &&
                 event.payload ==
-                    std::string_view(viewer.pingToken.constData(), viewer.pingToken.size()))
+                    std::string_view(viewer.pingToken.constData(), viewer.pingToken.size())) {
                 viewer.lastRead = Clock::now();
+                viewer.awaitingPong = false;
+            }
             break;
         case ViewerFrames::Event::Kind::Close:
             // The page is leaving: the closing frame is answered, as the protocol asks.
@@ -640,6 +641,54 @@ void WebServer::dropViewer(Viewer* viewer, std::uint16_t closeCode) {
     handshake->deleteLater();
 }
 
+void WebServer::ping(Viewer& viewer, Clock::time_point now) {
+    // A token of the viewer's own: another connection cannot answer for one that does not read.
+    viewer.pingToken = QByteArray::number(QRandomGenerator::global()->generate64(), 36) + '.' +
+                       QByteArray::number(++m_pings);
+    if (!viewer.awaitingPong) {
+        viewer.awaitingPong = true;
+        viewer.pingSentAt = now;
+    }
+    const std::string frame =
+        ViewerFrames::frame(ViewerFrames::kPing, std::string_view(viewer.pingToken.constData(),
+                                                                  viewer.pingToken.size()));
+    viewer.socket->write(frame.data(), static_cast<qint64>(frame.size()));
+}
+
+bool WebServer::placeForViewer(const std::string& address) {
+    // Handshakes let through a moment ago take their places too.
+    int all = static_cast<int>(m_viewers.size());
+    int fromAddress = 0;
+    if (const auto held = m_viewersPerAddress.find(address); held != m_viewersPerAddress.end())
+        fromAddress = held->second;
+    for (const ConnectionGate* gate : m_gates) {
+        if (gate->approved()) {
+            ++all;
+            fromAddress += gate->address() == address;
+        }
+    }
+    const bool addressFull = fromAddress >= m_limits.viewersPerAddress;
+    if (!addressFull && all < kMaxViewers)
+        return true;
+    // Places held by connections that do not read are given to newcomers: the viewer whose
+    // ping has waited longest for its answer goes, one from the same address where that is
+    // what is full. A browser answers within moments; a viewer that has answered keeps its
+    // place, and with none to take the newcomer is told to come back later.
+    const auto now = Clock::now();
+    Viewer* longest = nullptr;
+    for (const auto& viewer : m_viewers) {
+        if (!viewer->awaitingPong || now - viewer->pingSentAt < kUnansweredPing ||
+            (addressFull && viewer->address != address))
+            continue;
+        if (!longest || viewer->pingSentAt < longest->pingSentAt)
+            longest = viewer.get();
+    }
+    if (!longest)
+        return false;
+    dropViewer(longest);
+    return true;
+}
+
 void WebServer::keepAlive() {
     // A viewer that has answered no ping for the limit does not read: it goes, however little
     // it has been sent, so that it neither holds a place nor gathers a queue. The others get
@@ -659,12 +708,7 @@ void WebServer::keepAlive() {
     for (const auto& viewer : m_viewers) {
         if (!viewer->socket)
             continue;
-        viewer->pingToken = QByteArray::number(QRandomGenerator::global()->generate64(), 36) + '.' +
-                            QByteArray::number(++m_pings);
-        const std::string ping =
-            ViewerFrames::frame(ViewerFrames::kPing, std::string_view(viewer->pingToken.constData(),
-                                                                      viewer->pingToken.size()));
-        viewer->socket->write(ping.data(), static_cast<qint64>(ping.size()));
+        ping(*viewer, now);
         if (!deliver(*viewer, QByteArrayLiteral("{\"t\":\"ka\"}")))
             behind.push_back(viewer.get());
     }

@@ -87,6 +87,8 @@ class WebServer : public QObject {
     static constexpr int kMaxHeaders = 64;
     // What a viewer may send in a keep-alive round: answers to pings and a closing frame.
     static constexpr qint64 kMaxViewerInput = 4 * 1024;
+    // A ping left unanswered this long marks a viewer whose place a newcomer may take.
+    static constexpr std::chrono::milliseconds kUnansweredPing{5000};
     static constexpr std::size_t kMaxInbox = 4096; // events waiting for the server thread
 
     WebServer();
@@ -128,6 +130,8 @@ class WebServer : public QObject {
         qint64 waitingBytes = 0;
         Clock::time_point lastRead; // when the viewer last showed that it reads: a ping answered
         QByteArray pingToken;
+        bool awaitingPong = false;
+        Clock::time_point pingSentAt; // of the oldest ping not yet answered
         qint64 inputThisRound = 0;
     };
     struct Entry {
@@ -150,6 +154,11 @@ class WebServer : public QObject {
     // Ends a viewer's link: with a closing frame carrying `closeCode`, or cut at once for 0.
     void dropViewer(Viewer* viewer, std::uint16_t closeCode = 0);
     void keepAlive();
+    // Sends the viewer a ping with a new token.
+    void ping(Viewer& viewer, Clock::time_point now);
+    // Whether a viewer from `address` may come in; where the places are full, one held by a
+    // viewer that does not read is freed for it.
+    bool placeForViewer(const std::string& address);
     QByteArray helloMessage() const;
     bool codeMatches(const QByteArray& given) const;
     CodeCheck checkCode(const QHttpServerRequest& request, const std::string& address,
