@@ -677,7 +677,7 @@ bool WebServer::placeForViewer(const std::string& address) {
     const auto now = Clock::now();
     Viewer* longest = nullptr;
     for (const auto& viewer : m_viewers) {
-        if (!viewer->awaitingPong || now - viewer->pingSentAt < kUnansweredPing ||
+        if (!viewer->awaitingPong || now - viewer->pingSentAt < m_limits.unansweredPing ||
             (addressFull && viewer->address != address))
             continue;
         if (!longest || viewer->pingSentAt < longest->pingSentAt)

@@ -45,6 +45,9 @@ struct WebEndpoint {
 struct WebLimits {
     std::chrono::milliseconds headDeadline{10000}; // for a request's head, and again for its answer
     std::chrono::milliseconds stallLimit{30000};   // a viewer that reads nothing for this long goes
+    // A viewer that has left a ping unanswered this long gives its place to a newcomer when
+    // the places are full.
+    std::chrono::milliseconds unansweredPing{5000};
     int httpPerAddress = 32;
     int viewersPerAddress = 32;
     int codeFailures = 10; // wrong access codes per address within codeWindow, then 429
@@ -87,8 +90,6 @@ class WebServer : public QObject {
     static constexpr int kMaxHeaders = 64;
     // What a viewer may send in a keep-alive round: answers to pings and a closing frame.
     static constexpr qint64 kMaxViewerInput = 4 * 1024;
-    // A ping left unanswered this long marks a viewer whose place a newcomer may take.
-    static constexpr std::chrono::milliseconds kUnansweredPing{5000};
     static constexpr std::size_t kMaxInbox = 4096; // events waiting for the server thread
 
     WebServer();

@@ -36,13 +36,14 @@ long residentMegabytes() {
 // what no browser does.
 class RawClient {
   public:
-    explicit RawClient(quint16 port, int receiveBuffer = 0) : m_port(port) {
+    explicit RawClient(quint16 port, int receiveBuffer = 0, quint32 from = 0x7F000002)
+        : m_port(port) {
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
         if (receiveBuffer > 0)
             ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in self{};
         self.sin_family = AF_INET;
-        self.sin_addr.s_addr = htonl(0x7F000002);
+        self.sin_addr.s_addr = htonl(from);
         ::bind(m_fd, reinterpret_cast<sockaddr*>(&self), sizeof self);
         sockaddr_in server{};
         server.sin_family = AF_INET;
@@ -350,6 +351,47 @@ TEST_F(HostileRig, EachHostileClientLeavesRoomForAViewerAndMemoryBounded) {
         waitUntilIdle();
     }
     EXPECT_LT(rssPeak - rssAtStart, 100) << "resident memory grew from " << rssAtStart << " MB";
+}
+
+// Clients from many addresses can fill every place without any one address reaching its
+// limit. Newcomers then take the places of those that do nothing with them: the connection
+// that has waited longest for the rest of its request, the viewer that has left a ping
+// unanswered longest. A viewer that reads keeps its place.
+TEST_F(HostileRig, NewcomersTakeThePlacesOfConnectionsThatDoNothingWithThem) {
+    service.reset();
+    port = 0;
+    limits.httpPerAddress = 1000; // one address stands for many here
+    limits.viewersPerAddress = 4;
+    limits.unansweredPing = std::chrono::milliseconds(1500);
+    limits.stallLimit = std::chrono::milliseconds(60000); // they stay until a newcomer comes
+    start(kCode);
+
+    std::vector<std::unique_ptr<RawClient>> slow;
+    for (int i = 0; i < WebServer::kMaxHttpConnections; ++i) {
+        slow.push_back(std::make_unique<RawClient>(port));
+        slow.back()->send("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ");
+    }
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return service->server().httpCount() == WebServer::kMaxHttpConnections; }, 10000));
+    viewerStillServed("in place of the slowest head");
+    // The oldest slow head made room, and was closed.
+    EXPECT_EQ(statusOf(slow.front()->readToClose(5000)), "");
+    EXPECT_TRUE(slow.front()->closedByServer());
+    slow.clear();
+    waitUntilIdle();
+
+    // Four viewers from one address that never read; a fifth from there that does.
+    std::vector<std::unique_ptr<RawClient>> silent;
+    for (int i = 0; i < 4; ++i) {
+        silent.push_back(std::make_unique<RawClient>(port, 4096, 0x7F000003));
+        ASSERT_EQ(silent.back()->handshake(), "101");
+    }
+    RawClient early(port, 0, 0x7F000003);
+    EXPECT_EQ(early.handshake(), "503") << "a place was taken before any ping went unanswered";
+    QTest::qWait(2 * static_cast<int>(limits.unansweredPing.count()));
+    RawClient reader(port, 0, 0x7F000003);
+    EXPECT_EQ(reader.handshake(), "101");
+    EXPECT_EQ(service->server().viewerCount(), 4);
 }
 
 // With no file descriptors left the system refuses the connections waiting to be taken in, and
