@@ -69,9 +69,9 @@ std::string ViewerFrames::frame(std::uint8_t opcode, std::string_view payload) {
     return out;
 }
 
-std::string ViewerFrames::header(std::uint8_t opcode, std::size_t size) {
+std::string ViewerFrames::header(std::uint8_t opcode, std::size_t size, bool final) {
     std::string out;
-    out.push_back(static_cast<char>(0x80 | opcode));
+    out.push_back(static_cast<char>((final ? 0x80 : 0x00) | opcode));
     if (size < 126) {
         out.push_back(static_cast<char>(size));
     } else if (size <= 0xFFFF) {

@@ -32,11 +32,12 @@ class ViewerFrames {
     bool ended() const { return m_ended; }
 
     // A frame from the server: final, unmasked; or only its header, for a payload that is
-    // written after it.
+    // written after it (a message sent in pieces: text, then continuations, the last final).
     static std::string frame(std::uint8_t opcode, std::string_view payload);
-    static std::string header(std::uint8_t opcode, std::size_t payloadSize);
+    static std::string header(std::uint8_t opcode, std::size_t payloadSize, bool final = true);
     static std::string closeFrame(std::uint16_t code);
 
+    static constexpr std::uint8_t kContinuation = 0x0;
     static constexpr std::uint8_t kText = 0x1;
     static constexpr std::uint8_t kClose = 0x8;
     static constexpr std::uint8_t kPing = 0x9;

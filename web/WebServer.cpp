@@ -306,15 +306,21 @@ void WebServer::drainInbox() {
             object.insert(QStringLiteral("seq"), static_cast<double>(++m_lastSeq));
             QByteArray message = toMessage(object);
             m_history.push_back({m_lastSeq, message});
-            if (m_history.size() > kHistoryLines)
+            m_historyBytes += message.size();
+            // Only what a joiner can be sent is kept: the newest line, and older ones within
+            // the bound.
+            while (m_history.size() > kHistoryLines ||
+                   (m_history.size() > 1 && m_historyBytes > kHistoryBytes)) {
+                m_historyBytes -= m_history.front().message.size();
                 m_history.pop_front();
+            }
             m_current.clear();
             broadcast(message);
         } else {
             object.insert(QStringLiteral("t"), QStringLiteral("cur"));
             object.insert(QStringLiteral("seq"), static_cast<double>(m_lastSeq + 1));
             m_current = toMessage(object);
-            broadcast(m_current);
+            broadcast(m_current, true);
         }
     }
 }
@@ -502,8 +508,8 @@ void WebServer::admit(QWebSocket* handshake) {
     connect(handshake, &QWebSocket::binaryFrameReceived, this, spoke);
 
     // A viewer that was here before asks for the lines after its last one; a late joiner, or
-    // one from an earlier run, gets the lines still kept, as many of the newest as fit in
-    // kHistoryBytes.
+    // one from an earlier run, gets the lines still kept: the newest, and as many before it as
+    // fit in kHistoryBytes.
     const QUrlQuery query(handshake->requestUrl());
     std::uint64_t after = 0;
     if (query.queryItemValue(QStringLiteral("run")) == m_run)
@@ -511,7 +517,8 @@ void WebServer::admit(QWebSocket* handshake) {
     std::size_t first = m_history.size();
     qint64 bytes = 0;
     while (first > 0 && m_history[first - 1].seq > after &&
-           bytes + m_history[first - 1].message.size() <= kHistoryBytes) {
+           (first == m_history.size() ||
+            bytes + m_history[first - 1].message.size() <= kHistoryBytes)) {
         --first;
         bytes += m_history[first].message.size();
     }
@@ -519,7 +526,7 @@ void WebServer::admit(QWebSocket* handshake) {
     for (std::size_t i = first; i < m_history.size(); ++i)
         deliver(*viewer, m_history[i].message);
     if (!m_current.isEmpty())
-        deliver(*viewer, m_current);
+        deliver(*viewer, m_current, true);
     // What follows is new: the page animates it in.
     deliver(*viewer, QByteArrayLiteral("{\"t\":\"live\"}"));
     // Pinged at once: a viewer that does not read is known as one from its first seconds.
@@ -528,11 +535,29 @@ void WebServer::admit(QWebSocket* handshake) {
         readFrom(*viewer);
 }
 
-bool WebServer::deliver(Viewer& viewer, const QByteArray& message) {
-    viewer.waiting.push_back(message);
-    viewer.waitingBytes += message.size();
+bool WebServer::deliver(Viewer& viewer, const QByteArray& message, bool growing) {
+    // Only the newest state of the line being received matters: one not yet begun is replaced.
+    const std::size_t begun = viewer.written >= 0 ? 1 : 0;
+    if (growing && viewer.waiting.size() > begun && viewer.waiting.back().growing) {
+        viewer.waitingBytes += counted(message) - counted(viewer.waiting.back().message);
+        viewer.waiting.back().message = message;
+    } else {
+        viewer.waiting.push_back({message, growing});
+        viewer.waitingBytes += counted(message);
+    }
     pump(viewer);
-    return viewer.socket && viewer.waitingBytes + viewer.socket->bytesToWrite() <= kMaxQueuedBytes;
+    return viewer.socket && backlog(viewer) <= kMaxQueuedBytes;
+}
+
+qint64 WebServer::counted(const QByteArray& message) {
+    // A message waits as one shared with every viewer and the stored lines; it costs a viewer
+    // the piece of it in the socket. A long line counts as that piece, so that one line of a
+    // million characters does not cut off every viewer, and a few of them still do.
+    return std::min<qint64>(message.size(), kWriteAhead);
+}
+
+qint64 WebServer::backlog(const Viewer& viewer) {
+    return viewer.waitingBytes + (viewer.socket ? viewer.socket->bytesToWrite() : 0);
 }
 
 void WebServer::pump(Viewer& viewer) {
@@ -540,14 +565,30 @@ void WebServer::pump(Viewer& viewer) {
     if (!socket)
         return;
     // The socket's buffer holds a little at a time; the rest waits as messages shared with
-    // the other viewers, so that a slow one costs the server next to nothing.
+    // the other viewers, so that a slow one costs the server next to nothing. A long message
+    // goes out in pieces of its own frames, between which a ping or a pong can go too.
     while (!viewer.waiting.empty() && socket->bytesToWrite() < kWriteAhead) {
-        const QByteArray message = std::move(viewer.waiting.front());
-        viewer.waiting.pop_front();
-        viewer.waitingBytes -= message.size();
-        const std::string header = ViewerFrames::header(ViewerFrames::kText, message.size());
+        const QByteArray& message = viewer.waiting.front().message;
+        if (viewer.written < 0)
+            viewer.waitingBytes -= counted(message); // from here on it is in the socket
+        const qsizetype offset = std::max<qsizetype>(viewer.written, 0);
+        qsizetype piece = std::min<qsizetype>(message.size() - offset, kWriteAhead);
+        // Pieces end between characters: some clients check each frame's UTF-8 on its own.
+        while (offset + piece < message.size() && piece > 0 &&
+               (static_cast<unsigned char>(message[offset + piece]) & 0xC0) == 0x80)
+            --piece;
+        const bool last = offset + piece == message.size();
+        const std::string header = ViewerFrames::header(
+            viewer.written < 0 ? ViewerFrames::kText : ViewerFrames::kContinuation,
+            static_cast<std::size_t>(piece), last);
         socket->write(header.data(), static_cast<qint64>(header.size()));
-        socket->write(message);
+        socket->write(message.constData() + offset, piece);
+        if (last) {
+            viewer.waiting.pop_front();
+            viewer.written = -1;
+        } else {
+            viewer.written = offset + piece;
+        }
     }
 }
 
@@ -564,7 +605,7 @@ void WebServer::readFrom(Viewer& viewer) {
             // Answered like every other write: within the viewer's bound, or the viewer goes.
             const std::string pong = ViewerFrames::frame(ViewerFrames::kPong, event.payload);
             socket->write(pong.data(), static_cast<qint64>(pong.size()));
-            if (viewer.waitingBytes + socket->bytesToWrite() > kMaxQueuedBytes) {
+            if (backlog(viewer) > kMaxQueuedBytes) {
                 dropViewer(&viewer);
                 return;
             }
@@ -593,10 +634,10 @@ void WebServer::readFrom(Viewer& viewer) {
         dropViewer(&viewer, ViewerFrames::kPolicyViolation);
 }
 
-void WebServer::broadcast(const QByteArray& message) {
+void WebServer::broadcast(const QByteArray& message, bool growing) {
     std::vector<Viewer*> behind;
     for (const auto& viewer : m_viewers) {
-        if (!deliver(*viewer, message))
+        if (!deliver(*viewer, message, growing))
             behind.push_back(viewer.get());
     }
     for (Viewer* viewer : behind)

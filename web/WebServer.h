@@ -80,8 +80,9 @@ class WebServer : public QObject {
     // Connections being told that the server is full, at a time; beyond, they are cut at once.
     static constexpr int kMaxRefusing = 64;
     // What waits for one viewer, not yet sent: the stored lines a joiner is sent and 128 KiB of
-    // new ones. Of that, at most kWriteAhead is in the socket's buffer at a time; the rest are
-    // messages shared with the other viewers.
+    // new ones, each message counted at most kWriteAhead (see counted()). Of that, at most
+    // kWriteAhead (and one piece) is in the socket's buffer at a time; the rest are messages
+    // shared with the other viewers.
     static constexpr qint64 kMaxQueuedBytes = 384 * 1024;
     static constexpr qint64 kWriteAhead = 64 * 1024;
     static constexpr std::size_t kHistoryLines = 100;
@@ -127,8 +128,15 @@ class WebServer : public QObject {
         QPointer<QTcpSocket> socket;
         std::string address;
         ViewerFrames frames;
-        std::deque<QByteArray> waiting; // messages not yet in the socket, oldest first
+        // Messages not yet wholly in the socket, oldest first; the first may be partly
+        // written (`written` bytes of it), as a large message goes out in pieces.
+        struct Waiting {
+            QByteArray message;
+            bool growing = false; // the line being received: a newer state replaces it
+        };
+        std::deque<Waiting> waiting;
         qint64 waitingBytes = 0;
+        qsizetype written = -1;     // of the first waiting message; -1 before it is begun
         Clock::time_point lastRead; // when the viewer last showed that it reads: a ping answered
         QByteArray pingToken;
         bool awaitingPong = false;
@@ -146,9 +154,13 @@ class WebServer : public QObject {
     void drainInbox();
     void acceptViewers();
     void admit(QWebSocket* socket);
-    void broadcast(const QByteArray& message);
+    void broadcast(const QByteArray& message, bool growing = false);
     // Queues a message for a viewer; false when the viewer has more waiting than it may.
-    bool deliver(Viewer& viewer, const QByteArray& message);
+    bool deliver(Viewer& viewer, const QByteArray& message, bool growing = false);
+    // What waits for the viewer: the socket's buffer, and the messages not yet begun as
+    // counted().
+    static qint64 backlog(const Viewer& viewer);
+    static qint64 counted(const QByteArray& message);
     void pump(Viewer& viewer);
     void readFrom(Viewer& viewer);
     Viewer* findViewer(const QTcpSocket* socket);
@@ -189,6 +201,7 @@ class WebServer : public QObject {
     CodeAttempts m_attempts;
     std::uint64_t m_pings = 0; // numbers the pings, so that no two tokens are alike
     std::deque<Entry> m_history;
+    qint64 m_historyBytes = 0;
     std::uint64_t m_lastSeq = 0;
     QByteArray m_current; // the growing line's message, empty when there is none
 };

@@ -394,6 +394,36 @@ TEST_F(HostileRig, NewcomersTakeThePlacesOfConnectionsThatDoNothingWithThem) {
     EXPECT_EQ(service->server().viewerCount(), 4);
 }
 
+// A line of a million characters (a recogniser that sends no line breaks) reaches a viewer
+// whole, in pieces, while 32 viewers that never read hold it: the line is shared, not copied
+// into each of their buffers (3 MB each would be about 100 MB).
+TEST_F(HostileRig, AMillionCharacterLineReachesViewersWithoutACopyForEach) {
+    StreamClient reader(streamUrl(QStringLiteral("code=") + QString::fromLatin1(kCode)));
+    ASSERT_TRUE(reader.waitForHello());
+    std::vector<std::unique_ptr<RawClient>> silent;
+    for (int i = 0; i < 32; ++i) {
+        silent.push_back(std::make_unique<RawClient>(port, 4096));
+        ASSERT_EQ(silent.back()->handshake(), "101");
+    }
+    std::string line;
+    line.reserve(2'000'000);
+    for (int i = 0; i < 1'000'000; ++i)
+        line += "\x82\xA0"; // あ
+    const long before = residentMegabytes();
+    long peak = before;
+    show(line);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            peak = std::max(peak, residentMegabytes());
+            return !reader.of(QStringLiteral("line")).empty();
+        },
+        30000));
+    const QString text = reader.of(QStringLiteral("line")).back().value("text").toString();
+    EXPECT_EQ(text.size(), 1'000'000);
+    EXPECT_TRUE(text.startsWith(QStringLiteral("ああ")) && text.endsWith(QStringLiteral("ああ")));
+    EXPECT_LT(peak - before, 60) << "resident memory grew from " << before << " MB";
+}
+
 // With no file descriptors left the system refuses the connections waiting to be taken in, and
 // Qt stops accepting altogether. The server listens again: a viewer that waited is answered
 // once descriptors are free. The viewer runs in a process of its own, started before this one
