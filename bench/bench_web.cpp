@@ -147,6 +147,12 @@ struct Server {
         service = std::make_unique<WebService>(settings);
         QObject::connect(service.get(), &WebService::listening, [this](quint16 p) { port = p; });
         intake.setObserver(service.get());
+        // Every viewer here comes from the one loopback address, where in a hall each phone
+        // has its own: the limits per address are lifted to the limits in all.
+        WebLimits limits;
+        limits.httpPerAddress = WebServer::kMaxHttpConnections;
+        limits.viewersPerAddress = WebServer::kMaxViewers;
+        service->setLimits(limits);
         service->listen({0, false, {}, 0});
         runUntil([this] { return port != 0; }, 5000);
     }

@@ -572,7 +572,9 @@ void WebServer::pump(Viewer& viewer) {
         if (viewer.written < 0)
             viewer.waitingBytes -= counted(message); // from here on it is in the socket
         const qsizetype offset = std::max<qsizetype>(viewer.written, 0);
-        qsizetype piece = std::min<qsizetype>(message.size() - offset, kWriteAhead);
+        // At least four bytes, so that a piece holds a whole character however little room.
+        qsizetype piece = std::min<qsizetype>(
+            message.size() - offset, std::max<qint64>(kWriteAhead - socket->bytesToWrite(), 4));
         // Pieces end between characters: some clients check each frame's UTF-8 on its own.
         while (offset + piece < message.size() && piece > 0 &&
                (static_cast<unsigned char>(message[offset + piece]) & 0xC0) == 0x80)

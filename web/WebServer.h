@@ -81,10 +81,10 @@ class WebServer : public QObject {
     static constexpr int kMaxRefusing = 64;
     // What waits for one viewer, not yet sent: the stored lines a joiner is sent and 128 KiB of
     // new ones, each message counted at most kWriteAhead (see counted()). Of that, at most
-    // kWriteAhead (and one piece) is in the socket's buffer at a time; the rest are messages
-    // shared with the other viewers.
+    // kWriteAhead is in the socket's buffer at a time; the rest are messages shared with the
+    // other viewers.
     static constexpr qint64 kMaxQueuedBytes = 384 * 1024;
-    static constexpr qint64 kWriteAhead = 64 * 1024;
+    static constexpr qint64 kWriteAhead = 16 * 1024; // the socket's own buffer takes 64 KiB more
     static constexpr std::size_t kHistoryLines = 100;
     static constexpr qint64 kHistoryBytes = 256 * 1024;  // the stored lines a joiner is sent
     static constexpr qint64 kMaxRequestBytes = 8 * 1024; // request line and headers
