@@ -2,16 +2,20 @@
 
 #include <cerrno>
 #include <cstdio>
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#endif
 
 #include "core/TextFormat.h"
 
 namespace skiro {
 
+// On Windows appendRecord is WinFiles.cpp's.
+#ifndef _WIN32
 namespace {
 
 // Another writer (a second instance logging into the same folder) holds the lock only for
@@ -56,6 +60,7 @@ bool appendRecord(const std::string& path, std::string_view record) {
     close(fd); // also releases the lock
     return appended;
 }
+#endif
 
 Recorder::Recorder(const Settings& settings, const Clock& clock, const StringTable& strings,
                    std::string logFolder)
