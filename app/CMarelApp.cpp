@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSocketNotifier>
@@ -10,22 +11,30 @@
 #include <QUrl>
 #include <csignal>
 #include <cstdio>
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/SettingsCommands.h"
+#ifdef _WIN32
+#include "app/WinDdeServer.h"
+#endif
 #include "display/CMarelView.h"
 #include "display/Sjis.h"
 #include "feed/FeedServer.h"
 #include "ui/CScrollDialog.h"
+#ifdef SKIRO_WEB_VIEW
 #include "web/CWebDialog.h"
+#endif
 
 namespace skiro {
 namespace {
 
+#ifndef _WIN32
 int g_signalPipe[2] = {-1, -1};
 
 void onTerminationSignal(int) {
@@ -33,6 +42,7 @@ void onTerminationSignal(int) {
     // Only async-signal-safe work here: the close itself runs on the user-interface thread.
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
 }
+#endif
 
 std::string withSlash(QString folder) {
     if (!folder.endsWith(QLatin1Char('/')))
@@ -66,13 +76,18 @@ CMarelApp::CMarelApp(QString exeFolder, QString exeBase)
     : m_exeFolder(std::move(exeFolder)), m_exeBase(std::move(exeBase)) {}
 
 CMarelApp::~CMarelApp() {
+#ifdef _WIN32
+    m_dde.reset();
+#endif
     m_feeds.reset();
     m_frame.reset();
+#ifndef _WIN32
     if (g_signalPipe[0] >= 0) {
         ::close(g_signalPipe[0]);
         ::close(g_signalPipe[1]);
         g_signalPipe[0] = g_signalPipe[1] = -1;
     }
+#endif
 }
 
 bool CMarelApp::initInstance(ShowCommand startup) {
@@ -134,6 +149,17 @@ bool CMarelApp::initInstance(ShowCommand startup) {
                      qPrintable(m_exeBase), qPrintable(m_feeds->error()));
         m_feeds.reset();
     }
+
+#ifdef _WIN32
+    // DDE clients reach the display under the executable's name, topic "Command".
+    m_dde = std::make_unique<WinDdeServer>(
+        m_exeBase, [view](std::string_view text) { view->receiveText(text); });
+    if (!m_dde->start()) {
+        std::fprintf(stderr, "%s: the DDE service stays off: %s\n", qPrintable(m_exeBase),
+                     qPrintable(m_dde->error()));
+        m_dde.reset();
+    }
+#endif
 
     // 9. Back where it was at the last close.
     m_frame->restorePlacement(startup);
@@ -213,8 +239,10 @@ void CMarelApp::onCommand(int id) {
             page = dialog.page();
             return true;
         });
+#ifdef SKIRO_WEB_VIEW
         if (m_web)
             m_web->setDirection(m_doc->settings().Direction);
+#endif
         break;
     case ID_HELP_INDEX:
         winHelp({0, HelpCommand::Contents});
@@ -253,6 +281,15 @@ void CMarelApp::unlinkTerm() {
     m_frame->unlinkTerm();
 }
 
+#ifndef SKIRO_WEB_VIEW
+// A build without the web view (Windows) leaves a [Web] section of the profile as it is and
+// says so when its command is chosen.
+void CMarelApp::applyWebView() {}
+
+void CMarelApp::showWebDialog() {
+    QMessageBox::information(m_frame.get(), m_texts.appTitle, m_texts.webViewMissing);
+}
+#else
 void CMarelApp::applyWebView() {
     const WebSettings& web = m_doc->settings().Web;
     const bool on = web.Enabled != 0 || m_webForRun;
@@ -299,12 +336,17 @@ void CMarelApp::showWebDialog() {
     m_webForRun = false;
     applyWebView();
 }
+#endif
 
 void CMarelApp::closeDocument() {
     // The conversations end first: each client is told, and the clients get 2 s in all to
     // answer while the display keeps scrolling.
     if (m_feeds)
         m_feeds->shutdown();
+#ifdef _WIN32
+    if (m_dde)
+        m_dde->shutdown();
+#endif
     if (m_frame)
         m_frame->unlinkTerm();
     // The window is closed and the view does no more work: the session ends here, with its
@@ -319,15 +361,27 @@ void CMarelApp::closeDocument() {
         }
         m_view->intake().recordWaitingLines();
     }
+#ifdef SKIRO_WEB_VIEW
     // The web view goes first: no viewer is told anything after the window is gone.
     if (m_view)
         m_view->intake().setObserver(nullptr);
     m_web.reset();
+#endif
     m_doc->session().stopSession();
     m_doc->recorder().setClipboard(nullptr);
     m_doc->saveSettings();
 }
 
+#ifdef _WIN32
+void CMarelApp::closeOnTerminationSignals() {
+    // Windows ends a session (log-off, shutdown) with WM_QUERYENDSESSION rather than a signal:
+    // the window closes as by its close box, so the settings and the stop stamp are written.
+    connect(qGuiApp, &QGuiApplication::commitDataRequest, this, [this] {
+        if (m_frame)
+            m_frame->close();
+    });
+}
+#else
 void CMarelApp::closeOnTerminationSignals() {
     if (g_signalPipe[0] >= 0)
         return;
@@ -348,5 +402,7 @@ void CMarelApp::closeOnTerminationSignals() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
 }
+
+#endif
 
 } // namespace skiro

@@ -5,15 +5,34 @@
 
 #include "core/TextFormat.h"
 #include "serial/PortTable.h"
+#ifdef _WIN32
+#include "serial/WinSerialPort.h"
+#include "serial/WinWatchThread.h"
+#else
 #include "serial/PosixReadyEvent.h"
 #include "serial/PosixSerialPort.h"
 #include "serial/WatchThread.h"
+#endif
 
 namespace skiro {
 
 namespace {
 
 constexpr int kOverriddenPorts = 256;
+
+#ifdef _WIN32
+constexpr int kMissingDevice = ERROR_FILE_NOT_FOUND;
+constexpr int kDeviceGone = ERROR_GEN_FAILURE;
+HANDLE watched(const WinSerialPort& port) {
+    return port.handle();
+}
+#else
+constexpr int kMissingDevice = ENOENT;
+constexpr int kDeviceGone = EIO;
+int watched(const PosixSerialPort& port) {
+    return port.fd();
+}
+#endif
 
 } // namespace
 
@@ -22,7 +41,7 @@ constexpr int kOverriddenPorts = 256;
 // user-interface thread only.
 class SerialSession::ViewPort final : public SerialPort {
   public:
-    ViewPort(PosixSerialPort& port, std::string path) : m_port(port), m_path(std::move(path)) {}
+    ViewPort(PlatformSerialPort& port, std::string path) : m_port(port), m_path(std::move(path)) {}
     IoResult read(char* buffer, std::size_t capacity) override {
         return remember(m_port.read(buffer, capacity));
     }
@@ -36,7 +55,7 @@ class SerialSession::ViewPort final : public SerialPort {
             m_lastError = result.error;
         return result;
     }
-    PosixSerialPort& m_port;
+    PlatformSerialPort& m_port;
     std::string m_path;
     int m_lastError = 0;
 };
@@ -75,11 +94,11 @@ bool SerialSession::startSession() {
     const PortTable table = PortTable::fromMachine(portOverrides(m_profile.current(), comPort));
     const std::string path = table.devicePath(comPort);
 
-    auto readyEvent = std::make_unique<PosixReadyEvent>();
-    auto port = std::make_unique<PosixSerialPort>();
+    auto readyEvent = std::make_unique<PlatformReadyEvent>();
+    auto port = std::make_unique<PlatformSerialPort>();
     // A COM number that names no device is a missing device, as on a machine without it.
-    const OpenResult opened =
-        path.empty() ? OpenResult{OpenStep::Open, ENOENT} : port->open(path, m_settings.Dcb);
+    const OpenResult opened = path.empty() ? OpenResult{OpenStep::Open, kMissingDevice}
+                                           : port->open(path, m_settings.Dcb);
     if (!opened.ok()) {
         // The device on a line of its own; a COM number with no device behind it names itself.
         if (m_view)
@@ -98,7 +117,8 @@ bool SerialSession::startSession() {
             view->postToUi([this, session] { onDeviceLost(session); });
         };
     }
-    auto watchThread = std::make_unique<WatchThread>(port->fd(), *readyEvent, std::move(callbacks));
+    auto watchThread =
+        std::make_unique<PlatformWatchThread>(watched(*port), *readyEvent, std::move(callbacks));
     // The system refused the thread or its wake-up descriptor: without a watcher nothing
     // would ever be read, so the port is closed again and the session stays closed.
     if (!watchThread->start())
@@ -151,7 +171,7 @@ void SerialSession::onDeviceLost(std::uint64_t session) {
         while (m_view->readPort() > 0) {
         }
     }
-    const int error = m_viewPort->lastError() != 0 ? m_viewPort->lastError() : EIO;
+    const int error = m_viewPort->lastError() != 0 ? m_viewPort->lastError() : kDeviceGone;
     const std::string device = m_viewPort->devicePath();
     closeSession();
     if (m_view)

@@ -18,9 +18,23 @@
 // writes the port it is handed here. Start and Stop leave their stamps in the log.
 namespace skiro {
 
+// The port, its ready event and the watch thread of the platform: termios and poll(), or the
+// Win32 communications calls and events.
+#ifdef _WIN32
+class WinReadyEvent;
+class WinSerialPort;
+class WinWatchThread;
+using PlatformReadyEvent = WinReadyEvent;
+using PlatformSerialPort = WinSerialPort;
+using PlatformWatchThread = WinWatchThread;
+#else
 class PosixReadyEvent;
 class PosixSerialPort;
 class WatchThread;
+using PlatformReadyEvent = PosixReadyEvent;
+using PlatformSerialPort = PosixSerialPort;
+using PlatformWatchThread = WatchThread;
+#endif
 
 // The side of the view (and the application around it) that the session talks to.
 class SessionView {
@@ -86,10 +100,10 @@ class SerialSession {
     Recorder& m_recorder;
     SessionView* m_view = nullptr;
 
-    std::unique_ptr<PosixSerialPort> m_port;
+    std::unique_ptr<PlatformSerialPort> m_port;
     std::unique_ptr<ViewPort> m_viewPort;
-    std::unique_ptr<PosixReadyEvent> m_readyEvent;
-    std::unique_ptr<WatchThread> m_watchThread;
+    std::unique_ptr<PlatformReadyEvent> m_readyEvent;
+    std::unique_ptr<PlatformWatchThread> m_watchThread;
     // Counts Starts, so that a loss posted by the thread of an earlier session is told apart.
     std::uint64_t m_session = 0;
 };
