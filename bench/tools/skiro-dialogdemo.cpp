@@ -36,6 +36,8 @@ int main(int argc, char** argv) {
     if (name == "serial") {
         auto* d = new CSerialDialog(strings, help);
         d->page() = SerialPage::fromSettings(settings);
+        d->setPortPaths(
+            {QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0")});
         d->setPortChoices(
             {{QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"),
               QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 (ttyUSB0)")},
