@@ -4,12 +4,12 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <array>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <array>
 #include <gtest/gtest.h>
 
 #include "core/SettingsDialogs.h"
