@@ -21,6 +21,7 @@ namespace skiro {
 
 class CMainFrame;
 class CMarelView;
+class LinkMark;
 class SettingsCommands;
 class FeedServer;
 #ifdef _WIN32
@@ -96,6 +97,7 @@ class CMarelApp : public QObject {
     std::unique_ptr<CMainFrame> m_frame;
     CMarelView* m_view = nullptr; // owned by the frame
     std::unique_ptr<SessionLink> m_sessionLink;
+    LinkMark* m_linkMark = nullptr; // owned by the frame
     std::unique_ptr<SettingsCommands> m_settingsCommands;
     std::unique_ptr<FeedServer> m_feeds;
 #ifdef _WIN32

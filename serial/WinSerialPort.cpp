@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/StringTable.h"
+#include "serial/SystemError.h"
 
 namespace skiro {
 
@@ -50,6 +51,14 @@ std::string openFailureText(const OpenResult& result, const StringTable& strings
                         result.error);
     }
     return {};
+}
+
+std::string portFailureMessage(const std::string& text, const std::string& device, int error,
+                               const std::optional<PortHolder>&, const StringTable& strings) {
+    std::string message = text + "\n" + device;
+    if (const std::string explanation = portErrorExplanation(error, strings); !explanation.empty())
+        message += "\n" + explanation;
+    return message;
 }
 
 DCB win32Dcb(const Dcb& dcb) {
@@ -129,7 +138,7 @@ WinSerialPort::~WinSerialPort() {
     close();
 }
 
-OpenResult WinSerialPort::open(const std::string& device, const Dcb& dcb) {
+OpenResult WinSerialPort::open(const std::string& device, const Dcb& dcb, bool keepInput) {
     close();
     m_gone = false;
     auto fail = [this](OpenStep step) {
@@ -165,7 +174,8 @@ OpenResult WinSerialPort::open(const std::string& device, const Dcb& dcb) {
     if (!::SetCommState(m_handle, &state))
         return fail(OpenStep::State);
     // Whatever the driver holds from before Start is not shown.
-    ::PurgeComm(m_handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    if (!keepInput)
+        ::PurgeComm(m_handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
     return {};
 }
 

@@ -2,11 +2,13 @@
 #include <windows.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 
 #include "core/ReadyEvent.h"
 #include "core/SerialPort.h"
 #include "core/Settings.h"
+#include "serial/PortLock.h"
 
 // The serial port on Win32: CreateFile on \\.\COMn, the settings' Dcb with SetCommState, read
 // time-outs that make a read return at once with what has arrived. The handle is opened for
@@ -26,11 +28,17 @@ enum class OpenStep { None, Open, Mask, Queues, Timeouts, State };
 struct OpenResult {
     OpenStep failedStep = OpenStep::None;
     int error = 0; // GetLastError() of the failed step
+    // Windows does not say which program holds a port: always none here.
+    std::optional<PortHolder> holder = std::nullopt;
     bool ok() const { return failedStep == OpenStep::None; }
 };
 
 // The message the session shows for a failed open, in the string table's Shift-JIS.
 std::string openFailureText(const OpenResult& result, const StringTable& strings);
+// The whole message of a port failure: `text` (the failure's own text), the device on a line
+// of its own, and last the system's explanation of the error code.
+std::string portFailureMessage(const std::string& text, const std::string& device, int error,
+                               const std::optional<PortHolder>& holder, const StringTable& strings);
 
 // The system's device-control block for the settings' Dcb, member for member.
 DCB win32Dcb(const Dcb& dcb);
@@ -57,14 +65,17 @@ class WinReadyEvent final : public ReadyEvent {
 
 class WinSerialPort final : public SerialPort {
   public:
-    WinSerialPort() = default;
+    // The guards of the POSIX port (lock files) have no use here: Windows itself keeps a port
+    // to one opener.
+    explicit WinSerialPort(const PortGuards& = {}) {}
     ~WinSerialPort() override;
     WinSerialPort(const WinSerialPort&) = delete;
     WinSerialPort& operator=(const WinSerialPort&) = delete;
 
     // Opens "COMn" (or any device path the system knows) and configures it; on failure the
-    // port stays closed.
-    OpenResult open(const std::string& device, const Dcb& dcb);
+    // port stays closed. What the driver holds is discarded, as it is from before Start,
+    // unless `keepInput`: a device that has just come back holds only what was sent since.
+    OpenResult open(const std::string& device, const Dcb& dcb, bool keepInput = false);
     void close();
     bool isOpen() const { return m_handle != INVALID_HANDLE_VALUE; }
     // The handle the watch thread waits on; INVALID_HANDLE_VALUE while closed.
