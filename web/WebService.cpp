@@ -4,6 +4,7 @@
 
 #include "core/Intake.h"
 #include "core/LineCommands.h"
+#include "core/ShiftJis.h"
 
 namespace skiro {
 
@@ -45,8 +46,7 @@ void WebService::setDirection(int direction) {
         server, [server, direction] { server->setDirection(direction); }, Qt::QueuedConnection);
 }
 
-bool WebService::displayForm(std::string_view text, Colour textColour,
-                             WebLineEvent& event) const {
+bool WebService::displayForm(std::string_view text, Colour textColour, WebLineEvent& event) const {
     std::string_view shown = text.substr(skipLeadingBytes(text, m_settings));
     bool show = true;
     Colour outline = m_settings.OutlineColor;
@@ -86,7 +86,9 @@ void WebService::lineCompleted(std::string_view text) {
 void WebService::lineGrowing(std::string_view text) {
     WebLineEvent event;
     event.kind = WebLineEvent::Kind::Growing;
-    if (!displayForm(text, m_settings.Color.Text, event))
+    // A character whose second byte has not come yet waits for it, rather than showing as a
+    // broken one for a moment.
+    if (!displayForm(sjis::withoutPartialChar(text), m_settings.Color.Text, event))
         event.sjis.clear();
     m_server->post(std::move(event));
 }
