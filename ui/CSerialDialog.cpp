@@ -7,6 +7,7 @@
 #include <QRadioButton>
 
 #include "core/SettingsDialogs.h"
+#include "ui/CTipWnd.h"
 
 namespace skiro {
 
@@ -47,7 +48,6 @@ CSerialDialog::CSerialDialog(const StringTable& strings, HelpHook help, QWidget*
     // echo switches.
     m_device = addStatic(this, QString(), 135, 125, 50, 30);
     m_device->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_device->setWordWrap(true);
     m_device->setObjectName(QStringLiteral("portDevice"));
 
     addButtons({{5, 160}, {50, 160}, {95, 160}, {140, 160}}, 40, 13);
@@ -66,15 +66,40 @@ void CSerialDialog::showPortDevice() {
     const int port = radioIndex(m_port);
     if (port < 0 || m_devices.empty()) {
         m_device->clear();
+        tipWindow()->setTip(m_device, QString());
         return;
     }
-    QString device =
+    const QString path =
         static_cast<std::size_t>(port) < m_devices.size() ? m_devices[port] : QString();
+    QString device = path;
     if (device.startsWith(QStringLiteral("/dev/")))
         device = device.mid(5);
-    m_device->setText(QStringLiteral("COM%1:\n%2")
-                          .arg(port + 1)
-                          .arg(device.isEmpty() ? QStringLiteral("(ﾃﾞﾊﾞｲｽなし)") : device));
+    if (device.isEmpty())
+        device = QStringLiteral("(ﾃﾞﾊﾞｲｽなし)");
+    m_device->setText(QStringLiteral("COM%1:\n%2").arg(port + 1).arg(twoLines(device)));
+    tipWindow()->setTip(m_device, path);
+}
+
+QString CSerialDialog::twoLines(const QString& device) const {
+    // A long path (a stable name under serial/by-id) takes two lines. What does not fit them
+    // is cut out of the middle, so that its start and its end (the adapter and the port) still
+    // show; the tip shows it whole.
+    const QFontMetrics metrics = m_device->fontMetrics();
+    const int width = m_device->width();
+    const auto fits = [&](const QString& text) { return metrics.horizontalAdvance(text) <= width; };
+    if (fits(device))
+        return device;
+    qsizetype head = 0;
+    while (head < device.size() && fits(device.left(head + 1)))
+        ++head;
+    const QString rest = device.mid(head);
+    if (fits(rest))
+        return device.left(head) + QLatin1Char('\n') + rest;
+    const QString ellipsis(QChar(0x2026));
+    qsizetype tail = 0;
+    while (tail < rest.size() && fits(ellipsis + rest.right(tail + 1)))
+        ++tail;
+    return device.left(head) + QLatin1Char('\n') + ellipsis + rest.right(tail);
 }
 
 void CSerialDialog::fieldsToControls() {

@@ -33,6 +33,7 @@ class CSerialDialog : public SettingsDialog {
   private:
     void echoBackClicked();
     void showPortDevice();
+    QString twoLines(const QString& device) const;
 
     SerialPage m_page;
     std::vector<QString> m_devices;

@@ -14,6 +14,7 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <map>
 
 #include "core/SettingsDialogs.h"
 #include "display/HelpKey.h"
@@ -77,13 +78,23 @@ class DialogGroupBox : public QGroupBox {
 // The platform's dialogs draw a smaller check mark than Qt's styles; a radio button or check
 // box placed at its template width is widened to what its text and indicator need here, so
 // that no text is cut off. The templates leave that much room beside every such control.
-void fitText(QAbstractButton* button, QStyle::PixelMetric indicator, QStyle::PixelMetric spacing) {
+int neededWidth(const QAbstractButton* button, QStyle::PixelMetric indicator,
+                QStyle::PixelMetric spacing) {
     QString text = button->text();
     text.remove(QLatin1Char('&'));
     const QStyle* style = button->style();
-    const int needed = style->pixelMetric(indicator, nullptr, button) +
-                       style->pixelMetric(spacing, nullptr, button) +
-                       button->fontMetrics().horizontalAdvance(text);
+    return style->pixelMetric(indicator, nullptr, button) +
+           style->pixelMetric(spacing, nullptr, button) +
+           button->fontMetrics().horizontalAdvance(text);
+}
+
+int neededWidth(const QRadioButton* radio) {
+    return neededWidth(radio, QStyle::PM_ExclusiveIndicatorWidth,
+                       QStyle::PM_RadioButtonLabelSpacing);
+}
+
+void fitText(QAbstractButton* button, QStyle::PixelMetric indicator, QStyle::PixelMetric spacing) {
+    const int needed = neededWidth(button, indicator, spacing);
     if (needed > button->width())
         button->resize(needed, button->height());
 }
@@ -329,7 +340,48 @@ void SettingsDialog::addTip(QWidget* control, int stringId) {
     m_tips->addTip(control, stringId);
 }
 
+void SettingsDialog::spaceRadioRows() {
+    const QFontMetrics metrics(font());
+    // Room after a button's text: a space, so that "なし" and the next button do not read as
+    // one pair. No button comes nearer its group's frame than a character.
+    const int gap =
+        std::max(metrics.horizontalAdvance(QLatin1Char(' ')), metrics.averageCharWidth());
+    const int margin = metrics.averageCharWidth();
+    for (const auto& group : m_radioGroups) {
+        std::map<int, std::vector<QRadioButton*>> rows;
+        for (QRadioButton* radio : group)
+            rows[radio->y()].push_back(radio);
+        for (auto& [top, row] : rows) {
+            if (row.size() < 2)
+                continue;
+            std::sort(row.begin(), row.end(),
+                      [](const QWidget* a, const QWidget* b) { return a->x() < b->x(); });
+            const std::size_t n = row.size();
+            std::vector<int> x(n);
+            // Each button where its template puts it, or further right where the one before
+            // needs the room; all moved left together by `shift`.
+            const auto placeFrom = [&](int shift) {
+                for (std::size_t i = 0; i < n; ++i) {
+                    x[i] = row[i]->x() - shift;
+                    if (i > 0)
+                        x[i] = std::max(x[i], x[i - 1] + neededWidth(row[i - 1]) + gap);
+                }
+                return x[n - 1] + neededWidth(row[n - 1]) -
+                       (row[0]->parentWidget()->width() - margin);
+            };
+            if (const int overflow = placeFrom(0); overflow > 0)
+                placeFrom(std::clamp(overflow, 0, row[0]->x() - margin));
+            for (std::size_t i = 0; i < n; ++i) {
+                const int room =
+                    i + 1 < n ? x[i + 1] - x[i] : row[i]->parentWidget()->width() - x[i];
+                row[i]->setGeometry(x[i], top, std::min(row[i]->width(), room), row[i]->height());
+            }
+        }
+    }
+}
+
 void SettingsDialog::initialise() {
+    spaceRadioRows();
     m_tips->start(this, 250, 5000, 200);
     registerTips();
     addTip(m_buttons[0], 33024);

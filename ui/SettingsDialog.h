@@ -115,6 +115,8 @@ class SettingsDialog : public QDialog {
     const std::vector<QRadioButton*>* radioGroupOf(const QObject* radio) const;
     // Only the checked button of a group (the first, when none is) is a stop for Tab.
     static void setTabStop(const std::vector<QRadioButton*>& group);
+    // Moves radio buttons that stand side by side apart where a text would run into the next.
+    void spaceRadioRows();
     void initialise();
     void onDefault();
 

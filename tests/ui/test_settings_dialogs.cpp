@@ -274,6 +274,39 @@ TEST(MiscDialog, TimeStampSwitchEnablesTheMinutesAndKeepsWhatWasTyped) {
     EXPECT_EQ(settings.DeleteBytes, 12);
 }
 
+// A long stable device name is cut in the middle to fit its label; the tip tells it whole.
+TEST(SerialDialog, LongDeviceNameIsCutInTheMiddleAndWholeInItsTip) {
+    const StringTable strings;
+    const QString path =
+        QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    CSerialDialog dialog(strings, {});
+    dialog.page() = SerialPage::fromSettings(Settings{});
+    dialog.setPortDevices({path});
+    showActive(dialog);
+    auto* label = dialog.findChild<QLabel*>(QStringLiteral("portDevice"));
+    const QStringList lines = label->text().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[0], "COM1:");
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("serial/")));
+    EXPECT_TRUE(lines[2].startsWith(QChar(0x2026)));
+    EXPECT_TRUE(lines[2].endsWith(QStringLiteral("port0")));
+    for (const QString& line : lines)
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(line), label->width());
+    EXPECT_LE(lines.size() * label->fontMetrics().height(), label->height());
+
+    struct FixedCursor : TipCursor {
+        QPoint at;
+        std::optional<QPoint> position() const override { return at; }
+        int height() const override { return 20; }
+        int hotSpotY() const override { return 0; }
+    } cursor;
+    cursor.at = label->mapToGlobal(QPoint(2, 2));
+    dialog.tipWindow()->setCursorSource(&cursor);
+    dialog.tipWindow()->sample();
+    dialog.tipWindow()->sample();
+    EXPECT_EQ(dialog.tipWindow()->currentText(), path);
+}
+
 // Every dialog registers its controls' help; the sampler shows a group's help over a radio
 // button that has none of its own.
 TEST(SettingsDialogs, HelpOfAGroupShowsOverItsRadioButtons) {
