@@ -88,7 +88,7 @@ bool CKinsokuDialog::controlsToFields() {
     if (!head.missing.isEmpty() || !tail.missing.isEmpty()) {
         // Said before they are left out; Cancel goes back to the set to mend it.
         QString text =
-            QStringLiteral("次の文字は Shift-JIS で表せないため、禁則文字から除きます。\n");
+            QStringLiteral("次の文字は Shift-JIS で表せないため、\n禁則文字から除きます。\n");
         if (!head.missing.isEmpty())
             text += QStringLiteral("\n行頭禁則文字: ") + spaced(head.missing);
         if (!tail.missing.isEmpty())

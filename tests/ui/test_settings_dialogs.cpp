@@ -174,7 +174,7 @@ TEST(KinsokuDialog, SetsAreGreyUnderNoneButStillStoredAtOk) {
 
     MessageCatcher catcher;
     dialog.button(IDOK)->click();
-    EXPECT_EQ(catcher.text(), QStringLiteral("次の文字は Shift-JIS で表せないため、禁則文字から"
+    EXPECT_EQ(catcher.text(), QStringLiteral("次の文字は Shift-JIS で表せないため、\n禁則文字から"
                                              "除きます。\n\n行頭禁則文字: \U0001F600 é\n\n"
                                              "よろしいですか？"));
     ASSERT_EQ(dialog.result(), QDialog::Accepted);
