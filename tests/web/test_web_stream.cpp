@@ -21,7 +21,7 @@ const char* const kAka = "\x90\xD4";                              // 赤
 
 } // namespace
 
-TEST_F(WebRig, LinesArriveInOrderAsTheDisplayShowsThem) {
+TEST_F(WebRig, LinesReachViewersInTheFormTheDisplayShowsThem) {
     settings.DeleteHandle = 1;
     settings.DeleteBytes = 3;
     settings.ExtCommands = 1;
@@ -58,9 +58,6 @@ TEST_F(WebRig, LinesArriveInOrderAsTheDisplayShowsThem) {
     std::vector<QString> expectedColours = {{}};
     for (const Case& c : cases) {
         show(c.received);
-        // Painting makes a colour command the display's colour; the web view follows it.
-        if (c.colour.size())
-            settings.Color.Text = 0x0000FF;
         if (!c.shown.isEmpty()) {
             expected.push_back(c.shown);
             expectedColours.push_back(c.colour);
@@ -75,6 +72,53 @@ TEST_F(WebRig, LinesArriveInOrderAsTheDisplayShowsThem) {
         EXPECT_EQ(lines[i].value("text").toString(), expected[i]);
         EXPECT_EQ(lines[i].value("color").toString(), expectedColours[i]);
     }
+}
+
+TEST_F(WebRig, LinesReachViewersAsTheyArriveHoweverFarBehindTheDisplayIs) {
+    settings.ExtCommands = 1;
+    // The display is still scrolling in a line when the web view starts, with two more
+    // waiting behind it and a third arriving.
+    intake.receiveText("shown\r");
+    intake.commitLine(0);
+    intake.receiveText("entering\rwaiting 1\r\x1CTC0000ff:waiting 2\rarriv");
+    start();
+    StreamClient viewer(streamUrl());
+    ASSERT_TRUE(viewer.waitForLines(4));
+    ASSERT_FALSE(viewer.of("cur").empty());
+    EXPECT_EQ(viewer.of("cur").back().value("text").toString(), QStringLiteral("arriv"));
+    EXPECT_EQ(viewer.of("cur").back().value("color").toString(), QStringLiteral("#0000ff"));
+
+    // Fifty lines come in one read while the display stays on the line it is scrolling in: every
+    // one reaches the viewer, in order, the colour command of the waiting line applied.
+    std::string burst = "ing\r";
+    for (int i = 1; i <= 50; ++i)
+        burst += "burst " + std::to_string(i) + "\r";
+    burst += "grow";
+    intake.receiveText(burst);
+    ASSERT_TRUE(viewer.waitForLines(55));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return viewer.of("cur").back().value("text").toString() == "grow"; }, 5000));
+    const auto lines = viewer.of("line");
+    ASSERT_EQ(lines.size(), 55u);
+    EXPECT_EQ(intake.currentLine(), "entering"); // the display has not moved
+    const QStringList expectedStart = {"shown", "entering", "waiting 1", "waiting 2", "arriving"};
+    for (int i = 0; i < 55; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(lines[i].value("seq").toInteger(), i + 1);
+        EXPECT_EQ(lines[i].value("text").toString(),
+                  i < 5 ? expectedStart[i] : QStringLiteral("burst %1").arg(i - 4));
+        EXPECT_EQ(lines[i].value("color").toString(), i < 3 ? QString() : "#0000ff");
+    }
+    EXPECT_EQ(viewer.of("cur").back().value("seq").toInteger(), 56);
+
+    // The display catching up later sends nothing again.
+    for (int i = 0; i < 60; ++i)
+        intake.commitLine(0);
+    intake.receiveText("\r");
+    ASSERT_TRUE(viewer.waitForLines(56));
+    QTest::qWait(100);
+    EXPECT_EQ(viewer.of("line").size(), 56u);
+    EXPECT_EQ(viewer.of("line").back().value("text").toString(), QStringLiteral("grow"));
 }
 
 TEST_F(WebRig, LateJoinersGetTheStoredLinesAndReturningViewersExactlyWhatTheyMissed) {
