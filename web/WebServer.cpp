@@ -18,6 +18,7 @@
 #include <QUrlQuery>
 #include <QWebSocket>
 
+#include "core/Contrast.h"
 #include "display/Sjis.h"
 #include "web/WebPage.h"
 
@@ -276,8 +277,15 @@ void WebServer::drainInbox() {
     for (WebLineEvent& event : events) {
         QJsonObject object;
         object.insert(QStringLiteral("text"), fromSjis(event.sjis));
-        if (event.colour >= 0)
-            object.insert(QStringLiteral("color"), colourText(event.colour));
+        if (event.colour >= 0) {
+            // The line's own colour, and the same hue as it reads on each of the page's themes.
+            const auto colour = static_cast<Colour>(event.colour);
+            object.insert(QStringLiteral("color"), colourText(colour));
+            object.insert(QStringLiteral("dark"),
+                          colourText(readableOn(colour, WebPage::kDarkBackground)));
+            object.insert(QStringLiteral("light"),
+                          colourText(readableOn(colour, WebPage::kLightBackground)));
+        }
         if (event.kind == WebLineEvent::Kind::Completed) {
             object.insert(QStringLiteral("t"), QStringLiteral("line"));
             object.insert(QStringLiteral("seq"), static_cast<double>(++m_lastSeq));

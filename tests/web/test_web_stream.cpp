@@ -71,6 +71,12 @@ TEST_F(WebRig, LinesReachViewersInTheFormTheDisplayShowsThem) {
         EXPECT_EQ(lines[i].value("seq").toInteger(), static_cast<qint64>(i + 1));
         EXPECT_EQ(lines[i].value("text").toString(), expected[i]);
         EXPECT_EQ(lines[i].value("color").toString(), expectedColours[i]);
+        if (!expectedColours[i].isEmpty()) {
+            // The same hue as it reads on each theme of the page: pure red is too light for
+            // the light one.
+            EXPECT_EQ(lines[i].value("dark").toString(), QStringLiteral("#ff0000"));
+            EXPECT_EQ(lines[i].value("light").toString(), QStringLiteral("#ea0000"));
+        }
     }
 }
 
