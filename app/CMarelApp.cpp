@@ -17,6 +17,7 @@
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/SettingsCommands.h"
+#include "core/LogHistory.h"
 #include "display/CMarelView.h"
 #include "display/Sjis.h"
 #include "feed/FeedServer.h"
@@ -269,7 +270,11 @@ void CMarelApp::applyWebView() {
                                   QStringLiteral("ウェブ表示を開始できません。\n%1").arg(reason));
         });
         if (m_view) {
-            m_web->seed(m_view->intake());
+            // After a restart the pages go on from the day's earlier lines.
+            const std::string log = m_doc->recorder().logPath(m_clock.localTime());
+            m_web->seed(m_view->intake(),
+                        readRecentLogLines(log, WebServer::kHistoryLines, WebServer::kHistoryBytes,
+                                           m_doc->strings()));
             m_view->intake().setObserver(m_web.get());
         }
     }

@@ -2,10 +2,12 @@
 
 #include <QThread>
 
+#include <algorithm>
 #include <vector>
 
 #include "core/Intake.h"
 #include "core/LineCommands.h"
+#include "core/LogHistory.h"
 
 namespace skiro {
 
@@ -62,12 +64,33 @@ bool WebService::displayForm(std::string_view text, bool withPrefix, Colour& tex
     return true;
 }
 
-void WebService::seed(const Intake& intake) {
+void WebService::seed(const Intake& intake, const std::vector<std::string>& logged) {
+    // The display's own lines as the log has them, to find where they go on from the log: the
+    // log holds each line from the moment it became current, unless logging was off.
+    std::vector<std::string_view> shown;
     for (std::size_t i = 0; i < intake.storedLineCount(); ++i) {
+        const std::string_view text = intake.storedLine(i).text;
+        shown.push_back(text.substr(skipLeadingBytes(text, m_settings)));
+    }
+    if (intake.lineComplete()) {
+        const std::string_view text = intake.currentLine();
+        shown.push_back(text.substr(skipLeadingBytes(text, m_settings)));
+    }
+    const std::size_t from =
+        continuationIndex(std::vector<std::string_view>(logged.begin(), logged.end()), shown);
+
+    // The day's earlier lines, in the colours their commands gave them.
+    Colour colour = m_baseColour;
+    for (const std::string& line : logged) {
+        WebLineEvent event;
+        if (displayForm(line, false, colour, event))
+            m_server->post(std::move(event));
+    }
+    for (std::size_t i = from; i < intake.storedLineCount(); ++i) {
         const CDisplayLine& line = intake.storedLine(i);
         WebLineEvent event;
-        Colour colour = line.textColor;
-        if (displayForm(line.text, true, colour, event))
+        Colour own = line.textColor;
+        if (displayForm(line.text, true, own, event))
             m_server->post(std::move(event));
     }
     // What has arrived beyond the stored lines: the current line when it is complete, the
@@ -83,10 +106,13 @@ void WebService::seed(const Intake& intake) {
             waiting.push_back(backlog.substr(start, cr - start));
             start = cr + 1;
         }
-        // Viewers are given the last lines only; the earlier ones still set the colour.
-        const std::size_t firstSent = waiting.size() > WebServer::kHistoryLines
-                                          ? waiting.size() - WebServer::kHistoryLines
-                                          : 0;
+        // Viewers are given the last lines only, and the current line once; the others still
+        // set the colour.
+        std::size_t firstSent = waiting.size() > WebServer::kHistoryLines
+                                    ? waiting.size() - WebServer::kHistoryLines
+                                    : 0;
+        if (from > intake.storedLineCount())
+            firstSent = std::max<std::size_t>(firstSent, 1);
         for (std::size_t i = 0; i < waiting.size(); ++i) {
             if (i >= firstSent) {
                 lineCompleted(waiting[i]);

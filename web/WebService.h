@@ -3,6 +3,8 @@
 #include <QString>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "core/Colour.h"
 #include "core/LineObserver.h"
@@ -26,10 +28,11 @@ class WebService : public QObject, public LineObserver {
     explicit WebService(const Settings& settings, QObject* parent = nullptr);
     ~WebService() override;
 
-    // Hands over what the display holds now, so that the first viewers see the line store,
-    // the lines waiting to be shown and the line arriving; later lines come through the
-    // observer.
-    void seed(const Intake& intake);
+    // Hands over the day's lines and what the display holds now, so that the first viewers
+    // see them, the lines waiting to be shown and the line arriving; later lines come through
+    // the observer. `logged` is the end of the day's log (readRecentLogLines): after a restart
+    // the pages go on from where they were.
+    void seed(const Intake& intake, const std::vector<std::string>& logged = {});
     // Listens (again) at `endpoint`; listening() or failed() tells how it went.
     void listen(const WebEndpoint& endpoint);
     // The display's writing direction changed; the viewers stay connected.

@@ -81,10 +81,10 @@ class WebRig : public ::testing::Test {
         service.reset();
     }
 
-    void start(const QByteArray& accessCode = {}) {
+    void start(const QByteArray& accessCode = {}, const std::vector<std::string>& logged = {}) {
         service = std::make_unique<WebService>(settings);
         QObject::connect(service.get(), &WebService::listening, [this](quint16 p) { port = p; });
-        service->seed(intake);
+        service->seed(intake, logged);
         intake.setObserver(service.get());
         service->listen({0, false, accessCode, settings.Direction});
         ASSERT_TRUE(QTest::qWaitFor([this] { return port != 0; }, 5000));

@@ -127,6 +127,54 @@ TEST_F(WebRig, LinesReachViewersAsTheyArriveHoweverFarBehindTheDisplayIs) {
     EXPECT_EQ(viewer.of("line").back().value("text").toString(), QStringLiteral("grow"));
 }
 
+TEST_F(WebRig, TheHistoryGoesOnFromTheDaysLogWithoutRepeatingWhatTheDisplayHolds) {
+    settings.DeleteHandle = 1;
+    settings.DeleteBytes = 3;
+    settings.ExtCommands = 1;
+    // The log as the recorder leaves it: prefixes deleted, commands kept, stamps between.
+    const std::vector<std::string> earlierRun = {"a", "\x1CTCff0000:b"};
+    struct Case {
+        const char* name;
+        std::vector<std::string> logged;
+    };
+    const Case cases[] = {
+        {"logged all along: the display's lines are the log's last ones",
+         {"a", "\x1CTCff0000:b", "c", "d", "e"}},
+        {"logging off in this run", earlierRun},
+        {"logging turned off halfway", {"a", "\x1CTCff0000:b", "c"}},
+        {"no log today", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Intake display{settings, clock, strings, recorder, state, window};
+        display.receiveText("#1:c\r");
+        display.commitLine(0);
+        display.receiveText("#1:d\r");
+        display.commitLine(0);
+        display.receiveText("#1:e\r#1:waiting\r#1:arriv"); // e current, not yet shown
+        WebService web(settings);
+        quint16 at = 0;
+        QObject::connect(&web, &WebService::listening, [&at](quint16 p) { at = p; });
+        web.seed(display, c.logged);
+        web.listen({0, false, {}, 0});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return at != 0; }, 5000));
+        port = at;
+        StreamClient viewer(streamUrl());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !viewer.of("live").empty(); }, 5000));
+        QStringList texts;
+        for (const QJsonObject& line : viewer.of("line"))
+            texts << line.value("text").toString();
+        const QStringList expected = c.logged.empty()
+                                         ? QStringList{"c", "d", "e", "waiting"}
+                                         : QStringList{"a", "b", "c", "d", "e", "waiting"};
+        EXPECT_EQ(texts, expected);
+        EXPECT_EQ(viewer.of("cur").back().value("text").toString(), QStringLiteral("arriv"));
+        if (!c.logged.empty()) {
+            EXPECT_EQ(viewer.of("line").at(1).value("color").toString(), QStringLiteral("#ff0000"));
+        }
+    }
+}
+
 TEST_F(WebRig, LateJoinersGetTheStoredLinesAndReturningViewersExactlyWhatTheyMissed) {
     // What the display held before the web view started comes first.
     show("before");
