@@ -342,8 +342,14 @@ void WebServer::listen(WebEndpoint endpoint) {
 }
 
 void WebServer::stopListening() {
+    // The pages are told that the display has closed, so that they do not show a network drop;
+    // the words go out at once, as the server's thread may be ending.
+    static const QString kEnd = QStringLiteral("{\"t\":\"end\"}");
     for (const Viewer& viewer : m_viewers) {
         viewer.socket->disconnect(this);
+        viewer.socket->sendTextMessage(kEnd);
+        viewer.socket->close(QWebSocketProtocol::CloseCodeGoingAway);
+        viewer.socket->flush();
         viewer.socket->abort();
         delete viewer.socket;
     }

@@ -44,7 +44,10 @@ class StreamClient {
         QObject::connect(&socket, &QWebSocket::textMessageReceived, [this](const QString& text) {
             messages.push_back(QJsonDocument::fromJson(text.toUtf8()).object());
         });
-        QObject::connect(&socket, &QWebSocket::disconnected, [this] { closed = true; });
+        QObject::connect(&socket, &QWebSocket::disconnected, [this] {
+            closed = true;
+            closeCode = socket.closeCode();
+        });
         socket.open(QUrl(url));
     }
     // The messages of one kind ("hello", "line", "cur").
@@ -72,6 +75,7 @@ class StreamClient {
     QWebSocket socket;
     std::vector<QJsonObject> messages;
     bool closed = false;
+    int closeCode = 0;
 };
 
 class WebRig : public ::testing::Test {

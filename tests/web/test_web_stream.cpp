@@ -224,6 +224,16 @@ TEST_F(WebRig, DisplayTurningToVerticalTurnsConnectedAndLaterViewers) {
     EXPECT_FALSE(early.closed);
 }
 
+TEST_F(WebRig, PagesAreToldWhenTheDisplayCloses) {
+    start();
+    StreamClient viewer(streamUrl());
+    ASSERT_TRUE(viewer.waitForHello());
+    service.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return viewer.closed; }, 5000));
+    EXPECT_EQ(viewer.of("end").size(), 1u);
+    EXPECT_EQ(viewer.closeCode, QWebSocketProtocol::CloseCodeGoingAway);
+}
+
 TEST_F(WebRig, ViewerThatNeverReadsIsDroppedWhileAnotherKeepsUp) {
     start();
     StreamClient reader(streamUrl());
