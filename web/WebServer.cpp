@@ -256,8 +256,13 @@ void WebServer::post(WebLineEvent event) {
             m_inbox.back().kind == WebLineEvent::Kind::Growing) {
             m_inbox.back() = std::move(event);
         } else {
-            if (m_inbox.size() >= kMaxInbox)
-                m_inbox.erase(m_inbox.begin());
+            if (m_inbox.size() >= kMaxInbox) {
+                // A burst larger than the server can take in at once: the oldest goes, but
+                // keeps its number, so that pages see the gap rather than a seamless jump.
+                if (m_inbox.front().kind == WebLineEvent::Kind::Completed)
+                    ++m_droppedLines;
+                m_inbox.pop_front();
+            }
             m_inbox.push_back(std::move(event));
         }
         wake = !m_wakePosted;
@@ -268,11 +273,13 @@ void WebServer::post(WebLineEvent event) {
 }
 
 void WebServer::drainInbox() {
-    std::vector<WebLineEvent> events;
+    std::deque<WebLineEvent> events;
     {
         std::lock_guard<std::mutex> lock(m_inboxLock);
         events.swap(m_inbox);
         m_wakePosted = false;
+        m_lastSeq += m_droppedLines;
+        m_droppedLines = 0;
     }
     for (WebLineEvent& event : events) {
         QJsonObject object;

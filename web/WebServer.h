@@ -96,8 +96,9 @@ class WebServer : public QObject {
     bool streamAllowed(const QUrl& url) const;
 
     std::mutex m_inboxLock;
-    std::vector<WebLineEvent> m_inbox;
+    std::deque<WebLineEvent> m_inbox;
     bool m_wakePosted = false;
+    std::uint64_t m_droppedLines = 0; // complete lines that a full inbox let go
 
     std::atomic<int> m_viewerCount{0};
     std::atomic<quint16> m_port{0};

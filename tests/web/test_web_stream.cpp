@@ -3,10 +3,13 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "WebRig.h"
 
@@ -125,6 +128,37 @@ TEST_F(WebRig, LinesReachViewersAsTheyArriveHoweverFarBehindTheDisplayIs) {
     QTest::qWait(100);
     EXPECT_EQ(viewer.of("line").size(), 56u);
     EXPECT_EQ(viewer.of("line").back().value("text").toString(), QStringLiteral("grow"));
+}
+
+TEST_F(WebRig, ABurstBeyondWhatTheServerTakesInAtOnceKeepsEachLineItsNumber) {
+    start();
+    // The server's thread is held up while 5,000 lines arrive in one read.
+    std::atomic<bool> held{false}, release{false};
+    QMetaObject::invokeMethod(
+        &service->server(),
+        [&] {
+            held = true;
+            while (!release)
+                QThread::msleep(1);
+        },
+        Qt::QueuedConnection);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return held.load(); }, 5000));
+    std::string burst;
+    for (int i = 1; i <= 5000; ++i)
+        burst += "line " + std::to_string(i) + "\r";
+    intake.receiveText(burst);
+    release = true;
+
+    // The oldest went, but the numbers still count them: a page sees where lines are missing.
+    StreamClient late(streamUrl());
+    ASSERT_TRUE(late.waitForLines(100));
+    const auto lines = late.of("line");
+    ASSERT_EQ(lines.size(), 100u);
+    for (const QJsonObject& line : lines) {
+        EXPECT_EQ(line.value("text").toString(),
+                  QStringLiteral("line %1").arg(line.value("seq").toInteger()));
+    }
+    EXPECT_EQ(lines.back().value("seq").toInteger(), 5000);
 }
 
 TEST_F(WebRig, TheHistoryGoesOnFromTheDaysLogWithoutRepeatingWhatTheDisplayHolds) {
