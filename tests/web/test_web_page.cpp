@@ -77,6 +77,13 @@ TEST_F(WebRig, ReadingBackIsNotPulledDownAndTheTranscriptIsSaved) {
         ASSERT_TRUE(browser.waitFor(kLines + QStringLiteral(".length === %1").arg(shown)));
         ASSERT_TRUE(browser.waitFor(kAtEnd)) << "the page opens at the newest line";
         EXPECT_FALSE(browser.evaluate(kLatestShown).toBool());
+        EXPECT_EQ(browser
+                      .evaluate("[...document.querySelectorAll('button')].filter(b => !b.hidden)"
+                                ".map(b => b.getBoundingClientRect())"
+                                ".filter(r => r.width < 44 || r.height < 44).length")
+                      .toInt(),
+                  0)
+            << "every button is at least 44 px for a finger";
 
         browser.wheel(195, 450, c.dx, c.dy);
         ASSERT_TRUE(browser.waitFor(kLatestShown)) << "scrolled back, 最新へ is offered";
