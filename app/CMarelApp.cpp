@@ -16,6 +16,7 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
+#include "app/LinkMark.h"
 #include "app/SettingsCommands.h"
 #include "core/LogHistory.h"
 #include "display/CMarelView.h"
@@ -118,6 +119,12 @@ bool CMarelApp::initInstance(ShowCommand startup) {
     });
     view->setMinimumSize(160, 120);
     m_frame->setView(view);
+    m_linkMark = new LinkMark(m_texts.linkWaiting, view, m_frame.get());
+    m_sessionLink->setWaitingHook([this](bool waiting, const QString& device) {
+        m_linkMark->showWaiting(waiting, device);
+        m_frame->setWindowTitle(waiting ? m_texts.linkWaitingTitle.arg(m_texts.appTitle, device)
+                                        : m_texts.appTitle);
+    });
     m_frame->resize(640, 480);
     m_settingsCommands = std::make_unique<SettingsCommands>(
         *m_doc, *m_frame, *view,
@@ -149,13 +156,14 @@ bool CMarelApp::isEnabled(int id) const {
     case ID_BACK_COLOR:
     case ID_SCROLL:
         return true;
-    // Serial settings never change under an open port.
+    // Serial settings never change under a running session, also while it waits for its
+    // device to come back.
     case ID_SERIAL:
-        return !m_doc->session().isOpen();
+        return !m_doc->session().isRunning();
     case ID_START:
-        return !m_doc->session().isOpen();
+        return !m_doc->session().isRunning();
     case ID_STOP:
-        return m_doc->session().isOpen();
+        return m_doc->session().isRunning();
     default:
         return true;
     }

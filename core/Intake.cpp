@@ -145,6 +145,8 @@ SendResult Intake::sendText(std::string_view text) {
                       formatNumbers(m_strings.text(IDS_ERROR_CODE), {written.error});
     if (const std::string device = m_port->devicePath(); !device.empty())
         failure.message += "\n" + device;
+    if (const std::string explanation = m_port->explain(written.error); !explanation.empty())
+        failure.message += "\n" + explanation;
     return failure;
 }
 
