@@ -47,9 +47,16 @@ constexpr std::size_t kReadMargin = 64 * 1024;
 } // namespace
 
 bool isStampLine(std::string_view line, const StringTable& strings) {
-    return fillsFormat(line, kTimeStampFormat) ||
-           fillsFormat(line, strings.text(IDS_START_STAMP)) ||
-           fillsFormat(line, strings.text(IDS_STOP_STAMP));
+    // Every text that recordStamp is given.
+    static constexpr StringId kStamps[] = {IDS_START_STAMP, IDS_STOP_STAMP, IDS_LOST_STAMP,
+                                           IDS_BACK_STAMP};
+    if (fillsFormat(line, kTimeStampFormat))
+        return true;
+    for (const StringId id : kStamps) {
+        if (fillsFormat(line, strings.text(id)))
+            return true;
+    }
+    return false;
 }
 
 std::vector<std::string> readRecentLogLines(const std::string& path, std::size_t maxLines,

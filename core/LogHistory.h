@@ -10,8 +10,8 @@
 // the lines received earlier that day rather than from nothing.
 namespace skiro {
 
-// Whether `line` is one of the program's own stamps (start, stop, the clock's time stamp)
-// rather than a received line.
+// Whether `line` is one of the program's own stamps (start, stop, a lost and returned device,
+// the clock's time stamp) rather than a received line.
 bool isStampLine(std::string_view line, const StringTable& strings);
 
 // The last received lines of the log at `path`, oldest first, as they were recorded (Shift-JIS,

@@ -50,6 +50,8 @@ TEST_F(LogHistoryTest, TheLastReceivedLinesAsRecordedWithoutTheStamps) {
     recorder.recordLine("[14:30:00]");               // the clock's stamp
     recorder.recordLine("\x1CTCff0000:red");
     recorder.recordLine("");
+    recorder.recordStamp(IDS_LOST_STAMP);
+    recorder.recordStamp(IDS_BACK_STAMP);
     recorder.recordStamp(IDS_STOP_STAMP);
     recorder.recordStamp(IDS_START_STAMP);
     recorder.recordLine("[14:30] is a received line");
