@@ -14,7 +14,9 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
+#include "app/LinkMark.h"
 #include "app/SettingsCommands.h"
+#include "core/LogHistory.h"
 #include "display/CMarelView.h"
 #include "display/Sjis.h"
 #include "feed/FeedServer.h"
@@ -120,6 +122,12 @@ bool CMarelApp::initInstance(ShowCommand startup) {
     });
     view->setMinimumSize(160, 120);
     m_frame->setView(view);
+    m_linkMark = new LinkMark(m_texts.linkWaiting, view, m_frame.get());
+    m_sessionLink->setWaitingHook([this](bool waiting, const QString& device) {
+        m_linkMark->showWaiting(waiting, device);
+        m_frame->setWindowTitle(waiting ? m_texts.linkWaitingTitle.arg(m_texts.appTitle, device)
+                                        : m_texts.appTitle);
+    });
     m_frame->resize(640, 480);
     m_settingsCommands = std::make_unique<SettingsCommands>(
         *m_doc, *m_frame, *view,
@@ -151,13 +159,14 @@ bool CMarelApp::isEnabled(int id) const {
     case ID_BACK_COLOR:
     case ID_SCROLL:
         return true;
-    // Serial settings never change under an open port.
+    // Serial settings never change under a running session, also while it waits for its
+    // device to come back.
     case ID_SERIAL:
-        return !m_doc->session().isOpen();
+        return !m_doc->session().isRunning();
     case ID_START:
-        return !m_doc->session().isOpen();
+        return !m_doc->session().isRunning();
     case ID_STOP:
-        return m_doc->session().isOpen();
+        return m_doc->session().isRunning();
     default:
         return true;
     }
@@ -288,7 +297,11 @@ void CMarelApp::applyWebView() {
                                   QStringLiteral("ウェブ表示を開始できません。\n%1").arg(reason));
         });
         if (m_view) {
-            m_web->seed(m_view->intake());
+            // After a restart the pages go on from the day's earlier lines.
+            const std::string log = m_doc->recorder().logPath(m_clock.localTime());
+            m_web->seed(m_view->intake(),
+                        readRecentLogLines(log, WebServer::kHistoryLines, WebServer::kHistoryBytes,
+                                           m_doc->strings()));
             m_view->intake().setObserver(m_web.get());
         }
     }

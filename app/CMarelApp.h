@@ -20,6 +20,7 @@ namespace skiro {
 
 class CMainFrame;
 class CMarelView;
+class LinkMark;
 class SettingsCommands;
 class FeedServer;
 
@@ -94,6 +95,7 @@ class CMarelApp : public QObject {
     std::unique_ptr<CMainFrame> m_frame;
     CMarelView* m_view = nullptr; // owned by the frame
     std::unique_ptr<SessionLink> m_sessionLink;
+    LinkMark* m_linkMark = nullptr; // owned by the frame
     std::unique_ptr<SettingsCommands> m_settingsCommands;
     std::unique_ptr<FeedServer> m_feeds;
     QSocketNotifier* m_signalNotifier = nullptr;

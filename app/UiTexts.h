@@ -71,6 +71,10 @@ struct UiTexts {
     QString helpFailed = QStringLiteral("ﾍﾙﾌﾟの起動に失敗しました。");
     QString aboutTitle = QStringLiteral("SKIRO のバージョン情報");
     QString aboutText = QStringLiteral("SKIRO Version 2.2");
+    // The serial link waits for its device to come back: the mark in the view's corner, and
+    // the window title ("%1" the title, "%2" the device).
+    QString linkWaiting = QStringLiteral("接続待ち");
+    QString linkWaitingTitle = QStringLiteral("%1 - 接続待ち (%2)");
 };
 
 // Reads the resource bundle at `path` (a UTF-8 INI file) and, only when its FileVersion and

@@ -91,7 +91,8 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     QMenu* contextMenu() const { return m_contextMenu; }
 
     // One typed byte: TAB redraws everything; with local echo the byte is shown as if received
-    // (and echoed only with echo-back); otherwise it is sent, unless echo-back is on.
+    // (and echoed only with echo-back); otherwise it is sent, unless echo-back is on. A NUL
+    // byte is an empty text and does nothing.
     void typeByte(char byte);
     // Typed text (a key or an input method's commit), as Shift-JIS bytes one by one.
     void typeText(const QString& text);
@@ -135,6 +136,8 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     bool focusNextPrevChild(bool next) override;
 
   private:
+    // Whether a key is the key of a command (an accelerator of the window or the view).
+    bool isCommandKey(const QKeyEvent* event) const;
     void buildContextMenu();
     void dragStep(const QPoint& global);
     void endDrag();
