@@ -105,20 +105,6 @@ void CTipWnd::addTip(QWidget* control, int stringId) {
         Tool{control, fromSjis(text), m_perByte * static_cast<std::uint32_t>(text.size())});
 }
 
-void CTipWnd::setTip(QWidget* control, const QString& text) {
-    if (!control)
-        return;
-    const auto extraTime = m_perByte * static_cast<std::uint32_t>(toSjis(text).size());
-    for (Tool& tool : m_tools) {
-        if (tool.control == control) {
-            tool.text = text;
-            tool.extraTime = extraTime;
-            return;
-        }
-    }
-    m_tools.push_back(Tool{control, text, extraTime});
-}
-
 void CTipWnd::setClock(const Clock* clock) {
     m_clock = clock ? clock : &systemClock();
 }
@@ -161,7 +147,7 @@ const CTipWnd::Tool* CTipWnd::toolAt(const QPoint& pos) const {
         return nullptr;
     for (const Tool& tool : m_tools) {
         QWidget* control = tool.control;
-        if (!control || !control->isVisible() || tool.text.isEmpty())
+        if (!control || !control->isVisible())
             continue;
         // QRect::contains takes the left and top edges in and leaves the right and bottom out.
         if (QRect(control->mapToGlobal(QPoint(0, 0)), control->size()).contains(pos))

@@ -45,8 +45,6 @@ class CTipWnd : public QWidget {
     // Registers a control with the help text of that string; a missing string adds nothing.
     // Where rectangles overlap, the control registered first wins.
     void addTip(QWidget* control, int stringId);
-    // A tip whose text the dialog sets itself and may change; an empty text shows none.
-    void setTip(QWidget* control, const QString& text);
 
     // Stand-ins for the clock and the cursor; they must outlive this window.
     void setClock(const Clock* clock);
