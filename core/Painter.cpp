@@ -7,8 +7,19 @@
 #include "core/LayoutParams.h"
 #include "core/LineCommands.h"
 #include "core/SettingRanges.h"
+#include "core/ShiftJis.h"
 
 namespace skiro {
+namespace {
+
+// The current line as far as it can be shown: while it is still arriving, a character whose
+// second byte has not come yet waits for it rather than showing as a broken one.
+std::string_view shownCurrentLine(const Intake& intake) {
+    const std::string_view line = intake.currentLine();
+    return intake.lineComplete() ? line : sjis::withoutPartialChar(line);
+}
+
+} // namespace
 
 // The per-paint row breaker and its request; one of each per paint.
 struct Painter::Layout {
@@ -123,7 +134,7 @@ void Painter::prepareUpcoming(TextSurface& surface, const Rect& client) {
             last = layout.breaker.nextRow(nullptr, layout.params, &layout.row, thickness);
         }
     };
-    prepareLine(m_intake.currentLine());
+    prepareLine(shownCurrentLine(m_intake));
     if (m_intake.lineComplete()) {
         const std::string_view waiting = m_intake.backlog();
         const std::size_t end = waiting.find('\r');
@@ -190,7 +201,7 @@ void Painter::paintLines(TextSurface& surface, const Rect& client, const Rect& c
     // colours, which its colour command changes.
     RowRun run{x0, y0, -1};
     {
-        std::string_view text = m_intake.currentLine();
+        std::string_view text = shownCurrentLine(m_intake);
         text.remove_prefix(skipLeadingBytes(text, m_settings));
         bool show = true;
         text.remove_prefix(parseExtendedCommand(text, m_settings, show, m_settings.Color.Text,

@@ -28,6 +28,7 @@ class QMenu;
 
 namespace skiro {
 
+class FirstScreenHint;
 class QtTextSurface;
 struct ScrollPage;
 
@@ -79,6 +80,8 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     void useRowCache(bool on) { m_painter.setRowDrawer(on ? &m_rowCache : nullptr); }
     // Pixels painted since the view was made: what the window system asked to have repainted.
     std::uint64_t paintedPixels() const { return m_paintedPixels; }
+    // The few lines on the empty view of a new start; nullptr once text or a session came.
+    const FirstScreenHint* firstScreenHint() const { return m_hint; }
     // The surface with the view font; remade when the font or the direction is confirmed.
     const QtTextSurface* surface() const { return m_surface.get(); }
 
@@ -173,6 +176,8 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     // the mouse.
     std::optional<QPoint> m_dragOrigin;
     bool m_systemMoveAsked = false;
+    FirstScreenHint* m_hint = nullptr; // a child of the view
+    void dismissHint();
 
     SerialPort* m_port = nullptr;
     std::atomic<int> m_queuedTicks{0};

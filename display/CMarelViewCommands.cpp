@@ -135,7 +135,8 @@ bool CMarelView::focusNextPrevChild(bool) {
 
 void CMarelView::mousePressEvent(QMouseEvent* event) {
     QWidget* frame = window();
-    if (event->button() == Qt::LeftButton && frame && !frame->isMaximized()) {
+    if (event->button() == Qt::LeftButton && frame && !frame->isMaximized() &&
+        !frame->isFullScreen()) {
         m_dragOrigin = event->globalPosition().toPoint();
         m_systemMoveAsked = false;
     } else if (event->button() == Qt::RightButton && m_contextMenu) {

@@ -13,7 +13,6 @@
 #include "display/WinFallbackFaces.h"
 #else
 #include <fontconfig/fontconfig.h>
-#include <unicode/ucnv.h>
 #endif
 
 #include <algorithm>
@@ -25,59 +24,6 @@
 #include "display/VerticalOrientation.h"
 
 namespace skiro {
-
-// ---------------------------------------------------------------------------------------------
-// Decoding (on Windows by the system's code page 932, in WinCp932Decoder.cpp)
-
-#ifndef _WIN32
-struct Cp932Decoder::Converter {
-    UConverter* cnv = nullptr;
-    std::vector<UChar> units;
-    std::vector<int32_t> offsets;
-};
-
-Cp932Decoder::Cp932Decoder() : m_converter(std::make_unique<Converter>()) {
-    UErrorCode status = U_ZERO_ERROR;
-    // ICU's windows-31j is code page 932 as Windows maps it (0x5C is the backslash, 0x8160 the
-    // full-width tilde, NEC and IBM extensions included).
-    m_converter->cnv = ucnv_open("windows-31j", &status);
-    if (U_FAILURE(status))
-        m_converter->cnv = nullptr;
-}
-
-Cp932Decoder::~Cp932Decoder() {
-    if (m_converter->cnv)
-        ucnv_close(m_converter->cnv);
-}
-
-QString Cp932Decoder::decode(std::string_view bytes, std::vector<int>* byteOfUnit) {
-    Converter& c = *m_converter;
-    if (byteOfUnit)
-        byteOfUnit->clear();
-    if (!c.cnv || bytes.empty())
-        return {};
-    ucnv_resetToUnicode(c.cnv);
-    // Every code page 932 character gives one UTF-16 unit; room for two each all the same.
-    c.units.resize(2 * bytes.size() + 2);
-    c.offsets.resize(c.units.size());
-    UChar* target = c.units.data();
-    const char* source = bytes.data();
-    UErrorCode status = U_ZERO_ERROR;
-    ucnv_toUnicode(c.cnv, &target, c.units.data() + c.units.size(), &source,
-                   bytes.data() + bytes.size(), c.offsets.data(), true, &status);
-    const auto count = static_cast<qsizetype>(target - c.units.data());
-    if (byteOfUnit) {
-        byteOfUnit->resize(static_cast<std::size_t>(count));
-        int last = 0;
-        for (qsizetype i = 0; i < count; ++i) {
-            const int32_t off = c.offsets[static_cast<std::size_t>(i)];
-            last = off >= 0 ? off : last;
-            (*byteOfUnit)[static_cast<std::size_t>(i)] = last;
-        }
-    }
-    return QString(reinterpret_cast<const QChar*>(c.units.data()), count);
-}
-#endif
 
 // ---------------------------------------------------------------------------------------------
 // Fonts
@@ -156,7 +102,8 @@ QFont QtTextSurface::makeFont(const Font& record, double logicalDpiX) {
         const QRawFont raw = QRawFont::fromFont(font);
         const double cell = raw.ascent() + raw.descent();
         if (cell > 0)
-            font.setPixelSize(std::max(1, static_cast<int>(std::lround(pixels * double(pixels) / cell))));
+            font.setPixelSize(
+                std::max(1, static_cast<int>(std::lround(pixels * double(pixels) / cell))));
     }
     const int weight = record.lfWeight <= 0 ? 400 : std::clamp(record.lfWeight, 1, 1000);
     font.setWeight(static_cast<QFont::Weight>(weight));

@@ -10,6 +10,7 @@
 
 #include "core/Settings.h"
 #include "core/TextSurface.h"
+#include "display/Sjis.h"
 
 class QPainter;
 
@@ -18,23 +19,6 @@ class QPainter;
 // measures is exactly what painting draws. A character the view font lacks is shaped and drawn
 // in an installed face that has it. In vertical writing the rows are set as tategaki.
 namespace skiro {
-
-// Code page 932 bytes to UTF-16, with the byte offset of the character behind each code unit.
-class Cp932Decoder {
-  public:
-    Cp932Decoder();
-    ~Cp932Decoder();
-    Cp932Decoder(const Cp932Decoder&) = delete;
-    Cp932Decoder& operator=(const Cp932Decoder&) = delete;
-
-    // byteOfUnit (when given) receives, for each UTF-16 code unit of the result, the offset of
-    // the byte where its character starts.
-    QString decode(std::string_view bytes, std::vector<int>* byteOfUnit = nullptr);
-
-  private:
-    struct Converter;
-    std::unique_ptr<Converter> m_converter;
-};
 
 class QtTextSurface : public TextSurface {
   public:

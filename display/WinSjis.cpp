@@ -1,19 +1,18 @@
 #include <windows.h>
 
+#include "core/ShiftJis.h"
 #include "display/Sjis.h"
 
 // Code page 932 through the system's own conversion, as every other Windows program converts
-// it: the same bytes as the Linux build, which reproduces this behaviour.
+// it, best fit included: the Linux build reproduces this behaviour with its own table.
 namespace skiro {
 namespace {
 
 constexpr UINT kCodePage = 932;
 
-// The code point that code page 932 holds for a character that JIS-flavoured Unicode text
-// writes differently (text from a Shift_JIS or EUC-JP decoder, a Mac, an input method).
-// Windows reaches some of these only through its best-fit mapping, which also turns other
-// characters into look-alikes ("é" into "e"); the conversion below has best fit off, so these
-// are mapped here, and everything else that code page 932 lacks becomes "?".
+// The Windows form of a character that JIS-flavoured Unicode text writes differently (text from
+// a Shift_JIS or EUC-JP decoder, a Mac, an input method). Windows' best fit lands these on the
+// same bytes; they are not counted as approximations, since they are the same characters.
 wchar_t windowsForm(wchar_t c) {
     switch (c) {
     case L'\u301C':
@@ -39,61 +38,110 @@ wchar_t windowsForm(wchar_t c) {
     }
 }
 
-// Appends the code page 932 form of `units`; false when some character had none and the
-// default "?" stands in its place.
-bool encode(const wchar_t* units, int count, std::string& out) {
-    if (count == 0)
-        return true;
-    const int size = ::WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, units, count, nullptr,
-                                           0, "?", nullptr);
-    if (size <= 0)
-        return false;
-    const std::size_t at = out.size();
-    out.resize(at + static_cast<std::size_t>(size));
-    BOOL usedDefault = FALSE;
-    ::WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, units, count, out.data() + at, size, "?",
-                          &usedDefault);
-    return !usedDefault;
+// The code page 932 form of one character; `usedDefault` tells that it had none and the
+// default "?" stands for it.
+std::string encodeOne(const wchar_t* units, int count, bool& usedDefault) {
+    char bytes[16];
+    BOOL defaulted = FALSE;
+    const int size =
+        ::WideCharToMultiByte(kCodePage, 0, units, count, bytes, sizeof bytes, "?", &defaulted);
+    usedDefault = defaulted || size <= 0;
+    return size > 0 ? std::string(bytes, static_cast<std::size_t>(size)) : std::string("?");
+}
+
+std::wstring systemDecode(std::string_view bytes) {
+    if (bytes.empty())
+        return {};
+    const int size = static_cast<int>(bytes.size());
+    const int length = ::MultiByteToWideChar(kCodePage, 0, bytes.data(), size, nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0)
+        ::MultiByteToWideChar(kCodePage, 0, bytes.data(), size, text.data(), length);
+    return text;
+}
+
+// Bytes that make no character: a lone lead byte, or a pair the code page leaves empty. The
+// system shows its default character for them (U+30FB on Windows); the program shows the
+// replacement character, on every platform, and never lets such a lead byte swallow the byte
+// after it, which the program counts as a character of its own.
+constexpr wchar_t kNoCharacter = L'\uFFFD';
+
+// One character as the program counts them (sjis::charLength) into `out`, one unit.
+void decodeCharacter(std::string_view bytes, std::wstring& out) {
+    const std::wstring units = systemDecode(bytes);
+    const bool lone = units.size() != 1 ||
+                      (bytes.size() == 1 && sjis::isLeadByte(static_cast<unsigned char>(bytes[0])));
+    // A real middle dot (81 45) is the same code point as the system's default character.
+    const bool empty = units.size() == 1 && units[0] == L'\u30FB' && bytes != "\x81\x45";
+    out += lone || empty ? kNoCharacter : units[0];
+}
+
+std::wstring decodeBytes(std::string_view bytes) {
+    std::wstring text;
+    text.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = sjis::charLength(bytes, i);
+        // Plain ASCII needs no call.
+        if (length == 1 && static_cast<unsigned char>(bytes[i]) < 0x80)
+            text += static_cast<wchar_t>(bytes[i]);
+        else
+            decodeCharacter(bytes.substr(i, length), text);
+        i += length;
+    }
+    return text;
 }
 
 } // namespace
 
+struct Cp932Decoder::Converter {};
+
+Cp932Decoder::Cp932Decoder() : m_converter(std::make_unique<Converter>()) {}
+
+Cp932Decoder::~Cp932Decoder() = default;
+
+QString Cp932Decoder::decode(std::string_view bytes, std::vector<int>* byteOfUnit) {
+    if (byteOfUnit)
+        byteOfUnit->clear();
+    // Every character, a byte that makes none included, gives one UTF-16 unit.
+    const std::wstring units = decodeBytes(bytes);
+    if (byteOfUnit) {
+        for (std::size_t i = 0; i < bytes.size(); i += sjis::charLength(bytes, i))
+            byteOfUnit->push_back(static_cast<int>(i));
+    }
+    return QString::fromWCharArray(units.data(), static_cast<qsizetype>(units.size()));
+}
+
 QString fromSjis(std::string_view sjis) {
-    if (sjis.empty())
-        return {};
-    const int size = static_cast<int>(sjis.size());
-    const int length = ::MultiByteToWideChar(kCodePage, 0, sjis.data(), size, nullptr, 0);
-    if (length <= 0)
-        return {};
-    QString text(length, Qt::Uninitialized);
-    ::MultiByteToWideChar(kCodePage, 0, sjis.data(), size, reinterpret_cast<wchar_t*>(text.data()),
-                          length);
-    return text;
+    const std::wstring units = decodeBytes(sjis);
+    return QString::fromWCharArray(units.data(), static_cast<qsizetype>(units.size()));
 }
 
 SjisText toSjisCounted(const QString& text) {
-    std::wstring windows(reinterpret_cast<const wchar_t*>(text.utf16()),
-                         static_cast<std::size_t>(text.size()));
-    for (wchar_t& c : windows)
-        c = windowsForm(c);
-
     SjisText result;
-    if (encode(windows.data(), static_cast<int>(windows.size()), result.bytes))
-        return result;
-    // Some character has no code page 932 form. Converting character by character tells
-    // which, so that each becomes one "?" (a surrogate pair is one character).
-    result.bytes.clear();
-    for (std::size_t i = 0; i < windows.size();) {
-        const std::size_t n = (IS_HIGH_SURROGATE(windows[i]) && i + 1 < windows.size() &&
-                               IS_LOW_SURROGATE(windows[i + 1]))
-                                  ? 2
-                                  : 1;
-        std::string piece;
-        if (n == 1 && encode(&windows[i], 1, piece)) {
-            result.bytes += piece;
-        } else {
+    result.bytes.reserve(static_cast<std::size_t>(text.size()) * 2);
+    const auto* units = reinterpret_cast<const wchar_t*>(text.utf16());
+    const qsizetype count = text.size();
+    for (qsizetype i = 0; i < count;) {
+        // A surrogate pair is one character; code page 932 has none of them.
+        const int n =
+            IS_HIGH_SURROGATE(units[i]) && i + 1 < count && IS_LOW_SURROGATE(units[i + 1]) ? 2 : 1;
+        if (n == 2) {
             result.bytes += '?';
             ++result.unmappable;
+            i += n;
+            continue;
+        }
+        const wchar_t windows = windowsForm(units[i]);
+        bool usedDefault = false;
+        const std::string bytes = encodeOne(&windows, 1, usedDefault);
+        if (usedDefault) {
+            result.bytes += '?';
+            ++result.unmappable;
+        } else {
+            result.bytes += bytes;
+            // Best fit gave a near character when the bytes read back as another one.
+            if (systemDecode(bytes) != std::wstring(1, windows))
+                ++result.approximated;
         }
         i += n;
     }

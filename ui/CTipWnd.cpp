@@ -121,12 +121,29 @@ QString CTipWnd::currentText() const {
     return m_current ? m_tools[*m_current].text : QString();
 }
 
-const CTipWnd::Tool* CTipWnd::toolAt(const QPoint& pos) const {
-    // Only the dialog on top explains itself: while a dialog it opened (the colour picker)
-    // is in front, the controls beneath stay quiet.
+bool CTipWnd::ownerInFront(const QPoint& pos) const {
     if (!m_owner || !m_owner->isVisible())
-        return nullptr;
+        return false;
+    // Only the dialog the user works in explains itself: not while another window is active,
+    // a dialog it opened (the colour chooser, a message) is in front, or a drop-down list or
+    // menu is open over it.
+    if (!m_owner->isActiveWindow() || QApplication::activePopupWidget())
+        return false;
     if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != m_owner)
+        return false;
+    // Nor where another window covers the point, one that stays on top of every other, say.
+    // X tells which window is at a point, another program's too (which Qt gives as none);
+    // other window systems do not, and there only the checks above apply.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        const QWidget* top = QApplication::topLevelAt(pos);
+        if (top != m_owner && top != this)
+            return false;
+    }
+    return true;
+}
+
+const CTipWnd::Tool* CTipWnd::toolAt(const QPoint& pos) const {
+    if (!ownerInFront(pos))
         return nullptr;
     for (const Tool& tool : m_tools) {
         QWidget* control = tool.control;

@@ -231,7 +231,8 @@ TEST(FeedService, ConnectionWithoutConversationGivesItsPlaceBack) {
     Served s;
     s.server.setOpenWithin(std::chrono::milliseconds(200));
     ASSERT_TRUE(s.server.listen()) << s.server.error().toStdString();
-    Peer silent(s.server.socketPath()), stranger(s.server.socketPath()), open(s.server.socketPath());
+    Peer silent(s.server.socketPath()), stranger(s.server.socketPath()),
+        open(s.server.socketPath());
     stranger.write(feed::encodeInitiate("viewer", feed::kTopic));
     ASSERT_TRUE(open.open());
     EXPECT_TRUE(silent.waitClosed());
@@ -431,6 +432,19 @@ TEST(SkiroSend, ExitStatusesAndWhatArrives) {
          {"r"},
          ""},
         {"wave dash lands on 81 60", {"〜"}, {}, 0, {"\x81\x60\r"}, ""},
+        {"a line command keeps its FS",
+         {},
+         "\x1C"
+         "TCff0000:red\n",
+         0,
+         {"\x1CTCff0000:red\r"},
+         ""},
+        {"near characters as Windows gives them",
+         {"Café «x»"},
+         {},
+         0,
+         {"Cafe \x81\xE1x\x81\xE2\r"},
+         ""},
         {"characters Shift-JIS cannot hold", {"a한b😀"}, {}, 0, {"a?b?\r"}, "2 characters"},
         {"unknown option", {"--loud"}, {}, 2, {}, "unknown option"},
         {"--service without a name", {"--service"}, {}, 2, {}, "needs a NAME"},
