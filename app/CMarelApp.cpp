@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <csignal>
 #include <cstdio>
 #ifndef _WIN32
@@ -44,10 +45,31 @@ void onTerminationSignal(int) {
 }
 #endif
 
+// A path as the logic's file calls take it: UTF-8 on Windows, whose wide-character calls then
+// reach a folder of any name, the file system's own encoding elsewhere.
+std::string pathBytes(const QString& path) {
+#ifdef _WIN32
+    return path.toStdString();
+#else
+    return QFile::encodeName(path).toStdString();
+#endif
+}
+
 std::string withSlash(QString folder) {
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
-    return QFile::encodeName(folder).toStdString();
+    return pathBytes(folder);
+}
+
+// Whether files can be made in `folder`. Windows does not mark Program Files read-only, so its
+// attributes do not tell: there a file is made and removed again.
+bool canWriteIn(const QString& folder) {
+#ifdef _WIN32
+    QTemporaryFile probe(folder + QStringLiteral("/skiro-XXXXXX.tmp"));
+    return probe.open();
+#else
+    return QFileInfo(folder).isWritable();
+#endif
 }
 
 } // namespace
@@ -61,9 +83,9 @@ AppPaths settlePaths(const QString& exeFolder, const QString& exeBase) {
     // write keep them in the user's own folders instead: root, who can write /usr/bin, too.
     const bool installed = !QFileInfo(exeFolder + QStringLiteral("/help")).isDir() &&
                            QFileInfo(helpFolder(exeFolder)).isDir();
-    if (QFileInfo(exeFolder).isWritable() && !installed) {
+    if (canWriteIn(exeFolder) && !installed) {
         paths.logFolder = paths.exeFolder;
-        paths.profileFile = paths.exeFolder + QFile::encodeName(exeBase).toStdString() + ".ini";
+        paths.profileFile = paths.exeFolder + pathBytes(exeBase) + ".ini";
         return paths;
     }
     const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
@@ -71,7 +93,7 @@ AppPaths settlePaths(const QString& exeFolder, const QString& exeBase) {
     QDir().mkpath(config);
     QDir().mkpath(data);
     paths.logFolder = withSlash(data);
-    paths.profileFile = withSlash(config) + QFile::encodeName(exeBase).toStdString() + ".ini";
+    paths.profileFile = withSlash(config) + pathBytes(exeBase) + ".ini";
     return paths;
 }
 
