@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTemporaryFile>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #ifndef _WIN32
@@ -23,6 +24,7 @@
 #include "core/LogHistory.h"
 #ifdef _WIN32
 #include "app/WinDdeServer.h"
+#include "app/WinTermLink.h"
 #endif
 #include "display/CMarelView.h"
 #include "display/Sjis.h"
@@ -192,6 +194,11 @@ bool CMarelApp::initInstance(ShowCommand startup) {
                      qPrintable(m_dde->error()));
         m_dde.reset();
     }
+    // 秀Term's text is taken in from the event loop, outside the window procedure that
+    // announced it.
+    m_termLink = std::make_unique<WinTermLink>(m_frame.get(), [view](std::string_view text) {
+        QTimer::singleShot(0, view, [view, text = std::string(text)] { view->receiveText(text); });
+    });
 #endif
 
     // 9. Back where it was at the last close.
@@ -324,10 +331,22 @@ void CMarelApp::showHelpFailure(const QString& page, const QString& reason) {
 }
 
 bool CMarelApp::linkTerm() {
+#ifdef _WIN32
+    if (m_termLink && m_termLink->link())
+        return true;
+    QMessageBox::critical(m_frame.get(), m_texts.appTitle,
+                          fromSjis(m_strings.text(IDS_TERM_FAILED)));
+    return false;
+#else
     return m_frame->linkTerm();
+#endif
 }
 
 void CMarelApp::unlinkTerm() {
+#ifdef _WIN32
+    if (m_termLink)
+        m_termLink->unlink();
+#endif
     m_frame->unlinkTerm();
 }
 
@@ -402,7 +421,7 @@ void CMarelApp::closeDocument() {
         m_dde->shutdown();
 #endif
     if (m_frame)
-        m_frame->unlinkTerm();
+        unlinkTerm();
     // The window is closed and the view does no more work: the session ends here, with its
     // stop stamp, before the settings are written.
     // Complete lines still waiting to be shown would never become current now, so they are

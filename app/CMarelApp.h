@@ -27,6 +27,7 @@ class SettingsCommands;
 class FeedServer;
 #ifdef _WIN32
 class WinDdeServer;
+class WinTermLink;
 #endif
 
 // Where the profile and the logs go for an executable in `exeFolder` named `exeBase`: beside
@@ -113,6 +114,8 @@ class CMarelApp : public QObject {
 #ifdef _WIN32
     // The real DDE server, beside the local service that skiro-send uses.
     std::unique_ptr<WinDdeServer> m_dde;
+    // The link with 秀Term, which exists on Windows alone.
+    std::unique_ptr<WinTermLink> m_termLink;
 #endif
     QSocketNotifier* m_signalNotifier = nullptr;
 #ifdef SKIRO_WEB_VIEW
