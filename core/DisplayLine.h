@@ -44,10 +44,8 @@ class CDisplayLine {
     // character that does not fit. They propose where a row ends; an end they cannot vouch for
     // is confirmed by measuring the row alone.
     std::vector<PrefixExtent> m_rowExtents;
-    // Character boundaries of `breaking` from where they were last found, as offsets into it,
-    // and the text they were found in.
+    // Character boundaries of the row being cut, as byte offsets from `cursor`.
     std::vector<std::size_t> m_bounds;
-    std::string_view m_boundsOf;
 };
 
 } // namespace skiro
