@@ -4,7 +4,8 @@
 // into a shown view (the longest gap between two turns of a 5 ms probe timer). The line is
 // ended at last, and the figures say whether it was recorded whole.
 //
-// Arguments: the line's length in characters (default 1000000).
+// Arguments: the line's length in characters (default 1000000) and the outline's width in dots
+// (default 0, no outline).
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -59,6 +60,18 @@ std::string longLine(std::size_t characters) {
     return skiro::toSjis(text);
 }
 
+class PaintCountingView : public skiro::CMarelView {
+  public:
+    using CMarelView::CMarelView;
+    int paints = 0;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override {
+        ++paints;
+        CMarelView::paintEvent(event);
+    }
+};
+
 void fail(const skiro::FeedClient::Result& r) {
     if (!r.ok()) {
         std::fprintf(stderr, "bench_long_line: %s\n", qPrintable(r.message));
@@ -76,8 +89,11 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const std::size_t characters = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1000000;
     const std::string line = longLine(characters);
+    const int outline = argc > 2 ? std::atoi(argv[2]) : 0;
 
     skiro::Settings settings;
+    settings.Outline = outline > 0;
+    settings.LineCnt = std::max(1, outline);
     skiro::Kinsoku = {2, skiro::kDefaultKinsokuHead, skiro::kDefaultKinsokuTail};
 
     // The whole line broken into rows at once, as after a change of font or window size.
@@ -100,7 +116,7 @@ int main(int argc, char* argv[]) {
     KeptRecorder recorder;
     skiro::SystemClock clock;
     skiro::StringTable strings;
-    skiro::CMarelView view(settings, recorder, clock, strings);
+    PaintCountingView view(settings, recorder, clock, strings);
     view.resize(1280, 720);
     view.show();
     skiro::FeedServer server("skiro", [&](std::string_view text) { view.receiveText(text); });
@@ -130,7 +146,9 @@ int main(int argc, char* argv[]) {
                 end -= (end - at) % 2;
             }
             fail(c.sendRequest("[Send(" + line.substr(at, end - at) + ")]"));
-            fail(c.pollAcks());
+            // Piece by piece, so that the view paints between them as the line grows.
+            fail(c.waitAcks(600000));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
             at = end;
         }
         fail(c.sendRequest("[Send(\r)]"));
@@ -159,7 +177,8 @@ int main(int argc, char* argv[]) {
     for (std::size_t i = 1; i < turns.size(); ++i)
         gap = std::max(gap, ms(turns[i] - turns[i - 1]));
     const bool recorded = !recorder.lines.empty() && recorder.lines.back() == line;
-    std::printf("ui_gap_max_ms: %.1f ms (arrival took %.0f ms)\n", gap, took);
+    std::printf("ui_gap_max_ms: %.1f ms (arrival took %.0f ms, %d paints, outline %d)\n", gap, took,
+                view.paints, outline);
     std::printf("long_line_recorded: %s\n", recorded ? "yes" : "no");
     server.shutdown(std::chrono::milliseconds(0));
     return 0;

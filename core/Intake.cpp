@@ -156,7 +156,8 @@ std::size_t Intake::onDataReady(bool eventQueued, bool paintPending) {
 void Intake::commitLine(std::int32_t offset) {
     if (m_lineComplete) {
         m_state.entryOffset = offset;
-        appendStoredLine(m_currentLine);
+        storeLine(m_currentLine, m_currentSerial);
+        m_currentSerial = m_nextSerial++;
         const std::size_t cr = m_backlog.find(kCr, m_backlogStart);
         if (cr != std::string::npos) {
             m_currentLine.assign(m_backlog, m_backlogStart, cr - m_backlogStart);
@@ -200,8 +201,13 @@ void Intake::recordWaitingLines() {
 }
 
 void Intake::appendStoredLine(std::string_view text) {
+    storeLine(text, m_nextSerial++);
+}
+
+void Intake::storeLine(std::string_view text, std::uint64_t serial) {
     if (m_store.size() < kStoreCapacity) {
         m_store.emplace_back(std::string(text), m_settings.Color.Text, m_settings.OutlineColor);
+        m_store.back().serial = serial;
         return;
     }
     // The oldest line becomes the newest; its buffers are reused.
@@ -209,6 +215,7 @@ void Intake::appendStoredLine(std::string_view text) {
     line.text.assign(text);
     line.textColor = m_settings.Color.Text;
     line.outlineColor = m_settings.OutlineColor;
+    line.serial = serial;
     m_oldest = (m_oldest + 1) % kStoreCapacity;
 }
 

@@ -83,6 +83,9 @@ class Intake {
     void recordWaitingLines();
 
     const std::string& currentLine() const { return m_currentLine; }
+    // Which line the current line is: it changes when the current line is replaced rather than
+    // grown, and the line keeps it in the store. Painting keeps the rows it cut by it.
+    std::uint64_t currentLineSerial() const { return m_currentSerial; }
     bool lineComplete() const { return m_lineComplete; }
     // Text received after the current line; while the current line is incomplete that is the
     // current line itself.
@@ -94,6 +97,7 @@ class Intake {
 
   private:
     void completeCurrentLine();
+    void storeLine(std::string_view text, std::uint64_t serial);
     void startScrolling();
     void echo(std::string_view text);
 
@@ -112,6 +116,8 @@ class Intake {
     std::size_t m_oldest = 0;
 
     std::string m_currentLine;
+    std::uint64_t m_currentSerial = 1;
+    std::uint64_t m_nextSerial = 2;
     bool m_lineComplete = false;
     // While the current line is complete: the text after its terminator, from m_backlogStart
     // on. Consumed lines are only skipped over and compacted away in bulk, so that a long
