@@ -142,8 +142,9 @@ void Painter::prepareUpcoming(TextSurface& surface, const Rect& client) {
     const std::string_view current = m_intake.currentLine();
     std::string_view line = current;
     if (shown(line)) {
-        const RowLayoutCache::Rows& rows = m_rows.rowsOf(
-            m_intake.currentLineSerial(), offsetIn(current, line), line, layout.params);
+        const RowLayoutCache::Rows& rows =
+            m_rows.rowsOf(m_intake.currentLineSerial(), offsetIn(current, line), line,
+                          layout.params, std::int64_t{std::max(0, m_state.entryOffset)} + room);
         for (std::size_t i = rows.meeting(m_state.entryOffset, m_state.entryOffset + room).first;
              i < rows.size() && room > 0; ++i) {
             m_rowDrawer->prepareRow(surface, line.substr(rows[i].start, rows[i].length),
@@ -247,10 +248,14 @@ void Painter::paintLines(TextSurface& surface, const Rect& client, const Rect& c
         bool show = true;
         text.remove_prefix(parseExtendedCommand(text, m_settings, show, m_settings.Color.Text,
                                                 m_settings.OutlineColor));
-        if (show && !m_intake.hasNothingPending())
-            run = drawLineRows(
-                m_rows.rowsOf(m_intake.currentLineSerial(), offsetIn(line, text), text, params),
-                surface, text, x0, y0, m_settings.Color.Text, m_settings.OutlineColor);
+        if (show && !m_intake.hasNothingPending()) {
+            // Rows past the incoming edge are cut only as they come into view.
+            const RowLayoutCache::Rows& rows =
+                m_rows.rowsOf(m_intake.currentLineSerial(), offsetIn(line, text), text, params,
+                              std::max(0, offset));
+            run = drawLineRows(rows, surface, text, x0, y0, m_settings.Color.Text,
+                               m_settings.OutlineColor);
+        }
     }
     forgetLinesGone();
 

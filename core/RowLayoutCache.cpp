@@ -42,15 +42,17 @@ bool RowLayoutCache::Breaking::sameAs(const LayoutParams& p) const {
 
 const RowLayoutCache::Rows& RowLayoutCache::rowsOf(std::uint64_t line, std::size_t from,
                                                    std::string_view text,
-                                                   const LayoutParams& params) {
+                                                   const LayoutParams& params, std::int64_t depth) {
     if (m_lines.size() > kMostLines)
         m_lines.clear();
     Entry& entry = m_lines[line];
+    Rows& rows = entry.rows;
     const bool grown =
-        !entry.rows.m_rows.empty() && entry.from == from && entry.breaking.sameAs(params) &&
+        entry.known && entry.from == from && entry.breaking.sameAs(params) &&
         text.size() >= entry.textSize &&
         text.substr(entry.textSize - entry.tail.size(), entry.tail.size()) == entry.tail;
     if (!grown) {
+        entry.known = true;
         entry.from = from;
         entry.breaking.surface = params.dc->identity();
         entry.breaking.params = params;
@@ -58,43 +60,44 @@ const RowLayoutCache::Rows& RowLayoutCache::rowsOf(std::uint64_t line, std::size
         entry.breaking.kinsokuType = Kinsoku.Type;
         entry.breaking.kinsokuHead = Kinsoku.Head;
         entry.breaking.kinsokuTail = Kinsoku.Tail;
-        breakFrom(entry, text, params, 0);
+        rows.m_rows.clear();
+        rows.m_before.assign(1, 0);
+        rows.m_next = 0;
+        rows.m_complete = false;
     } else if (text.size() > entry.textSize) {
-        // The last row ended where the text did: what follows may join it or move part of it
-        // on. A row before it is final once the characters after it that its cut looked at
-        // have arrived: at most the next row's first two (kinsoku), four bytes, which must lie
-        // before the old text's last byte, as that may have been a lead byte still waiting
-        // for its second.
-        const std::vector<Row>& kept = entry.rows.m_rows;
-        std::size_t first = kept.size() - 1;
-        while (first > 0 && kept[first].start + kDependsOnBytes >= entry.textSize)
-            --first;
-        breakFrom(entry, text, params, first);
+        // A row is final once the characters after it that its cut looked at had arrived: at
+        // most the next row's first two (kinsoku), four bytes, which must lie before the old
+        // text's last byte, as that may have been a lead byte still waiting for its second.
+        // The last row of a complete line ended where the text did: what follows may join it.
+        std::vector<Row>& kept = rows.m_rows;
+        while (!kept.empty() && rows.m_next + kDependsOnBytes >= entry.textSize) {
+            rows.m_next = kept.back().start;
+            kept.pop_back();
+            rows.m_before.pop_back();
+        }
+        rows.m_complete = false;
     }
-    return entry.rows;
-}
-
-void RowLayoutCache::breakFrom(Entry& entry, std::string_view text, const LayoutParams& params,
-                               std::size_t firstRow) {
-    Rows& rows = entry.rows;
-    const std::size_t start = firstRow < rows.m_rows.size() ? rows.m_rows[firstRow].start : 0;
-    rows.m_rows.resize(firstRow);
-    rows.m_before.resize(firstRow + 1);
-
-    m_breaker.breaking = text;
-    m_breaker.cursor = start;
-    bool last = false;
-    while (!last) {
-        const std::size_t rowStart = m_breaker.cursor;
-        int thickness = 0;
-        last = m_breaker.nextRow(nullptr, params, nullptr, thickness);
-        rows.m_rows.push_back({rowStart, m_breaker.cursor - rowStart, thickness});
-        rows.m_before.push_back(rows.m_before.back() + thickness);
-    }
-    m_breaker.breaking = {};
     entry.textSize = text.size();
-    const std::size_t kept = std::min(kTailBytes, text.size());
-    entry.tail.assign(text.substr(text.size() - kept));
+    const std::size_t tail = std::min(kTailBytes, text.size());
+    entry.tail.assign(text.substr(text.size() - tail));
+
+    // Rows are cut until the last begins past the depth asked for, or the line ends.
+    if (!rows.m_complete &&
+        (rows.m_rows.empty() || rows.m_before[rows.m_rows.size() - 1] <= depth)) {
+        m_breaker.breaking = text;
+        m_breaker.cursor = rows.m_next;
+        while (!rows.m_complete &&
+               (rows.m_rows.empty() || rows.m_before[rows.m_rows.size() - 1] <= depth)) {
+            const std::size_t rowStart = m_breaker.cursor;
+            int thickness = 0;
+            rows.m_complete = m_breaker.nextRow(nullptr, params, nullptr, thickness);
+            rows.m_rows.push_back({rowStart, m_breaker.cursor - rowStart, thickness});
+            rows.m_before.push_back(rows.m_before.back() + thickness);
+        }
+        rows.m_next = m_breaker.cursor;
+        m_breaker.breaking = {};
+    }
+    return rows;
 }
 
 void RowLayoutCache::forgetBefore(std::uint64_t oldest) {

@@ -1,7 +1,7 @@
 // The row breaker on any line with a font of fixed widths: the rows cover the line once, in
 // order, never split a double-byte character, each but an empty line's only row holds text,
 // and the breaking ends. The rows kept for a line that grew piece by piece, painted between
-// the pieces, are the rows of the whole line broken afresh.
+// the pieces as deep as a window, are the rows of the whole line broken afresh.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -111,7 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const RowLayoutCache::Rows* grown = nullptr;
     for (std::size_t end = std::min(piece, line.size());;
          end = std::min(end + piece, line.size())) {
-        grown = &kept.rowsOf(1, 0, text.substr(0, end), params);
+        // Painted only as deep as the window, which grows with the text, until the last.
+        const std::int64_t depth = end == line.size() ? INT64_MAX : std::int64_t(end) * data[1];
+        grown = &kept.rowsOf(1, 0, text.substr(0, end), params, depth);
         if (end == line.size())
             break;
     }

@@ -116,6 +116,25 @@ TEST(LongLine, GrowingLineCostsWorkInProportionToWhatArrives) {
     EXPECT_LT(surface.measured - before, 100u);
 }
 
+// A large piece costs what the window shows of it; the rest is cut as it scrolls in.
+TEST(LongLine, LargePieceCostsWhatTheWindowShows) {
+    ViewRig rig;
+    CountingSurface surface;
+    const Rect client = rig.window.client;
+    rig.state.entryOffset = client.height() / 2;
+    rig.intake.receiveText(caption(500000));
+    rig.painter.paintLines(surface, client, client);
+    EXPECT_LT(surface.measured, 2000u);
+    EXPECT_TRUE(rig.state.scrolling);
+    // Scrolled on by a window's height: only the rows that came in are cut.
+    const std::size_t before = surface.measured;
+    rig.state.entryOffset += client.height();
+    surface.draws.clear();
+    rig.painter.paintLines(surface, client, client);
+    EXPECT_LT(surface.measured - before, 2000u);
+    EXPECT_TRUE(sameDraws(surface.draws, freshPaint(rig, client)));
+}
+
 // Pieces cut inside double-byte characters, in a window so narrow that rows hold a character
 // or two: a row's cut may look at the next row's first characters, one of which was only a
 // lead byte when the row was cut.
