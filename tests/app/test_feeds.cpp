@@ -9,9 +9,12 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <poll.h>
 #include <sstream>
 #include <string>
@@ -225,13 +228,156 @@ TEST(FeedService, ConversationRules) {
     EXPECT_FALSE(extra.received(FrameType::InitiateAck));
 }
 
+// A client on a bare socket, for what a well-behaved client never does: writing and closing
+// at once, stopping halfway through a frame, never reading. Its writes let the display's event
+// loop run while the socket is full.
+class RawClient {
+  public:
+    explicit RawClient(const QString& path) {
+        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        const QByteArray bytes = QFile::encodeName(path);
+        std::strncpy(addr.sun_path, bytes.constData(), sizeof(addr.sun_path) - 1);
+        connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+    }
+    ~RawClient() { close(); }
+    // False once the display has closed the connection.
+    bool write(std::string_view bytes) {
+        while (!bytes.empty()) {
+            const ssize_t n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (n > 0) {
+                bytes.remove_prefix(static_cast<std::size_t>(n));
+            } else if (n < 0 && errno == EAGAIN) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            } else {
+                return false;
+            }
+        }
+        return true;
+    }
+    // Whether the display has closed the connection; what it answered is read and dropped.
+    bool closedByDisplay() {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0)
+                continue;
+            return n == 0 || errno != EAGAIN;
+        }
+    }
+    void close() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+    bool connected = false;
+
+  private:
+    int m_fd = -1;
+};
+
+std::string requests(int first, int count) {
+    std::string bytes;
+    for (int i = first; i < first + count; ++i)
+        bytes += feed::encodeFrame(FrameType::Execute, "[Send(" + std::to_string(i) + ")]");
+    return bytes;
+}
+
+std::vector<std::string> numbers(int first, int count) {
+    std::vector<std::string> texts;
+    for (int i = first; i < first + count; ++i)
+        texts.push_back(std::to_string(i));
+    return texts;
+}
+
+// Clients that misbehave, carelessly or not. What the display has read it carries out, in
+// order; a connection that stalls or never reads loses its place; and a well-behaved client
+// is served afterwards.
+TEST(FeedService, CarelessAndHostileClients) {
+    struct Case {
+        const char* name;
+        // Plays the client; returns what it expects delivered, or nullopt when only a prefix
+        // of the numbers from 0 is expected (the display stopped reading it).
+        std::function<std::optional<std::vector<std::string>>(const QString& path)> play;
+    } cases[] = {
+        {"open, requests and end in one write, then closed",
+         [](const QString& path) -> std::optional<std::vector<std::string>> {
+             RawClient raw(path);
+             EXPECT_TRUE(raw.write(feed::encodeInitiate("skiro", feed::kTopic) + requests(0, 20) +
+                                   feed::encodeFrame(FrameType::Terminate)));
+             return numbers(0, 20);
+         }},
+        {"thousands of requests written, then closed without a word",
+         [](const QString& path) -> std::optional<std::vector<std::string>> {
+             RawClient raw(path);
+             EXPECT_TRUE(raw.write(feed::encodeInitiate("skiro", feed::kTopic)));
+             for (int i = 0; i < 5000; i += 100)
+                 EXPECT_TRUE(raw.write(requests(i, 100)));
+             return numbers(0, 5000);
+         }},
+        {"a frame that stops halfway",
+         [](const QString& path) -> std::optional<std::vector<std::string>> {
+             RawClient raw(path);
+             const std::string request = requests(0, 1);
+             EXPECT_TRUE(raw.write(feed::encodeInitiate("skiro", feed::kTopic) +
+                                   request.substr(0, request.size() - 2)));
+             EXPECT_TRUE(QTest::qWaitFor([&] { return raw.closedByDisplay(); }, 10000));
+             return std::vector<std::string>{};
+         }},
+        {"a connection that says nothing",
+         [](const QString& path) -> std::optional<std::vector<std::string>> {
+             RawClient raw(path);
+             EXPECT_TRUE(QTest::qWaitFor([&] { return raw.closedByDisplay(); }, 10000));
+             return std::vector<std::string>{};
+         }},
+        {"a client that never reads the answers",
+         [](const QString& path) -> std::optional<std::vector<std::string>> {
+             RawClient raw(path);
+             EXPECT_TRUE(raw.write(feed::encodeInitiate("skiro", feed::kTopic)));
+             // Far more answers than the display keeps unread for it.
+             const int most = static_cast<int>(4 * feed::kMaxUnread / 7);
+             int sent = 0;
+             while (sent < most && raw.write(requests(sent, 1000)))
+                 sent += 1000;
+             EXPECT_LT(sent, most) << "the display never closed the connection";
+             return std::nullopt;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Served s;
+        s.server.setOpenWithin(std::chrono::milliseconds(300));
+        s.server.setFrameWithin(std::chrono::milliseconds(300));
+        ASSERT_TRUE(s.server.listen());
+        const auto expected = c.play(s.server.socketPath());
+        if (expected) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return s.texts.size() >= expected->size(); }, 10000));
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return s.server.connectionCount() == 0; }, 10000));
+        if (expected) {
+            EXPECT_EQ(s.texts, *expected);
+        } else {
+            EXPECT_FALSE(s.texts.empty());
+            EXPECT_EQ(s.texts, numbers(0, static_cast<int>(s.texts.size())));
+        }
+        s.texts.clear();
+        Peer well(s.server.socketPath());
+        ASSERT_TRUE(well.open());
+        well.execute("[Send(served)]");
+        ASSERT_TRUE(well.waitFrames(2));
+        EXPECT_EQ(s.texts, std::vector<std::string>{"served"});
+    }
+}
+
 // A connection that never opens a conversation, or asks for another service, gives its place
 // back after a while; an open conversation keeps its place however quiet it is.
 TEST(FeedService, ConnectionWithoutConversationGivesItsPlaceBack) {
     Served s;
     s.server.setOpenWithin(std::chrono::milliseconds(200));
     ASSERT_TRUE(s.server.listen()) << s.server.error().toStdString();
-    Peer silent(s.server.socketPath()), stranger(s.server.socketPath()), open(s.server.socketPath());
+    Peer silent(s.server.socketPath()), stranger(s.server.socketPath()),
+        open(s.server.socketPath());
     stranger.write(feed::encodeInitiate("viewer", feed::kTopic));
     ASSERT_TRUE(open.open());
     EXPECT_TRUE(silent.waitClosed());
@@ -467,18 +613,38 @@ TEST(SkiroSend, ExitStatusesAndWhatArrives) {
     EXPECT_EQ(send.exitCode(), 0);
     EXPECT_EQ(s.texts, std::vector<std::string>{sj("ソ表") + "\r"});
 
-    // A line longer than one request goes in several, each cut between two characters (the
-    // odd byte in front puts the limit inside a double-byte character).
-    s.texts.clear();
-    QProcess longLine;
-    longLine.start(exe, {});
-    longLine.write("a" + QString(40000, QChar(u'あ')).toUtf8() + "\n");
-    longLine.closeWriteChannel();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return longLine.state() == QProcess::NotRunning; }, 10000));
-    EXPECT_EQ(longLine.exitCode(), 0);
-    ASSERT_EQ(s.texts.size(), 2u);
-    EXPECT_EQ(s.texts[0] + s.texts[1], "a" + sj(QString(40000, QChar(u'あ')).toUtf8()) + "\r");
-    EXPECT_FALSE(fromSjis(s.texts[0]).contains(QChar::ReplacementCharacter));
+    // A line of 1 MiB goes in one request, so that no other sender's text can come inside it;
+    // a longer one goes in pieces of 1 MiB, each cut between two characters (the limit, 1 MiB
+    // and a CR, lies inside a double-byte character).
+    struct Long {
+        const char* name;
+        int characters;
+        std::vector<std::size_t> requests; // bytes of each delivered text
+    } longLines[] = {
+        {"1 MiB and its CR in one request", 524288, {feed::kMaxLine + 1}},
+        {"a character more in a second request", 524289, {feed::kMaxLine, 3}},
+    };
+    for (const Long& c : longLines) {
+        SCOPED_TRACE(c.name);
+        s.texts.clear();
+        const QByteArray line = QString(c.characters, QChar(u'あ')).toUtf8() + "\n";
+        QProcess longLine;
+        longLine.start(exe, {});
+        longLine.write(line);
+        longLine.closeWriteChannel();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return longLine.state() == QProcess::NotRunning; }, 30000));
+        EXPECT_EQ(longLine.exitCode(), 0);
+        std::vector<std::size_t> sizes;
+        std::string joined;
+        for (const std::string& t : s.texts) {
+            sizes.push_back(t.size());
+            joined += t;
+            EXPECT_FALSE(fromSjis(t).contains(QChar::ReplacementCharacter));
+        }
+        EXPECT_EQ(sizes, c.requests);
+        EXPECT_EQ(joined, sj(line.chopped(1).constData()) + "\r");
+    }
 }
 
 TEST(SkiroSend, NoDisplayRunningExitsOneNamingTheSocket) {
