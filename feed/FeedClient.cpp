@@ -51,17 +51,23 @@ FeedClient::Result FeedClient::open(int timeoutMs) {
 }
 
 FeedClient::Result FeedClient::sendRequest(std::string_view request) {
+    if (request.size() > feed::kMaxRequest)
+        return failure(Status::Refused,
+                       QStringLiteral("a request is longer than %1 bytes").arg(feed::kMaxRequest));
+    // Kept until the display answers it: it may have to go to the next display.
+    m_unacknowledged.emplace_back(request);
+    m_unacknowledgedBytes += request.size();
+    ++m_unsent;
     if (!m_open || m_closedByDisplay)
         return failure(
             Status::DisplayClosed,
             QStringLiteral("the display at %1 ended the conversation").arg(m_socketPath));
-    if (request.size() > feed::kMaxRequest)
-        return failure(Status::Refused,
-                       QStringLiteral("a request is longer than %1 bytes").arg(feed::kMaxRequest));
+    // The answers that came meanwhile are taken first: a write into a connection that the
+    // display has closed would lose what is still unread on it.
+    if (const Result answers = readFrames(0); !answers.ok())
+        return answers;
+    m_unsent = 0;
     const std::string frame = feed::encodeFrame(feed::FrameType::Execute, request);
-    // Kept from before the write: a write cut short may still have reached the display.
-    m_unacknowledged.emplace_back(request);
-    m_unacknowledgedBytes += request.size();
     if (m_socket.write(frame.data(), static_cast<qint64>(frame.size())) < 0)
         return failure(Status::DisplayClosed,
                        QStringLiteral("the display at %1 went away").arg(m_socketPath));
@@ -148,8 +154,9 @@ FeedClient::Result FeedClient::readFrames(int timeoutMs) {
 FeedClient::Unacknowledged FeedClient::unacknowledgedFate() const {
     // The display answers a request before it carries it out, and once it has ended the
     // conversation it carries out nothing more: what it did not answer by then never ran.
-    return m_closedByDisplay || m_refusedRequest ? Unacknowledged::NotCarriedOut
-                                                 : Unacknowledged::Unknown;
+    return m_closedByDisplay || m_refusedRequest || m_unacknowledged.size() <= m_unsent
+               ? Unacknowledged::NotCarriedOut
+               : Unacknowledged::Unknown;
 }
 
 std::deque<std::string> FeedClient::takeUnacknowledged() {
@@ -157,6 +164,7 @@ std::deque<std::string> FeedClient::takeUnacknowledged() {
     if (m_open)
         readFrames(0);
     m_unacknowledgedBytes = 0;
+    m_unsent = 0;
     return std::exchange(m_unacknowledged, {});
 }
 

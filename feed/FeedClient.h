@@ -73,6 +73,8 @@ class FeedClient {
     std::deque<std::string> m_unacknowledged;
     std::size_t m_unacknowledgedBytes = 0;
     std::size_t m_acknowledged = 0;
+    // Requests at the end of m_unacknowledged that never went out.
+    std::size_t m_unsent = 0;
     bool m_open = false;
     bool m_closedByDisplay = false;
     bool m_refusedRequest = false;

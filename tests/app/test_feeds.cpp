@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QMessageBox>
 #include <QProcess>
@@ -581,6 +582,26 @@ TEST(SkiroSend, ExitStatusesAndWhatArrives) {
         {"unknown option", {"--loud"}, {}, 2, {}, "unknown option"},
         {"--service without a name", {"--service"}, {}, 2, {}, "needs a NAME"},
         {"no display of that name", {"--service", "viewer", "x"}, {}, 1, {}, "skiro/viewer"},
+        {"no display of that name comes within --wait",
+         {"--service", "viewer", "--wait=1", "x"},
+         {},
+         1,
+         {},
+         "no SKIRO display is running"},
+        {"--wait with no number", {"--wait=soon", "x"}, {}, 2, {}, "whole number of seconds"},
+        {"input that is not UTF-8 has its own warning",
+         {},
+         "a\xff\xfe b\n",
+         0,
+         {"a?? b\r"},
+         "2 byte sequences that are not UTF-8"},
+        {"a replacement character in the input is a character without Shift-JIS form",
+         {"a\xEF\xBF\xBD"
+          "b"},
+         {},
+         0,
+         {"a?b\r"},
+         "1 character with no Shift-JIS form"},
         {"--help", {"--help"}, {}, 0, {}, ""},
     };
     const QString exe = QCoreApplication::applicationDirPath() + "/skiro-send";
@@ -644,6 +665,134 @@ TEST(SkiroSend, ExitStatusesAndWhatArrives) {
         }
         EXPECT_EQ(sizes, c.requests);
         EXPECT_EQ(joined, sj(line.chopped(1).constData()) + "\r");
+    }
+}
+
+QString skiroSend() {
+    return QCoreApplication::applicationDirPath() + "/skiro-send";
+}
+
+bool finished(QProcess& process, int ms = 30000) {
+    return QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, ms);
+}
+
+// Started before any display: it waits for one and delivers.
+TEST(SkiroSend, WaitsForADisplayToStart) {
+    QProcess send;
+    send.start(skiroSend(), {"--wait", "hello"});
+    ASSERT_TRUE(send.waitForStarted());
+    QTest::qWait(300); // its first look finds nothing
+    Served s;
+    ASSERT_TRUE(s.server.listen());
+    ASSERT_TRUE(finished(send));
+    EXPECT_EQ(send.exitCode(), 0) << send.readAllStandardError().toStdString();
+    EXPECT_EQ(s.texts, std::vector<std::string>{"hello\r"});
+}
+
+// `tail -f | skiro-send --reconnect` across a restart of the display: what was acknowledged is
+// not sent again, what was not goes to the next display, each line exactly once.
+TEST(SkiroSend, ReconnectCarriesAStreamAcrossARestartExactlyOnce) {
+    for (const bool waitsForTheAnswer : {true, false}) {
+        SCOPED_TRACE(waitsForTheAnswer ? "the display waits for the answer to its close"
+                                       : "the display closes without waiting for an answer");
+        QProcess send;
+        std::vector<std::string> before;
+        std::vector<std::string> after;
+        {
+            Served first;
+            ASSERT_TRUE(first.server.listen());
+            send.start(skiroSend(), {"--reconnect"});
+            ASSERT_TRUE(send.waitForStarted());
+            send.write("one\ntwo\n");
+            ASSERT_TRUE(QTest::qWaitFor([&] { return first.texts.size() == 2; }, 10000));
+            first.server.shutdown(std::chrono::milliseconds(waitsForTheAnswer ? 2000 : 0));
+            before = first.texts;
+        }
+        // Lines written while no display runs wait in the sender.
+        send.write("three\nfour\n");
+        QTest::qWait(300);
+        Served second;
+        ASSERT_TRUE(second.server.listen());
+        send.write("five\n");
+        send.closeWriteChannel();
+        ASSERT_TRUE(finished(send));
+        EXPECT_EQ(send.exitCode(), 0) << send.readAllStandardError().toStdString();
+        EXPECT_EQ(before, (std::vector<std::string>{"one\r", "two\r"}));
+        EXPECT_EQ(second.texts, (std::vector<std::string>{"three\r", "four\r", "five\r"}));
+    }
+}
+
+// The exit status tells a script whether sending again is safe: 1 only when nothing can have
+// arrived, 3 when part arrived or may have.
+TEST(SkiroSend, ExitStatusSaysWhetherAnythingMayHaveArrived) {
+    struct Case {
+        const char* name;
+        // Runs skiro-send against a display of its making; returns the process.
+        std::function<void(QProcess& send)> run;
+        int exitCode;
+        const char* stderrHas;
+    } cases[] = {
+        {"the display closes after the first line",
+         [](QProcess& send) {
+             Served s;
+             ASSERT_TRUE(s.server.listen());
+             send.start(skiroSend(), {});
+             send.write("one\n");
+             ASSERT_TRUE(QTest::qWaitFor([&] { return s.texts.size() == 1; }, 10000));
+             s.server.shutdown(std::chrono::milliseconds(0));
+             send.write("two\n");
+             send.closeWriteChannel();
+             ASSERT_TRUE(finished(send));
+         },
+         3, "1 of 2 requests were acknowledged; the rest did not arrive"},
+        {"the display reads a request and goes away without answering",
+         [](QProcess& send) {
+             // A display of the wire format alone that answers the open and nothing else.
+             const FeedPlace place = feedPlace("silent", true);
+             ASSERT_TRUE(place.ok());
+             QLocalServer server;
+             ASSERT_TRUE(server.listen(place.socket));
+             QLocalSocket* display = nullptr;
+             QObject::connect(&server, &QLocalServer::newConnection, [&] {
+                 display = server.nextPendingConnection();
+                 QObject::connect(display, &QLocalSocket::readyRead, [&] {
+                     const QByteArray bytes = display->readAll();
+                     if (bytes.startsWith(char(FrameType::Initiate))) {
+                         const std::string ack = feed::encodeFrame(
+                             FrameType::InitiateAck, std::string("silent\0Command", 14));
+                         display->write(ack.data(), static_cast<qint64>(ack.size()));
+                     } else {
+                         display->abort();
+                     }
+                 });
+             });
+             send.start(skiroSend(), {"--service", "silent", "hello"});
+             ASSERT_TRUE(finished(send));
+         },
+         3, "whether the rest arrived is not known"},
+        {"the display already serves as many senders as it can",
+         [](QProcess& send) {
+             Served s;
+             ASSERT_TRUE(s.server.listen());
+             std::vector<std::unique_ptr<Peer>> crowd;
+             for (std::size_t i = 0; i < feed::kMaxConversations; ++i) {
+                 crowd.push_back(std::make_unique<Peer>(s.server.socketPath()));
+                 ASSERT_TRUE(crowd.back()->open());
+             }
+             send.start(skiroSend(), {"hello"});
+             ASSERT_TRUE(finished(send));
+             EXPECT_TRUE(s.texts.empty());
+         },
+         1, "serves at most 64 senders at once"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QProcess send;
+        c.run(send);
+        ASSERT_EQ(send.state(), QProcess::NotRunning);
+        EXPECT_EQ(send.exitCode(), c.exitCode);
+        const QString err = QString::fromUtf8(send.readAllStandardError());
+        EXPECT_TRUE(err.contains(c.stderrHas)) << err.toStdString();
     }
 }
 
