@@ -722,6 +722,46 @@ TEST(SkiroSend, ReconnectCarriesAStreamAcrossARestartExactlyOnce) {
     }
 }
 
+// Other senders keep sending while a line of 1 MiB goes over: none of their text lands inside
+// it, and the log holds it as one line.
+TEST(SkiroSend, MegabyteLineArrivesWholeAmongOtherSenders) {
+    const QString big(524288 - 1, QChar(u'あ'));
+    QTemporaryDir folder;
+    int sentByOthers = 0;
+    {
+        CMarelApp app(folder.path(), "skiro");
+        ASSERT_TRUE(app.initInstance());
+        ASSERT_NE(app.feedServer(), nullptr);
+        std::vector<std::unique_ptr<Peer>> others;
+        for (int i = 0; i < 3; ++i) {
+            others.push_back(std::make_unique<Peer>(app.feedServer()->socketPath()));
+            ASSERT_TRUE(others.back()->open());
+        }
+        QProcess send;
+        send.start(skiroSend(), {});
+        send.write(big.toUtf8() + "\n");
+        send.closeWriteChannel();
+        while (send.state() != QProcess::NotRunning || sentByOthers < 30) {
+            for (auto& other : others)
+                other->execute("[Send(other " + std::to_string(sentByOthers++) + "\r)]");
+            QTest::qWait(2);
+        }
+        EXPECT_EQ(send.exitCode(), 0) << send.readAllStandardError().toStdString();
+        for (auto& other : others)
+            EXPECT_TRUE(other->waitFrames(1 + sentByOthers / 3));
+        app.frame()->close();
+    }
+    const std::string line = sj(big.toUtf8().constData());
+    int whole = 0;
+    int short_ = 0;
+    for (const std::string& logged : logLines(folder.path())) {
+        whole += logged == line;
+        short_ += logged.rfind("other ", 0) == 0 && logged.size() < 16;
+    }
+    EXPECT_EQ(whole, 1);
+    EXPECT_EQ(short_, sentByOthers);
+}
+
 // The exit status tells a script whether sending again is safe: 1 only when nothing can have
 // arrived, 3 when part arrived or may have.
 TEST(SkiroSend, ExitStatusSaysWhetherAnythingMayHaveArrived) {
