@@ -76,11 +76,12 @@ class Intake {
 
     bool hasNothingPending() const { return m_currentLine.empty() && !m_lineComplete; }
 
-    // At exit: records, in order, the complete lines still waiting behind the current line.
-    // They would be recorded as each became current, which no longer happens once the window
-    // closes; the log promises every received line. They leave the backlog, so nothing is
-    // recorded twice; an incomplete last line is not a line yet and stays.
-    void recordWaitingLines();
+    // At exit: records, in order and after a stamp saying so, the text that was not shown to
+    // the end: the lines still waiting behind the current line, and the last line that never
+    // got its terminator. They would be recorded as each became current and complete, which no
+    // longer happens once the window closes; the log promises every received line. The
+    // waiting lines leave the backlog, so nothing is recorded twice.
+    void recordUnshownLines();
 
     const std::string& currentLine() const { return m_currentLine; }
     // Which line the current line is: it changes when the current line is replaced rather than

@@ -22,6 +22,8 @@ enum StringId : int {
     // The device went away while Start was in force (adapter pulled, far end hung up); shown
     // once, followed by IDS_ERROR_CODE with the system's code.
     IDS_DEVICE_LOST = 34830, // "デバイスとの接続が切れました。\n"
+    // At exit, before the lines that arrived but were not shown to the end.
+    IDS_UNSHOWN_STAMP = 34831, // "%04d/%02d/%02d %02d:%02d:%02d 以下、表示しきれないまま終了"
     // The font chooser offered a face whose name the font record cannot hold (longer than 31
     // Shift-JIS bytes, or with characters Shift-JIS lacks): it could not be drawn as chosen.
     IDS_FONT_NAME_UNUSABLE = 34880, // "このフォントの名前は設定に保存できません。..."

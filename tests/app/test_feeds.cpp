@@ -165,7 +165,13 @@ TEST(FeedService, RequestsReachIntakeExactlyAsTheirArgument) {
         EXPECT_EQ(peer.acks(feed::kAckPositive), requests);
         app.frame()->close();
     }
-    EXPECT_EQ(logLines(folder.path()), expected);
+    // The lines still waiting to be shown when the window closed come after a stamp saying so.
+    std::vector<std::string> lines = logLines(folder.path());
+    const auto stamps = std::erase_if(lines, [](const std::string& line) {
+        return line.ends_with(sj("以下、表示しきれないまま終了"));
+    });
+    EXPECT_LE(stamps, 1u);
+    EXPECT_EQ(lines, expected);
 }
 
 TEST(FeedService, ConversationRules) {
