@@ -42,7 +42,7 @@ class Intake {
     // and the backlog outlive sessions.
     void setSession(SerialPort* port, ReadyEvent* readyEvent);
 
-    // Who else follows the lines (the audience web view); nullptr for nobody.
+    // Who else follows the lines as they arrive (the audience web view); nullptr for nobody.
     void setObserver(LineObserver* observer) { m_observer = observer; }
 
     // The one entry for text from any road: port, typed with local echo, the external feeds.
@@ -92,6 +92,10 @@ class Intake {
     // current line itself.
     std::string_view backlog() const;
 
+    // The text received since the last terminator: the line still arriving, wherever the
+    // display is.
+    const std::string& arrivingLine() const { return m_arriving; }
+
     std::size_t storedLineCount() const { return m_store.size(); }
     // 0 is the oldest stored line.
     const CDisplayLine& storedLine(std::size_t index) const;
@@ -99,6 +103,7 @@ class Intake {
   private:
     void completeCurrentLine();
     void storeLine(std::string_view text, std::uint64_t serial);
+    void noteArrival(std::string_view text);
     void startScrolling();
     void echo(std::string_view text);
 
@@ -127,6 +132,7 @@ class Intake {
     std::string m_backlog;
     std::size_t m_backlogStart = 0;
 
+    std::string m_arriving;
     std::string m_incoming; // the text being taken in, without LF and NUL
     std::string m_echo;
     std::vector<char> m_readBuffer;
