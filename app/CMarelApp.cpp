@@ -412,8 +412,17 @@ void CMarelApp::showWebDialog() {
 #endif
 
 void CMarelApp::closeDocument() {
+    // The profile first (the frame has put the placement into it): whatever the rest of the
+    // close meets, the settings and the window's place are kept.
+    m_doc->saveSettings();
+    // The window leaves the screen at once; what follows may take a moment with a long backlog
+    // or a sender that does not answer.
+    if (m_frame)
+        m_frame->hide();
+    if (m_view)
+        m_view->stopDisplay();
     // The conversations end first: each client is told, and the clients get 2 s in all to
-    // answer while the display keeps scrolling.
+    // answer.
     if (m_feeds)
         m_feeds->shutdown();
 #ifdef _WIN32
@@ -422,17 +431,16 @@ void CMarelApp::closeDocument() {
 #endif
     if (m_frame)
         unlinkTerm();
-    // The window is closed and the view does no more work: the session ends here, with its
-    // stop stamp, before the settings are written.
-    // Complete lines still waiting to be shown would never become current now, so they are
-    // recorded here, in order, before the stop stamp; what the port already holds comes first.
+    // The view does no more work: what it had not shown to the end is recorded now, in order,
+    // after a stamp saying so and before the stop stamp; what the port already holds comes
+    // first.
     if (m_view) {
         if (m_doc->session().isOpen()) {
             for (int read = 0; read < SerialSession::kStopReads && m_view->intake().readPort() > 0;
                  ++read) {
             }
         }
-        m_view->intake().recordWaitingLines();
+        m_view->intake().recordUnshownLines();
     }
 #ifdef SKIRO_WEB_VIEW
     // The web view goes first: no viewer is told anything after the window is gone.
@@ -442,7 +450,6 @@ void CMarelApp::closeDocument() {
 #endif
     m_doc->session().stopSession();
     m_doc->recorder().setClipboard(nullptr);
-    m_doc->saveSettings();
 }
 
 #ifdef _WIN32

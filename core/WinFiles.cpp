@@ -32,6 +32,11 @@ class Handle {
     Handle& operator=(const Handle&) = delete;
     bool valid() const { return m_h != INVALID_HANDLE_VALUE && m_h != nullptr; }
     HANDLE get() const { return m_h; }
+    HANDLE release() {
+        const HANDLE h = m_h;
+        m_h = INVALID_HANDLE_VALUE;
+        return h;
+    }
     void reset(HANDLE h) {
         close();
         m_h = h;
@@ -138,42 +143,55 @@ int readWholeFile(const std::string& file, std::string& bytes) {
     return 0;
 }
 
-bool appendRecord(const std::string& path, std::string_view record) {
+LogAppend::LogAppend(const std::string& path) {
     Handle h(::CreateFileW(widePath(path).c_str(), GENERIC_WRITE,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.valid())
-        return false;
+        return;
     OVERLAPPED lockAt{};
     lockAt.OffsetHigh = kLockOffsetHigh;
-    bool locked = false;
-    for (int attempt = 0; attempt < kLockAttempts && !locked; ++attempt) {
-        locked = ::LockFileEx(h.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                              &lockAt);
-        if (!locked) {
-            if (::GetLastError() != ERROR_LOCK_VIOLATION)
-                return false;
-            ::Sleep(1);
+    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+        if (::LockFileEx(h.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                         &lockAt)) {
+            m_file = h.release();
+            return;
         }
+        if (::GetLastError() != ERROR_LOCK_VIOLATION)
+            return;
+        ::Sleep(1);
     }
-    if (!locked)
+}
+
+LogAppend::~LogAppend() {
+    if (!m_file)
+        return;
+    OVERLAPPED lockAt{};
+    lockAt.OffsetHigh = kLockOffsetHigh;
+    ::UnlockFileEx(m_file, 0, 1, 0, &lockAt);
+    ::CloseHandle(m_file);
+}
+
+bool LogAppend::append(std::string_view record) {
+    if (!m_file)
         return false;
-    bool appended = false;
     LARGE_INTEGER before{};
     LARGE_INTEGER zero{};
     // The lock keeps the cut-back below from removing another writer's line.
-    if (::GetFileSizeEx(h.get(), &before) && ::SetFilePointerEx(h.get(), zero, nullptr, FILE_END)) {
-        DWORD failure = 0;
-        if (writeAll(h.get(), record, failure)) {
-            appended = true;
-        } else {
-            // Nothing more can be done about a full disk; the log keeps its whole lines.
-            if (::SetFilePointerEx(h.get(), before, nullptr, FILE_BEGIN))
-                ::SetEndOfFile(h.get());
-        }
-    }
-    ::UnlockFileEx(h.get(), 0, 1, 0, &lockAt);
-    return appended;
+    if (!::GetFileSizeEx(m_file, &before) || !::SetFilePointerEx(m_file, zero, nullptr, FILE_END))
+        return false;
+    DWORD failure = 0;
+    if (writeAll(m_file, record, failure))
+        return true;
+    // Nothing more can be done about a full disk; the log keeps its whole lines.
+    if (::SetFilePointerEx(m_file, before, nullptr, FILE_BEGIN))
+        ::SetEndOfFile(m_file);
+    return false;
+}
+
+bool appendRecord(const std::string& path, std::string_view record) {
+    LogAppend log(path);
+    return log.ok() && log.append(record);
 }
 
 ProfileSaveResult Profile::commit() const {

@@ -17,4 +17,23 @@ int errnoFromWindows(unsigned long code);
 // The whole file; 0, or the errno value that kept it from being read (ENOENT when missing).
 int readWholeFile(const std::string& file, std::string& bytes);
 
+// The log file open for appending under its lock, for one record or, at exit, many. The lock
+// is a byte range far beyond any real log (Windows locks bind the bytes they cover), taken
+// within a bounded wait so that another program's lock cannot hang the display.
+class LogAppend {
+  public:
+    explicit LogAppend(const std::string& path);
+    ~LogAppend();
+    LogAppend(const LogAppend&) = delete;
+    LogAppend& operator=(const LogAppend&) = delete;
+
+    bool ok() const { return m_file != nullptr; }
+    // Whole lines in one write. A short write (disk full) is cut back to the size before it,
+    // so the log never ends in a torn line.
+    bool append(std::string_view record);
+
+  private:
+    void* m_file = nullptr; // the handle, locked; none when the log could not be opened
+};
+
 } // namespace skiro

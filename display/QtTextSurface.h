@@ -67,7 +67,9 @@ class QtTextSurface : public TextSurface {
     // The face that draws c: the view font when it has the glyph, otherwise the first
     // installed face that has it (Japanese faces first), otherwise the view font's box.
     std::uint8_t faceFor(char32_t c) const;
-    void layOutLine(std::string_view line) const;
+    // Shapes about `bytes` of line from `start` alone, noting the pen before each byte and
+    // whether the piece may be cut there unchanged.
+    void layOutPiece(std::string_view line, std::size_t start, std::size_t bytes) const;
 
     QFont m_font;
     QRawFont m_rawFont;
@@ -81,11 +83,14 @@ class QtTextSurface : public TextSurface {
     struct Shaper;
     std::unique_ptr<Shaper> m_shaper;
     mutable std::vector<Glyph> m_glyphs; // scratch for measuring and drawing one row
-    // The line that prefixExtents laid out last, kept while the breaker cuts it row by row:
-    // the pen position before each byte and whether the line may be cut there unchanged.
-    mutable std::string m_laidOutLine;
-    mutable std::vector<std::int64_t> m_penAt;
-    mutable std::vector<char> m_cutIsClean;
+    // The piece of a line laid out last, kept while the breaker cuts rows from it: its bytes,
+    // where it starts in its line, whether it runs to the line's end, and the pen before each
+    // byte and whether the piece may be cut there unchanged.
+    mutable std::string m_piece;
+    mutable std::size_t m_pieceStart = 0;
+    mutable bool m_pieceEndsLine = false;
+    mutable std::vector<std::int64_t> m_penAt{0};
+    mutable std::vector<char> m_cutIsClean{1};
 };
 
 } // namespace skiro

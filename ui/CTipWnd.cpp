@@ -118,7 +118,14 @@ QWidget* CTipWnd::currentControl() const {
 }
 
 QString CTipWnd::currentText() const {
-    return m_current ? m_tools[*m_current].text : QString();
+    return m_current ? textOf(m_tools[*m_current]) : QString();
+}
+
+QString CTipWnd::textOf(const Tool& tool) const {
+    // A control whose own tip says which thing it holds (the whole path of a device whose name
+    // is cut short) has it on a line below the help, so that one box says both.
+    const QString own = tool.control ? tool.control->toolTip() : QString();
+    return own.isEmpty() ? tool.text : tool.text + QLatin1Char('\n') + own;
 }
 
 bool CTipWnd::ownerInFront(const QPoint& pos) const {
@@ -212,7 +219,7 @@ QSize CTipWnd::boxSize(const QString& text) const {
 }
 
 void CTipWnd::showTip(const QPoint& cursorPos) {
-    const QSize size = boxSize(m_tools[*m_current].text);
+    const QSize size = boxSize(textOf(m_tools[*m_current]));
     const int w = size.width();
     const int h = size.height();
 
@@ -248,7 +255,7 @@ void CTipWnd::paintEvent(QPaintEvent*) {
     painter.drawRect(rect().adjusted(0, 0, -kBorder, -kBorder));
     if (m_current) {
         painter.setFont(font());
-        measure(m_tools[*m_current].text, &painter);
+        measure(textOf(m_tools[*m_current]), &painter);
     }
 }
 

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -9,6 +10,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <array>
 #include <gtest/gtest.h>
 
@@ -138,6 +140,24 @@ TEST(SerialDialog, EachPortGetsItsDeviceFromTheListOrTyped) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
     EXPECT_EQ(box->path(), ftdi);
     EXPECT_EQ(box->toolTip(), ftdi);
+    // The dialog's hover help over the box carries the whole path; the toolkit shows no second
+    // box of its own.
+    struct FixedCursor : TipCursor {
+        QPoint at;
+        std::optional<QPoint> position() const override { return at; }
+        int height() const override { return 20; }
+        int hotSpotY() const override { return 0; }
+    } cursor;
+    cursor.at = box->mapToGlobal(QPoint(4, 4));
+    dialog.tipWindow()->setCursorSource(&cursor);
+    dialog.tipWindow()->sample();
+    dialog.tipWindow()->sample();
+    EXPECT_TRUE(dialog.tipWindow()->currentText().endsWith(QLatin1Char('\n') + ftdi))
+        << dialog.tipWindow()->currentText().toStdString();
+    QHelpEvent hover(QEvent::ToolTip, QPoint(4, 4), box->mapToGlobal(QPoint(4, 4)));
+    QApplication::sendEvent(box, &hover);
+    EXPECT_FALSE(QToolTip::isVisible());
+    dialog.tipWindow()->setCursorSource(nullptr);
     QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier); // the focus leaves the box
     const QString shown = box->lineEdit()->text();
     EXPECT_TRUE(shown.startsWith("usb-FTDI") && shown.contains(QChar(0x2026)) &&
