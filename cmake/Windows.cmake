@@ -3,6 +3,8 @@
 # settings under which the tests run on the build machine.
 
 find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Network Test)
+# The program's icon and version are Windows resources.
+enable_language(RC)
 # Windows 10 and later, as Qt 6 needs; no min and max macros in the way of the standard library.
 add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00 NOMINMAX WIN32_LEAN_AND_MEAN)
 
