@@ -1,31 +1,43 @@
 #include "app/CMarelApp.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QStandardPaths>
-#include <QUrl>
+#include <QTemporaryFile>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
+#include "app/LinkMark.h"
 #include "app/SettingsCommands.h"
+#include "core/LogHistory.h"
+#ifdef _WIN32
+#include "app/WinDdeServer.h"
+#include "app/WinTermLink.h"
+#endif
 #include "display/CMarelView.h"
 #include "display/Sjis.h"
 #include "feed/FeedServer.h"
 #include "ui/CScrollDialog.h"
+#ifdef SKIRO_WEB_VIEW
 #include "web/CWebDialog.h"
+#endif
 
 namespace skiro {
 namespace {
 
+#ifndef _WIN32
 int g_signalPipe[2] = {-1, -1};
 
 void onTerminationSignal(int) {
@@ -33,11 +45,33 @@ void onTerminationSignal(int) {
     // Only async-signal-safe work here: the close itself runs on the user-interface thread.
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
 }
+#endif
+
+// A path as the logic's file calls take it: UTF-8 on Windows, whose wide-character calls then
+// reach a folder of any name, the file system's own encoding elsewhere.
+std::string pathBytes(const QString& path) {
+#ifdef _WIN32
+    return path.toStdString();
+#else
+    return QFile::encodeName(path).toStdString();
+#endif
+}
 
 std::string withSlash(QString folder) {
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
-    return QFile::encodeName(folder).toStdString();
+    return pathBytes(folder);
+}
+
+// Whether files can be made in `folder`. Windows does not mark Program Files read-only, so its
+// attributes do not tell: there a file is made and removed again.
+bool canWriteIn(const QString& folder) {
+#ifdef _WIN32
+    QTemporaryFile probe(folder + QStringLiteral("/skiro-XXXXXX.tmp"));
+    return probe.open();
+#else
+    return QFileInfo(folder).isWritable();
+#endif
 }
 
 } // namespace
@@ -46,11 +80,14 @@ AppPaths settlePaths(const QString& exeFolder, const QString& exeBase) {
     AppPaths paths;
     paths.serviceName = exeBase.toStdString();
     paths.exeFolder = withSlash(exeFolder);
-    // A portable install keeps its profile and logs beside the program. Under /usr, or any
-    // folder the user cannot write, they go to the user's own folders instead.
-    if (QFileInfo(exeFolder).isWritable()) {
+    // A portable install keeps its profile and logs beside the program. An installed program
+    // (its help pages under its prefix, not beside it) and one in a folder the user cannot
+    // write keep them in the user's own folders instead: root, who can write /usr/bin, too.
+    const bool installed = !QFileInfo(exeFolder + QStringLiteral("/help")).isDir() &&
+                           QFileInfo(helpFolder(exeFolder)).isDir();
+    if (canWriteIn(exeFolder) && !installed) {
         paths.logFolder = paths.exeFolder;
-        paths.profileFile = paths.exeFolder + QFile::encodeName(exeBase).toStdString() + ".ini";
+        paths.profileFile = paths.exeFolder + pathBytes(exeBase) + ".ini";
         return paths;
     }
     const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
@@ -58,21 +95,28 @@ AppPaths settlePaths(const QString& exeFolder, const QString& exeBase) {
     QDir().mkpath(config);
     QDir().mkpath(data);
     paths.logFolder = withSlash(data);
-    paths.profileFile = withSlash(config) + QFile::encodeName(exeBase).toStdString() + ".ini";
+    paths.profileFile = withSlash(config) + pathBytes(exeBase) + ".ini";
     return paths;
 }
 
 CMarelApp::CMarelApp(QString exeFolder, QString exeBase)
-    : m_exeFolder(std::move(exeFolder)), m_exeBase(std::move(exeBase)) {}
+    : m_exeFolder(std::move(exeFolder)), m_exeBase(std::move(exeBase)) {
+    connect(&m_helpBrowser, &HelpBrowser::failed, this, &CMarelApp::showHelpFailure);
+}
 
 CMarelApp::~CMarelApp() {
+#ifdef _WIN32
+    m_dde.reset();
+#endif
     m_feeds.reset();
     m_frame.reset();
+#ifndef _WIN32
     if (g_signalPipe[0] >= 0) {
         ::close(g_signalPipe[0]);
         ::close(g_signalPipe[1]);
         g_signalPipe[0] = g_signalPipe[1] = -1;
     }
+#endif
 }
 
 bool CMarelApp::initInstance(ShowCommand startup) {
@@ -117,6 +161,12 @@ bool CMarelApp::initInstance(ShowCommand startup) {
     });
     view->setMinimumSize(160, 120);
     m_frame->setView(view);
+    m_linkMark = new LinkMark(m_texts.linkWaiting, view, m_frame.get());
+    m_sessionLink->setWaitingHook([this](bool waiting, const QString& device) {
+        m_linkMark->showWaiting(waiting, device);
+        m_frame->setWindowTitle(waiting ? m_texts.linkWaitingTitle.arg(m_texts.appTitle, device)
+                                        : m_texts.appTitle);
+    });
     m_frame->resize(640, 480);
     m_settingsCommands = std::make_unique<SettingsCommands>(
         *m_doc, *m_frame, *view,
@@ -135,6 +185,22 @@ bool CMarelApp::initInstance(ShowCommand startup) {
         m_feeds.reset();
     }
 
+#ifdef _WIN32
+    // DDE clients reach the display under the executable's name, topic "Command".
+    m_dde = std::make_unique<WinDdeServer>(
+        m_exeBase, [view](std::string_view text) { view->receiveText(text); });
+    if (!m_dde->start()) {
+        std::fprintf(stderr, "%s: the DDE service stays off: %s\n", qPrintable(m_exeBase),
+                     qPrintable(m_dde->error()));
+        m_dde.reset();
+    }
+    // 秀Term's text is taken in from the event loop, outside the window procedure that
+    // announced it.
+    m_termLink = std::make_unique<WinTermLink>(m_frame.get(), [view](std::string_view text) {
+        QTimer::singleShot(0, view, [view, text = std::string(text)] { view->receiveText(text); });
+    });
+#endif
+
     // 9. Back where it was at the last close.
     m_frame->restorePlacement(startup);
     applyWebView();
@@ -148,13 +214,14 @@ bool CMarelApp::isEnabled(int id) const {
     case ID_BACK_COLOR:
     case ID_SCROLL:
         return true;
-    // Serial settings never change under an open port.
+    // Serial settings never change under a running session, also while it waits for its
+    // device to come back.
     case ID_SERIAL:
-        return !m_doc->session().isOpen();
+        return !m_doc->session().isRunning();
     case ID_START:
-        return !m_doc->session().isOpen();
+        return !m_doc->session().isRunning();
     case ID_STOP:
-        return m_doc->session().isOpen();
+        return m_doc->session().isRunning();
     default:
         return true;
     }
@@ -213,8 +280,10 @@ void CMarelApp::onCommand(int id) {
             page = dialog.page();
             return true;
         });
+#ifdef SKIRO_WEB_VIEW
         if (m_web)
             m_web->setDirection(m_doc->settings().Direction);
+#endif
         break;
     case ID_HELP_INDEX:
         winHelp({0, HelpCommand::Contents});
@@ -232,8 +301,15 @@ void CMarelApp::onCommand(int id) {
     }
 }
 
+QString helpFolder(const QString& exeFolder) {
+    const QString beside = exeFolder + QStringLiteral("/help");
+    if (QFileInfo(beside).isDir())
+        return beside;
+    return QDir::cleanPath(exeFolder + QStringLiteral("/" SKIRO_HELP_FROM_BIN));
+}
+
 QString CMarelApp::helpPage(std::uint32_t topic) const {
-    return m_exeFolder + QStringLiteral("/help/%1.html").arg(topic);
+    return helpFolder(m_exeFolder) + QStringLiteral("/%1.html").arg(topic);
 }
 
 void CMarelApp::winHelp(HelpRequest request) {
@@ -241,18 +317,48 @@ void CMarelApp::winHelp(HelpRequest request) {
     // The contents are the page of the help contents command.
     const std::uint32_t topic = mapped.command == HelpCommand::Contents ? 5050 : mapped.data;
     const QString page = helpPage(topic);
-    if (!QFileInfo(page).isFile() || !QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
-        QMessageBox::critical(m_frame.get(), m_texts.appTitle, m_texts.helpFailed);
+    if (!QFileInfo(page).isFile()) {
+        showHelpFailure(page, QStringLiteral("ヘルプのページが見つかりません。"));
+        return;
+    }
+    m_helpBrowser.open(page);
+}
+
+void CMarelApp::showHelpFailure(const QString& page, const QString& reason) {
+    QMessageBox::critical(
+        m_frame.get(), m_texts.appTitle,
+        QStringLiteral("%1\n%2\n\nページの場所:\n%3").arg(m_texts.helpFailed, reason, page));
 }
 
 bool CMarelApp::linkTerm() {
+#ifdef _WIN32
+    if (m_termLink && m_termLink->link())
+        return true;
+    QMessageBox::critical(m_frame.get(), m_texts.appTitle,
+                          fromSjis(m_strings.text(IDS_TERM_FAILED)));
+    return false;
+#else
     return m_frame->linkTerm();
+#endif
 }
 
 void CMarelApp::unlinkTerm() {
+#ifdef _WIN32
+    if (m_termLink)
+        m_termLink->unlink();
+#endif
     m_frame->unlinkTerm();
 }
 
+#ifndef SKIRO_WEB_VIEW
+// A build without the web view (Windows) leaves a [Web] section of the profile as it is and
+// says so when its command is chosen.
+void CMarelApp::applyWebView() {}
+
+void CMarelApp::showWebDialog() {
+    QMessageBox::information(m_frame.get(), m_texts.appTitle, m_texts.webViewMissing);
+}
+#else
 void CMarelApp::applyWebView() {
     const WebSettings& web = m_doc->settings().Web;
     const bool on = web.Enabled != 0 || m_webForRun;
@@ -269,7 +375,11 @@ void CMarelApp::applyWebView() {
                                   QStringLiteral("ウェブ表示を開始できません。\n%1").arg(reason));
         });
         if (m_view) {
-            m_web->seed(m_view->intake());
+            // After a restart the pages go on from the day's earlier lines.
+            const std::string log = m_doc->recorder().logPath(m_clock.localTime());
+            m_web->seed(m_view->intake(),
+                        readRecentLogLines(log, WebServer::kHistoryLines, WebServer::kHistoryBytes,
+                                           m_doc->strings()));
             m_view->intake().setObserver(m_web.get());
         }
     }
@@ -299,35 +409,59 @@ void CMarelApp::showWebDialog() {
     m_webForRun = false;
     applyWebView();
 }
+#endif
 
 void CMarelApp::closeDocument() {
+    // The profile first (the frame has put the placement into it): whatever the rest of the
+    // close meets, the settings and the window's place are kept.
+    m_doc->saveSettings();
+    // The window leaves the screen at once; what follows may take a moment with a long backlog
+    // or a sender that does not answer.
+    if (m_frame)
+        m_frame->hide();
+    if (m_view)
+        m_view->stopDisplay();
     // The conversations end first: each client is told, and the clients get 2 s in all to
-    // answer while the display keeps scrolling.
+    // answer.
     if (m_feeds)
         m_feeds->shutdown();
+#ifdef _WIN32
+    if (m_dde)
+        m_dde->shutdown();
+#endif
     if (m_frame)
-        m_frame->unlinkTerm();
-    // The window is closed and the view does no more work: the session ends here, with its
-    // stop stamp, before the settings are written.
-    // Complete lines still waiting to be shown would never become current now, so they are
-    // recorded here, in order, before the stop stamp; what the port already holds comes first.
+        unlinkTerm();
+    // The view does no more work: what it had not shown to the end is recorded now, in order,
+    // after a stamp saying so and before the stop stamp; what the port already holds comes
+    // first.
     if (m_view) {
         if (m_doc->session().isOpen()) {
             for (int read = 0; read < SerialSession::kStopReads && m_view->intake().readPort() > 0;
                  ++read) {
             }
         }
-        m_view->intake().recordWaitingLines();
+        m_view->intake().recordUnshownLines();
     }
+#ifdef SKIRO_WEB_VIEW
     // The web view goes first: no viewer is told anything after the window is gone.
     if (m_view)
         m_view->intake().setObserver(nullptr);
     m_web.reset();
+#endif
     m_doc->session().stopSession();
     m_doc->recorder().setClipboard(nullptr);
-    m_doc->saveSettings();
 }
 
+#ifdef _WIN32
+void CMarelApp::closeOnTerminationSignals() {
+    // Windows ends a session (log-off, shutdown) with WM_QUERYENDSESSION rather than a signal:
+    // the window closes as by its close box, so the settings and the stop stamp are written.
+    connect(qGuiApp, &QGuiApplication::commitDataRequest, this, [this] {
+        if (m_frame)
+            m_frame->close();
+    });
+}
+#else
 void CMarelApp::closeOnTerminationSignals() {
     if (g_signalPipe[0] >= 0)
         return;
@@ -348,5 +482,7 @@ void CMarelApp::closeOnTerminationSignals() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
 }
+
+#endif
 
 } // namespace skiro

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/CMarelDoc.h"
+#include "app/HelpBrowser.h"
 #include "app/QtClipboard.h"
 #include "app/SessionLink.h"
 #include "app/UiTexts.h"
@@ -11,7 +12,9 @@
 #include "core/HelpTopics.h"
 #include "core/Placement.h"
 #include "core/StringTable.h"
+#ifdef SKIRO_WEB_VIEW
 #include "web/WebService.h"
+#endif
 
 class QSocketNotifier;
 
@@ -19,12 +22,21 @@ namespace skiro {
 
 class CMainFrame;
 class CMarelView;
+class LinkMark;
 class SettingsCommands;
 class FeedServer;
+#ifdef _WIN32
+class WinDdeServer;
+class WinTermLink;
+#endif
 
 // Where the profile and the logs go for an executable in `exeFolder` named `exeBase`: beside
 // it when that folder can be written, else in the user's configuration and data folders.
 AppPaths settlePaths(const QString& exeFolder, const QString& exeBase);
+
+// The folder of the help pages for an executable in `exeFolder`: help/ beside it (a build, a
+// portable copy), else where an install puts them, found from the executable's own folder.
+QString helpFolder(const QString& exeFolder);
 
 // The application: start-up in its fixed order (resource bundle, paths, document, frame, view,
 // placement), the help pages, the version dialog, and the end of the run, which always goes
@@ -48,8 +60,9 @@ class CMarelApp : public QObject {
     FeedServer* feedServer() const { return m_feeds.get(); }
     const UiTexts& texts() const { return m_texts; }
     bool resourceBundleUsed() const { return m_bundleUsed; }
-    // The page a help topic opens.
+    // The page a help topic opens, in helpFolder().
     QString helpPage(std::uint32_t topic) const;
+    HelpBrowser& helpBrowser() { return m_helpBrowser; }
 
     // The 秀Term link the misc settings switch on and off: linking answers whether the link
     // came up, and tells the user itself when it did not. 秀Term exists only on Windows, so
@@ -62,8 +75,15 @@ class CMarelApp : public QObject {
 
     // --web[=PORT]: the web view is on for this run, at `port` (0: the profile's port), whatever
     // the profile says; the profile itself is left as it is. Before initInstance().
-    void setWebForThisRun(int port) { m_webForRun = true; m_webRunPort = port; }
-    WebService* webService() const { return m_web.get(); }
+    void setWebForThisRun(int port) {
+        m_webForRun = true;
+        m_webRunPort = port;
+    }
+#ifdef SKIRO_WEB_VIEW
+    WebService* webService() const {
+        return m_web.get();
+    }
+#endif
 
   private:
     void onCommand(int id);
@@ -72,6 +92,9 @@ class CMarelApp : public QObject {
     void showWebDialog();
     bool isEnabled(int id) const;
     void closeDocument();
+    // The framework's help message, why the page could not be shown and where it is, so that
+    // the user can open it by hand.
+    void showHelpFailure(const QString& page, const QString& reason);
 
     QString m_exeFolder;
     QString m_exeBase;
@@ -79,15 +102,25 @@ class CMarelApp : public QObject {
     StringTable m_strings;
     SystemClock m_clock;
     QtClipboard m_clipboard;
+    HelpBrowser m_helpBrowser;
     bool m_bundleUsed = false;
     std::unique_ptr<CMarelDoc> m_doc;
     std::unique_ptr<CMainFrame> m_frame;
     CMarelView* m_view = nullptr; // owned by the frame
     std::unique_ptr<SessionLink> m_sessionLink;
+    LinkMark* m_linkMark = nullptr; // owned by the frame
     std::unique_ptr<SettingsCommands> m_settingsCommands;
     std::unique_ptr<FeedServer> m_feeds;
+#ifdef _WIN32
+    // The real DDE server, beside the local service that skiro-send uses.
+    std::unique_ptr<WinDdeServer> m_dde;
+    // The link with 秀Term, which exists on Windows alone.
+    std::unique_ptr<WinTermLink> m_termLink;
+#endif
     QSocketNotifier* m_signalNotifier = nullptr;
+#ifdef SKIRO_WEB_VIEW
     std::unique_ptr<WebService> m_web;
+#endif
     bool m_webForRun = false;
     int m_webRunPort = 0;
 };

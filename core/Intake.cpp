@@ -56,8 +56,6 @@ bool Intake::receiveText(std::string_view text) {
         const std::size_t cr = m_incoming.find(kCr);
         if (cr == std::string::npos) {
             m_currentLine.append(m_incoming);
-            if (m_observer)
-                m_observer->lineGrowing(m_currentLine);
         } else {
             m_currentLine.append(m_incoming, 0, cr);
             m_backlog.assign(m_incoming, cr + 1);
@@ -66,6 +64,7 @@ bool Intake::receiveText(std::string_view text) {
         }
         startScrolling();
     }
+    noteArrival(m_incoming);
 
     if (m_settings.EchoBack)
         echo(m_incoming);
@@ -76,8 +75,25 @@ void Intake::completeCurrentLine() {
     m_lineComplete = true;
     const std::string_view line = m_currentLine;
     m_recorder.recordLine(line.substr(skipLeadingBytes(line, m_settings)));
-    if (m_observer)
-        m_observer->lineCompleted(line);
+}
+
+void Intake::noteArrival(std::string_view text) {
+    // Followers outside the window get each line as its terminator arrives, however far the
+    // display is behind.
+    std::size_t start = 0;
+    for (std::size_t cr = text.find(kCr); cr != std::string_view::npos;
+         cr = text.find(kCr, start)) {
+        m_arriving.append(text, start, cr - start);
+        if (m_observer)
+            m_observer->lineCompleted(m_arriving);
+        m_arriving.clear();
+        start = cr + 1;
+    }
+    if (start < text.size()) {
+        m_arriving.append(text, start);
+        if (m_observer)
+            m_observer->lineGrowing(m_arriving);
+    }
 }
 
 void Intake::startScrolling() {
@@ -129,6 +145,8 @@ SendResult Intake::sendText(std::string_view text) {
                       formatNumbers(m_strings.text(IDS_ERROR_CODE), {written.error});
     if (const std::string device = m_port->devicePath(); !device.empty())
         failure.message += "\n" + device;
+    if (const std::string explanation = m_port->explain(written.error); !explanation.empty())
+        failure.message += "\n" + explanation;
     return failure;
 }
 
@@ -156,7 +174,8 @@ std::size_t Intake::onDataReady(bool eventQueued, bool paintPending) {
 void Intake::commitLine(std::int32_t offset) {
     if (m_lineComplete) {
         m_state.entryOffset = offset;
-        appendStoredLine(m_currentLine);
+        storeLine(m_currentLine, m_currentSerial);
+        m_currentSerial = m_nextSerial++;
         const std::size_t cr = m_backlog.find(kCr, m_backlogStart);
         if (cr != std::string::npos) {
             m_currentLine.assign(m_backlog, m_backlogStart, cr - m_backlogStart);
@@ -175,8 +194,6 @@ void Intake::commitLine(std::int32_t offset) {
             m_backlog.clear();
             m_backlogStart = 0;
             m_lineComplete = false;
-            if (m_observer && !m_currentLine.empty())
-                m_observer->lineGrowing(m_currentLine);
         }
         m_state.scrolling = !hasNothingPending();
     } else {
@@ -185,23 +202,34 @@ void Intake::commitLine(std::int32_t offset) {
     m_state.bandRepaintPending = true;
 }
 
-void Intake::recordWaitingLines() {
-    if (!m_lineComplete)
-        return;
-    std::size_t start = m_backlogStart;
-    for (std::size_t cr = m_backlog.find(kCr, start); cr != std::string::npos;
-         cr = m_backlog.find(kCr, start)) {
-        const std::string_view line = std::string_view(m_backlog).substr(start, cr - start);
-        m_recorder.recordLine(line.substr(skipLeadingBytes(line, m_settings)));
-        start = cr + 1;
+void Intake::recordUnshownLines() {
+    // Behind a complete current line: the waiting lines, the last perhaps without its
+    // terminator. Otherwise the current line itself is the one without a terminator.
+    std::string_view rest = m_lineComplete ? std::string_view(m_backlog).substr(m_backlogStart)
+                                           : std::string_view(m_currentLine);
+    m_recorder.recordUnshown([&](std::string_view& line) {
+        if (rest.empty())
+            return false;
+        const std::size_t cr = rest.find(kCr);
+        line = rest.substr(0, cr);
+        rest.remove_prefix(cr == std::string_view::npos ? rest.size() : cr + 1);
+        line.remove_prefix(skipLeadingBytes(line, m_settings));
+        return true;
+    });
+    if (m_lineComplete) {
+        m_backlog.clear();
+        m_backlogStart = 0;
     }
-    m_backlog.erase(0, start);
-    m_backlogStart = 0;
 }
 
 void Intake::appendStoredLine(std::string_view text) {
+    storeLine(text, m_nextSerial++);
+}
+
+void Intake::storeLine(std::string_view text, std::uint64_t serial) {
     if (m_store.size() < kStoreCapacity) {
         m_store.emplace_back(std::string(text), m_settings.Color.Text, m_settings.OutlineColor);
+        m_store.back().serial = serial;
         return;
     }
     // The oldest line becomes the newest; its buffers are reused.
@@ -209,6 +237,7 @@ void Intake::appendStoredLine(std::string_view text) {
     line.text.assign(text);
     line.textColor = m_settings.Color.Text;
     line.outlineColor = m_settings.OutlineColor;
+    line.serial = serial;
     m_oldest = (m_oldest + 1) % kStoreCapacity;
 }
 

@@ -7,16 +7,26 @@
 
 #include <algorithm>
 #include <cerrno>
+#ifdef _WIN32
+#include "feed/WinFeedPlace.h"
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include "feed/FeedPlace.h"
 
 namespace skiro {
 namespace {
+
+#ifdef _WIN32
+bool isThisUser(QLocalSocket* socket) {
+    return pipePeerIsThisUser(socket->socketDescriptor(), false);
+}
+#else
 
 // The user id of the process at the other end of a local socket, or -1.
 long peerUid(qintptr fd) {
@@ -27,12 +37,17 @@ long peerUid(qintptr fd) {
     return static_cast<long>(cred.uid);
 }
 
+bool isThisUser(QLocalSocket* socket) {
+    return peerUid(socket->socketDescriptor()) == static_cast<long>(::geteuid());
+}
+#endif
+
 } // namespace
 
 FeedServer::FeedServer(QString serviceName, Deliver deliver, QObject* parent)
     : QObject(parent), m_service(std::move(serviceName)),
       m_serviceBytes(QFile::encodeName(m_service)), m_deliver(std::move(deliver)) {
-    connect(&m_server, &FeedListener::newConnection, this, &FeedServer::onNewConnection);
+    connect(&m_server, &decltype(m_server)::newConnection, this, &FeedServer::onNewConnection);
 }
 
 FeedServer::~FeedServer() {
@@ -46,6 +61,14 @@ bool FeedServer::listen() {
         m_error = place.error;
         return false;
     }
+#ifdef _WIN32
+    // Whoever holds the session's mutex of the name owns the pipe: a second display of the
+    // same name leaves the first one's pipe alone.
+    if (!claimService(m_socketPath, m_claim)) {
+        m_error = QStringLiteral("another SKIRO already serves %1").arg(m_socketPath);
+        return false;
+    }
+#else
     // Whoever holds the lock owns the socket: a second display of the same name leaves the
     // first one's socket alone, and a socket left behind by a crashed display (whose lock the
     // system released) may be replaced.
@@ -78,7 +101,14 @@ bool FeedServer::listen() {
         }
         ::unlink(socketBytes.constData());
     }
+#endif
+#ifdef _WIN32
+    m_server.setSocketOptions(QLocalServer::UserAccessOption);
+    m_server.setListenBacklogSize(2 * static_cast<int>(feed::kMaxConversations));
+    if (!m_server.listen(m_socketPath)) {
+#else
     if (!m_server.listen(m_socketPath, 2 * static_cast<int>(feed::kMaxConversations))) {
+#endif
         m_error =
             QStringLiteral("%1 cannot be served (%2)").arg(m_socketPath, m_server.errorString());
         shutdown(std::chrono::milliseconds(0));
@@ -92,7 +122,7 @@ void FeedServer::onNewConnection() {
     while (QLocalSocket* socket = m_server.nextPendingConnection()) {
         // Only the user's own programs may hand text to the display; anyone else is dropped
         // without a word, even where the folder's permissions were loosened.
-        const bool sameUser = peerUid(socket->socketDescriptor()) == static_cast<long>(::geteuid());
+        const bool sameUser = isThisUser(socket);
         if (!sameUser || m_conversations.size() >= feed::kMaxConversations) {
             socket->abort();
             socket->deleteLater();
@@ -107,7 +137,16 @@ void FeedServer::onNewConnection() {
                 readFrom(r);
         });
         connect(socket, &QLocalSocket::disconnected, this, [this, weak] {
-            // The client went away: as if its window no longer existed.
+            // The client went away: as if its window no longer existed. What it sent before it
+            // closed (a script writes its requests and closes at once) is carried out first.
+            if (const Record r = weak.lock()) {
+                r->peerGone = true;
+                readFrom(r);
+            }
+        });
+        // A frame that stops halfway would hold its place for ever.
+        c->frameTimer.setSingleShot(true);
+        connect(&c->frameTimer, &QTimer::timeout, this, [this, weak] {
             if (const Record r = weak.lock())
                 drop(r, false);
         });
@@ -128,7 +167,7 @@ void FeedServer::readFrom(const Record& c) {
     if (c->reading)
         return;
     c->reading = true;
-    while (!c->dropped && c->socket && c->socket->bytesAvailable() > 0) {
+    while (!c->dropped && !c->unreadTooMuch && c->socket && c->socket->bytesAvailable() > 0) {
         const QByteArray bytes = c->socket->readAll();
         c->reader.append(
             std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
@@ -152,6 +191,16 @@ void FeedServer::readFrom(const Record& c) {
         }
     }
     c->reading = false;
+    if (c->dropped)
+        return;
+    if (c->peerGone || c->unreadTooMuch) {
+        drop(c, false);
+        return;
+    }
+    if (c->reader.midFrame())
+        c->frameTimer.start(m_frameWithin); // bytes came: the frame has its time again
+    else
+        c->frameTimer.stop();
 }
 
 void FeedServer::handle(const Record& c, const feed::Frame& frame) {
@@ -209,10 +258,14 @@ void FeedServer::handle(const Record& c, const feed::Frame& frame) {
 }
 
 void FeedServer::send(const Record& c, const std::string& frame) {
-    if (!c->socket || c->dropped)
+    QLocalSocket* socket = c->socket;
+    if (!socket || c->dropped || c->peerGone || socket->state() != QLocalSocket::ConnectedState)
         return;
-    c->socket->write(frame.data(), static_cast<qint64>(frame.size()));
-    c->socket->flush();
+    socket->write(frame.data(), static_cast<qint64>(frame.size()));
+    socket->flush();
+    // A client that sends and never reads would have its replies pile up in the display.
+    if (c->socket && c->socket->bytesToWrite() > static_cast<qint64>(feed::kMaxUnread))
+        c->unreadTooMuch = true;
 }
 
 void FeedServer::drop(const Record& c, bool flushFirst) {
@@ -220,6 +273,7 @@ void FeedServer::drop(const Record& c, bool flushFirst) {
         return;
     c->dropped = true;
     c->state = State::Closed;
+    c->frameTimer.stop();
     if (QLocalSocket* socket = c->socket) {
         socket->disconnect(this);
         if (flushFirst)
@@ -273,10 +327,14 @@ void FeedServer::shutdown(std::chrono::milliseconds bound) {
         drop(c, false);
     m_conversations.clear();
 
+#ifdef _WIN32
+    releaseServiceClaim(m_claim);
+#else
     if (m_lockFd >= 0) {
         ::close(m_lockFd);
         m_lockFd = -1;
     }
+#endif
 }
 
 } // namespace skiro

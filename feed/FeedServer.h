@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -11,7 +12,11 @@
 #include <vector>
 
 #include "core/FeedProtocol.h"
-#include "feed/FeedListener.h"
+#ifdef _WIN32
+#include <QLocalServer>
+#else
+#include "feed/PosixFeedListener.h"
+#endif
 
 class QLocalSocket;
 
@@ -20,7 +25,8 @@ namespace skiro {
 // The display's local "Send" service: other programs of the same user open a conversation
 // with the service name and the topic "Command" and hand over "[Send(text)]" requests, whose
 // text goes on to intake exactly as sent. Each request is acknowledged before it is carried
-// out. Runs on the user-interface thread, like the rest of intake.
+// out, and a request that has been read is carried out even when its acknowledgement can no
+// longer reach the client. Runs on the user-interface thread, like the rest of intake.
 class FeedServer : public QObject {
     Q_OBJECT
   public:
@@ -38,6 +44,9 @@ class FeedServer : public QObject {
     std::size_t connectionCount() const { return m_conversations.size(); }
     // How long a connection may stay without an open conversation before it is closed.
     void setOpenWithin(std::chrono::milliseconds bound) { m_openWithin = bound; }
+    // How long a frame that has begun may wait for its next bytes before the connection is
+    // closed.
+    void setFrameWithin(std::chrono::milliseconds bound) { m_frameWithin = bound; }
 
     // The end of the run: stops listening, ends every open conversation and waits for the
     // clients' answers, at most `bound` in all, then drops whatever is left.
@@ -55,6 +64,11 @@ class FeedServer : public QObject {
         State state = State::Closed;
         bool reading = false;
         bool dropped = false;
+        // The client closed its end: what it sent before is still carried out.
+        bool peerGone = false;
+        // The client left more replies unread than the display keeps for it.
+        bool unreadTooMuch = false;
+        QTimer frameTimer; // runs while a frame has begun and not ended
     };
     using Record = std::shared_ptr<Conversation>;
 
@@ -69,12 +83,22 @@ class FeedServer : public QObject {
     QString m_service;
     QByteArray m_serviceBytes;
     Deliver m_deliver;
-    FeedListener m_server;
+#ifdef _WIN32
+    QLocalServer m_server;
+#else
+    // Qt's local server closes itself, and removes the socket, at the first failed accept.
+    PosixFeedListener m_server;
+#endif
     QString m_socketPath;
     QString m_error;
+#ifdef _WIN32
+    void* m_claim = nullptr; // the session's mutex of the service name
+#else
     int m_lockFd = -1;
+#endif
     std::vector<Record> m_conversations;
     std::chrono::milliseconds m_openWithin = std::chrono::seconds(10);
+    std::chrono::milliseconds m_frameWithin = std::chrono::seconds(30);
 };
 
 } // namespace skiro

@@ -212,7 +212,20 @@ GuardedTcpServer::GuardedTcpServer(WebServer& server) : m_server(server) {
 }
 
 QTcpSocket* GuardedTcpServer::nextPendingConnection() {
-    while (QTcpSocket* socket = QTcpServer::nextPendingConnection()) {
+    while (hasPendingConnections()) {
+        if (m_burst == 0) {
+            // The next turn takes in what is left. The HTTP server takes connections when this
+            // signal comes; Qt's own accepting stops once the queue is full.
+            QTimer::singleShot(0, this, [this] {
+                m_burst = 0;
+                if (hasPendingConnections())
+                    QMetaObject::invokeMethod(this, "pendingConnectionAvailable");
+            });
+        }
+        if (m_burst >= kBurst)
+            return nullptr;
+        ++m_burst;
+        QTcpSocket* socket = QTcpServer::nextPendingConnection();
         std::string address = addressKey(socket->peerAddress());
         const auto held = m_server.m_httpPerAddress.find(address);
         const bool addressFull = held != m_server.m_httpPerAddress.end() &&

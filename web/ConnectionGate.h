@@ -51,9 +51,14 @@ class ConnectionGate : public QObject {
     const std::string& address() const { return m_address; }
     int minorVersion() const { return m_head.minorVersion(); }
     bool answered() const { return m_answered; }
-    // The HTTP server has let the stream's handshake through.
-    void approve() { m_approved = true; }
+    // The HTTP server has let the stream's handshake through; `full` when only to tell the
+    // page, by the stream's close, that there is no place for it now.
+    void approve(bool full = false) {
+        m_approved = true;
+        m_full = full;
+    }
     bool approved() const { return m_approved; }
+    bool full() const { return m_full; }
 
     // The connection is a viewer now: the server counts it as one from here on, and its
     // reading has limits of its own.
@@ -81,17 +86,25 @@ class ConnectionGate : public QObject {
     QTimer m_timer;
     bool m_answered = false;
     bool m_approved = false;
+    bool m_full = false;
 };
 
 // Hands each new connection to the HTTP server with its gate in place, or has the gate tell
-// it that the server is full.
+// it that the server is full. Qt accepts connections for as long as the system has any waiting,
+// without the event loop turning in between: under a flood of connections, reopened as fast
+// as they are closed, nothing else would run, not even the deletion of the closed ones. So
+// only kBurst are taken in per turn; the rest wait in the queue for the next.
 class GuardedTcpServer : public QTcpServer {
   public:
+    // Connections taken in per turn of the event loop.
+    static constexpr int kBurst = 32;
+
     explicit GuardedTcpServer(WebServer& server);
     QTcpSocket* nextPendingConnection() override;
 
   private:
     WebServer& m_server;
+    int m_burst = 0;
 };
 
 } // namespace skiro

@@ -18,6 +18,7 @@ class ViewerFrames {
     static constexpr std::uint16_t kProtocolError = 1002;
     static constexpr std::uint16_t kUnsupportedData = 1003;
     static constexpr std::uint16_t kPolicyViolation = 1008;
+    static constexpr std::uint16_t kTryAgainLater = 1013;
 
     struct Event {
         enum class Kind { Ping, Pong, Close, Violation };

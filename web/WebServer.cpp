@@ -19,6 +19,7 @@
 #include <QUrlQuery>
 #include <QWebSocket>
 
+#include "core/Contrast.h"
 #include "core/WebSettings.h"
 #include "display/Sjis.h"
 #include "web/ConnectionGate.h"
@@ -175,9 +176,10 @@ class ViewerHttp : public QAbstractHttpServer {
         case WebServer::CodeCheck::Wrong:
             return refuse(plainAnswer(403, "Forbidden", {}));
         }
-        if (!m_server.placeForViewer(gate.address()))
-            return refuse(serverFullAnswer());
-        gate.approve();
+        // No place: the handshake goes through all the same, and the stream closes at once
+        // with "try again later", as a page cannot read the status of a refused handshake
+        // and would take it for a network drop.
+        gate.approve(!m_server.placeForViewer(gate.address()));
         return true;
     }
 
@@ -278,8 +280,13 @@ void WebServer::post(WebLineEvent event) {
             m_inbox.back().kind == WebLineEvent::Kind::Growing) {
             m_inbox.back() = std::move(event);
         } else {
-            if (m_inbox.size() >= kMaxInbox)
-                m_inbox.erase(m_inbox.begin());
+            if (m_inbox.size() >= kMaxInbox) {
+                // A burst larger than the server can take in at once: the oldest goes, but
+                // keeps its number, so that pages see the gap rather than a seamless jump.
+                if (m_inbox.front().kind == WebLineEvent::Kind::Completed)
+                    ++m_droppedLines;
+                m_inbox.pop_front();
+            }
             m_inbox.push_back(std::move(event));
         }
         wake = !m_wakePosted;
@@ -290,17 +297,28 @@ void WebServer::post(WebLineEvent event) {
 }
 
 void WebServer::drainInbox() {
-    std::vector<WebLineEvent> events;
+    std::deque<WebLineEvent> events;
     {
         std::lock_guard<std::mutex> lock(m_inboxLock);
         events.swap(m_inbox);
         m_wakePosted = false;
+        m_lastSeq += m_droppedLines;
+        m_droppedLines = 0;
     }
     for (WebLineEvent& event : events) {
         QJsonObject object;
         object.insert(QStringLiteral("text"), fromSjis(event.sjis));
-        if (event.colour >= 0)
-            object.insert(QStringLiteral("color"), QString::fromLatin1(colourText(event.colour)));
+        if (event.colour >= 0) {
+            // The line's own colour, and the same hue as it reads on each of the page's themes.
+            const auto colour = static_cast<Colour>(event.colour);
+            object.insert(QStringLiteral("color"), QString::fromLatin1(colourText(colour)));
+            object.insert(
+                QStringLiteral("dark"),
+                QString::fromLatin1(colourText(readableOn(colour, WebPage::kDarkBackground))));
+            object.insert(
+                QStringLiteral("light"),
+                QString::fromLatin1(colourText(readableOn(colour, WebPage::kLightBackground))));
+        }
         if (event.kind == WebLineEvent::Kind::Completed) {
             object.insert(QStringLiteral("t"), QStringLiteral("line"));
             object.insert(QStringLiteral("seq"), static_cast<double>(++m_lastSeq));
@@ -310,7 +328,7 @@ void WebServer::drainInbox() {
             // Only what a joiner can be sent is kept: the newest line, and older ones within
             // the bound.
             while (m_history.size() > kHistoryLines ||
-                   (m_history.size() > 1 && m_historyBytes > kHistoryBytes)) {
+                   (m_history.size() > 1 && m_historyBytes > static_cast<qint64>(kHistoryBytes))) {
                 m_historyBytes -= m_history.front().message.size();
                 m_history.pop_front();
             }
@@ -373,10 +391,21 @@ void WebServer::listen(WebEndpoint endpoint) {
 }
 
 void WebServer::stopListening() {
+    // The pages are told that the display has closed, so that they do not show a network drop;
+    // the words go out at once, as the server's thread may be ending. (A message half sent
+    // cannot be interrupted by another; that page only sees the close.)
+    static const QByteArray kEnd = QByteArrayLiteral("{\"t\":\"end\"}");
     for (const auto& viewer : m_viewers) {
-        if (viewer->socket) {
-            viewer->socket->disconnect(this);
-            viewer->socket->abort();
+        if (QTcpSocket* socket = viewer->socket) {
+            socket->disconnect(this);
+            std::string words;
+            if (viewer->written < 0)
+                words = ViewerFrames::frame(ViewerFrames::kText,
+                                            std::string_view(kEnd.constData(), kEnd.size()));
+            words += ViewerFrames::closeFrame(1001); // going away
+            socket->write(words.data(), static_cast<qint64>(words.size()));
+            socket->flush();
+            socket->abort();
         }
         delete viewer->handshake;
     }
@@ -484,6 +513,12 @@ void WebServer::admit(QWebSocket* handshake) {
         return;
     }
     QTcpSocket* socket = gate->socket();
+    if (gate->full()) {
+        connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QAbstractSocket::disconnected, handshake, &QObject::deleteLater);
+        handshake->close(static_cast<QWebSocketProtocol::CloseCode>(ViewerFrames::kTryAgainLater));
+        return;
+    }
     const std::string address = gate->address();
     gate->becomeViewer();
 
@@ -518,7 +553,7 @@ void WebServer::admit(QWebSocket* handshake) {
     qint64 bytes = 0;
     while (first > 0 && m_history[first - 1].seq > after &&
            (first == m_history.size() ||
-            bytes + m_history[first - 1].message.size() <= kHistoryBytes)) {
+            bytes + m_history[first - 1].message.size() <= static_cast<qint64>(kHistoryBytes))) {
         --first;
         bytes += m_history[first].message.size();
     }
@@ -705,7 +740,7 @@ bool WebServer::placeForViewer(const std::string& address) {
     if (const auto held = m_viewersPerAddress.find(address); held != m_viewersPerAddress.end())
         fromAddress = held->second;
     for (const ConnectionGate* gate : m_gates) {
-        if (gate->approved()) {
+        if (gate->approved() && !gate->full()) {
             ++all;
             fromAddress += gate->address() == address;
         }

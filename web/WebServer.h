@@ -86,7 +86,8 @@ class WebServer : public QObject {
     static constexpr qint64 kMaxQueuedBytes = 384 * 1024;
     static constexpr qint64 kWriteAhead = 16 * 1024; // the socket's own buffer takes 64 KiB more
     static constexpr std::size_t kHistoryLines = 100;
-    static constexpr qint64 kHistoryBytes = 256 * 1024;  // the stored lines a joiner is sent
+    // The stored lines a joiner is sent, and of the day's log after a restart.
+    static constexpr std::size_t kHistoryBytes = 256 * 1024;
     static constexpr qint64 kMaxRequestBytes = 8 * 1024; // request line and headers
     static constexpr int kMaxHeaders = 64;
     // What a viewer may send in a keep-alive round: answers to pings and a closing frame.
@@ -181,8 +182,9 @@ class WebServer : public QObject {
     QObject* httpServer() const;
 
     std::mutex m_inboxLock;
-    std::vector<WebLineEvent> m_inbox;
+    std::deque<WebLineEvent> m_inbox;
     bool m_wakePosted = false;
+    std::uint64_t m_droppedLines = 0; // complete lines that a full inbox let go
 
     std::atomic<int> m_viewerCount{0};
     std::atomic<quint16> m_port{0};

@@ -142,7 +142,7 @@ TEST(FeedService, RunningOutOfDescriptorsNeverClosesTheService) {
         // The display takes them in while it has no descriptor to give them: one gets the
         // descriptor held back, the others wait; the service stays where it is.
         ASSERT_TRUE(QTest::qWaitFor([&] { return !texts.empty(); }, 10000));
-        QTest::qWait(3 * FeedListener::kRetryMs);
+        QTest::qWait(3 * PosixFeedListener::kRetryMs);
         EXPECT_TRUE(QFileInfo::exists(server.socketPath()));
     }
     // Descriptors free again: every client that waited is served, and later clients too.

@@ -51,6 +51,7 @@ class FakePort final : public SerialPort {
     std::size_t lastCapacity = 0;
     std::string device;
     std::string devicePath() const override { return device; }
+    std::string explain(int error) const override { return "why " + std::to_string(error); }
     IoResult read(char* buffer, std::size_t capacity) override {
         lastCapacity = capacity;
         if (reads.empty())
@@ -205,19 +206,35 @@ TEST_F(IntakeTest, LinesPileUpInTheBacklogAndAreRecordedOnlyWhenCurrent) {
     EXPECT_FALSE(state.scrolling);
 }
 
-TEST_F(IntakeTest, AtExitWaitingLinesAreRecordedOnceAndTheUnfinishedOneIsNot) {
-    settings.DeleteHandle = 1;
-    settings.DeleteBytes = 3;
-    feed({"#1:L1\r#1:L2\r#1:L3\r#1:L4"});
-    EXPECT_EQ(recorder.lines, std::vector<std::string>{"L1"});
-    intake.recordWaitingLines();
-    EXPECT_EQ(recorder.lines, (std::vector<std::string>{"L1", "L2", "L3"}));
-    EXPECT_EQ(intake.backlog(), "#1:L4");
-    // Nothing is recorded a second time should the display go on after all.
-    drain();
-    feed({"\r"});
-    drain();
-    EXPECT_EQ(recorder.lines, (std::vector<std::string>{"L1", "L2", "L3", "L4"}));
+TEST_F(IntakeTest, AtExitWhatWasNotShownToTheEndIsRecordedOnce) {
+    struct Case {
+        const char* name;
+        std::string received;
+        std::vector<std::string> atExit; // recorded at exit, after what was recorded before
+    } cases[] = {
+        {"lines waiting and an unfinished one", "#1:L1\r#1:L2\r\r#1:L4", {"L2", "", "L4"}},
+        {"lines waiting, all finished", "#1:L1\r#1:L2\r", {"L2"}},
+        {"the current line unfinished", "#1:L1", {"L1"}},
+        {"nothing waiting", "#1:L1\r", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeRecorder lines;
+        ViewState viewState;
+        Intake exiting(settings, clock, strings, lines, viewState, view);
+        settings.DeleteHandle = 1;
+        settings.DeleteBytes = 3;
+        exiting.receiveText(c.received);
+        const std::size_t before = lines.lines.size();
+        exiting.recordUnshownLines();
+        EXPECT_EQ(std::vector<std::string>(
+                      lines.lines.begin() + static_cast<std::ptrdiff_t>(before), lines.lines.end()),
+                  c.atExit);
+        // The waiting lines have left the backlog: nothing is recorded a second time.
+        if (exiting.lineComplete()) {
+            EXPECT_TRUE(exiting.backlog().empty());
+        }
+    }
 }
 
 TEST_F(IntakeTest, StoreKeepsTheNewest100AndReusesTheOldestRecord) {
@@ -356,9 +373,10 @@ TEST_F(IntakeTest, FailedEchoIsReportedOnceAndTheTextIsStillTakenIn) {
     const auto failure = intake.takeEchoFailure();
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(failure->error, 5);
-    // 送信失敗。\nエラーコード:5\n/dev/ttyUSB0: the device on a line of its own.
+    // 送信失敗。\nエラーコード:5\n/dev/ttyUSB0\n…: the device on a line of its own, and the
+    // system's explanation of the code last.
     EXPECT_EQ(failure->message, "\x91\x97\x90M\x8E\xB8\x94s\x81"
-                                "B\n\x83G\x83\x89\x81[\x83R\x81[\x83h:5\n/dev/ttyUSB0");
+                                "B\n\x83G\x83\x89\x81[\x83R\x81[\x83h:5\n/dev/ttyUSB0\nwhy 5");
     EXPECT_FALSE(intake.takeEchoFailure().has_value());
 }
 

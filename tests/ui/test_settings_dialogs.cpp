@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -9,6 +10,8 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
+#include <array>
 #include <gtest/gtest.h>
 
 #include "core/SettingsDialogs.h"
@@ -44,14 +47,17 @@ QCheckBox* checkBox(const QDialog& dialog, const QString& text) {
     return nullptr;
 }
 
-// Answers the next message box, if one comes, and tells its text.
+// Answers the next message box, if one comes, and tells its text: OK, or its Cancel button.
 class MessageCatcher {
   public:
-    MessageCatcher() {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+    explicit MessageCatcher(bool cancel = false) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, cancel] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 m_text = box->text();
-                box->accept();
+                if (cancel && box->button(QMessageBox::Cancel))
+                    box->button(QMessageBox::Cancel)->click();
+                else
+                    box->accept();
             }
         });
         m_timer.start(10);
@@ -67,7 +73,7 @@ TEST(SerialDialog, EchoBackByKeyboardGreysAndTicksTheConversion) {
     const StringTable strings;
     CSerialDialog dialog(strings, {});
     dialog.page() = SerialPage::fromSettings(Settings{});
-    dialog.setPortDevices({QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyS0")});
+    dialog.setPortChoices({}, {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyS0")});
     showActive(dialog);
     QCheckBox* echo = checkBox(dialog, QStringLiteral("ｴｺｰﾊﾞｯｸする(&E)"));
     QCheckBox* conversion = checkBox(dialog, QStringLiteral("ｴｺｰﾊﾞｯｸ時CR→CR+LF変換(&T)"));
@@ -91,7 +97,7 @@ TEST(SerialDialog, EchoBackByKeyboardGreysAndTicksTheConversion) {
     ASSERT_NE(port, nullptr);
     EXPECT_EQ(port->text(), "COM1");
     QTest::keyClick(port, Qt::Key_Right);
-    EXPECT_EQ(dialog.findChild<QLabel*>(QStringLiteral("portDevice"))->text(), "COM2:\nttyS0");
+    EXPECT_EQ(dialog.findChild<DeviceBox*>()->lineEdit()->text(), "自動 (ttyS0)");
 
     QTest::keyClick(&dialog, Qt::Key_B, Qt::AltModifier);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
@@ -103,6 +109,84 @@ TEST(SerialDialog, EchoBackByKeyboardGreysAndTicksTheConversion) {
     EXPECT_EQ(settings.Dcb.BaudRate, 2400u);
     EXPECT_EQ(settings.EchoBack, 0);
     EXPECT_EQ(settings.TxCrConv, 1);
+}
+
+// The device of each COM port is chosen from the list or typed, by keyboard alone; each port
+// keeps its own choice while the radio buttons move between them, a list read again (a device
+// plugged in) keeps it too, and a long name is cut in the middle with the whole path in a tip.
+TEST(SerialDialog, EachPortGetsItsDeviceFromTheListOrTyped) {
+    const StringTable strings;
+    CSerialDialog dialog(strings, {});
+    dialog.page() = SerialPage::fromSettings(Settings{});
+    const QString ftdi =
+        QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    const std::vector<DeviceItem> found = {
+        {ftdi, QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 (ttyUSB0)")},
+        {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("ttyUSB0")},
+    };
+    dialog.setPortPaths({QString(), QStringLiteral("/dev/ttyS9"), QString(), QString()});
+    dialog.setPortChoices(found, {QStringLiteral("/dev/ttyUSB0")});
+    showActive(dialog);
+    auto* box = dialog.findChild<DeviceBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->lineEdit()->text(), "自動 (ttyUSB0)");
+
+    // COM1: the by-id name, second in the list. Its label is cut in the middle.
+    QTest::keyClick(&dialog, Qt::Key_D, Qt::AltModifier);
+    ASSERT_TRUE(box->lineEdit()->hasFocus())
+        << "the label's mnemonic focuses the box, not "
+        << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className()
+                                        : "nothing");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_EQ(box->path(), ftdi);
+    EXPECT_EQ(box->toolTip(), ftdi);
+    // The dialog's hover help over the box carries the whole path; the toolkit shows no second
+    // box of its own.
+    struct FixedCursor : TipCursor {
+        QPoint at;
+        std::optional<QPoint> position() const override { return at; }
+        int height() const override { return 20; }
+        int hotSpotY() const override { return 0; }
+    } cursor;
+    cursor.at = box->mapToGlobal(QPoint(4, 4));
+    dialog.tipWindow()->setCursorSource(&cursor);
+    dialog.tipWindow()->sample();
+    dialog.tipWindow()->sample();
+    EXPECT_TRUE(dialog.tipWindow()->currentText().endsWith(QLatin1Char('\n') + ftdi))
+        << dialog.tipWindow()->currentText().toStdString();
+    QHelpEvent hover(QEvent::ToolTip, QPoint(4, 4), box->mapToGlobal(QPoint(4, 4)));
+    QApplication::sendEvent(box, &hover);
+    EXPECT_FALSE(QToolTip::isVisible());
+    dialog.tipWindow()->setCursorSource(nullptr);
+    QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier); // the focus leaves the box
+    const QString shown = box->lineEdit()->text();
+    EXPECT_TRUE(shown.startsWith("usb-FTDI") && shown.contains(QChar(0x2026)) &&
+                shown.endsWith("(ttyUSB0)"))
+        << shown.toStdString();
+
+    // COM2 shows the path it had; a path typed replaces it.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    EXPECT_EQ(box->path(), "/dev/ttyS9");
+    EXPECT_EQ(box->lineEdit()->text(), "/dev/ttyS9");
+    QTest::keyClick(&dialog, Qt::Key_D, Qt::AltModifier);
+    QTest::keyClicks(QApplication::focusWidget(), "/dev/pts/7");
+    EXPECT_EQ(box->path(), "/dev/pts/7");
+
+    // A device plugged in while the dialog is open: the list grows, the choices stay.
+    std::vector<DeviceItem> more = found;
+    more.push_back({QStringLiteral("/dev/ttyACM0"), QStringLiteral("ttyACM0")});
+    dialog.setPortChoices(more, {QStringLiteral("/dev/ttyUSB0")});
+    EXPECT_EQ(box->count(), 4);
+    EXPECT_EQ(box->path(), "/dev/pts/7");
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    const std::array<QString, 4> expected = {ftdi, QStringLiteral("/dev/pts/7"), QString(),
+                                             QString()};
+    EXPECT_EQ(dialog.portPaths(), expected);
+    Settings settings;
+    dialog.page().toSettings(settings);
+    EXPECT_EQ(settings.ComPort, 1);
 }
 
 TEST(OutlineDialog, DefaultKeepsTheWidthAndAChosenColourGoesIntoThePage) {
@@ -156,12 +240,24 @@ TEST(KinsokuDialog, SetsAreGreyUnderNoneButStillStoredAtOk) {
     QTest::keyClick(&dialog, Qt::Key_H, Qt::AltModifier);
     EXPECT_EQ(QApplication::focusWidget(), edits[0]);
     edits[0]->end(false);
-    // A character Shift-JIS cannot hold is left out, not stored as "?".
-    edits[0]->insert(QStringLiteral("ｯ\U0001F600?"));
+    // Characters Shift-JIS cannot hold are named, then left out: not stored as "?", nor as
+    // the near character Windows would give.
+    edits[0]->insert(QStringLiteral("ｯ\U0001F600é?\U0001F600"));
+    {
+        MessageCatcher cancel(true);
+        dialog.button(IDOK)->click();
+        EXPECT_FALSE(cancel.text().isEmpty());
+        EXPECT_TRUE(dialog.isVisible()) << "Cancel goes back to the set";
+        EXPECT_EQ(dialog.focusWidget(), edits[0]);
+    }
     types[0]->click();
     EXPECT_FALSE(edits[0]->isEnabled());
 
+    MessageCatcher catcher;
     dialog.button(IDOK)->click();
+    EXPECT_EQ(catcher.text(), QStringLiteral("次の文字は Shift-JIS で表せないため、\n禁則文字から"
+                                             "除きます。\n\n行頭禁則文字: \U0001F600 é\n\n"
+                                             "よろしいですか？"));
     ASSERT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.page().Type, 0);
     EXPECT_EQ(dialog.page().Head, "\x81\x42\xAF?");
@@ -172,24 +268,31 @@ TEST(MiscDialog, ByteCountOutsideItsRangeOrNotANumberKeepsTheDialogOpen) {
     const StringTable strings;
     const struct {
         const char* typed;
+        bool greyed; // the deletion is off
         bool closes;
         const char* message;
+        int bytes = 0; // the page's count after OK; 5 before
     } cases[] = {
-        {"0", true, ""},
-        {"256", true, ""},
-        {"257", false, "0 から 256 までの整数を入力してください。"},
-        {"-1", false, "0 から 256 までの整数を入力してください。"},
-        {"1a", false, "整数を入力してください。"},
+        {"0", false, true, "", 0},
+        {"256", false, true, "", 256},
+        {"257", false, false, "0 から 256 までの整数を入力してください。"},
+        {"-1", false, false, "0 から 256 までの整数を入力してください。"},
+        {"1a", false, false, "整数を入力してください。"},
+        {"１２", false, true, "", 12},
+        {"x", true, true, "", 5},
+        {"300", true, true, "", 5},
+        {"7", true, true, "", 7},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed);
         Settings settings;
-        settings.DeleteHandle = 1;
+        settings.DeleteHandle = c.greyed ? 0 : 1;
+        settings.DeleteBytes = 5;
         CMiscDialog dialog(strings, {}, {});
         dialog.page() = MiscPage::fromSettings(settings);
         showActive(dialog);
         QLineEdit* bytes = dialog.byteCountEdit();
-        EXPECT_TRUE(bytes->isEnabled());
+        EXPECT_EQ(bytes->isEnabled(), !c.greyed);
         bytes->setText(QString::fromUtf8(c.typed));
         dialog.button(IDCANCEL)->setFocus();
         MessageCatcher catcher;
@@ -197,7 +300,7 @@ TEST(MiscDialog, ByteCountOutsideItsRangeOrNotANumberKeepsTheDialogOpen) {
         EXPECT_EQ(dialog.isVisible(), !c.closes);
         EXPECT_EQ(catcher.text(), QString::fromUtf8(c.message));
         if (c.closes)
-            EXPECT_EQ(dialog.page().DeleteBytes, std::atoi(c.typed));
+            EXPECT_EQ(dialog.page().DeleteBytes, c.bytes);
         else
             EXPECT_EQ(dialog.focusWidget(), bytes);
     }

@@ -1,4 +1,4 @@
-#include "feed/FeedListener.h"
+#include "feed/PosixFeedListener.h"
 
 #include <QFile>
 #include <QLocalSocket>
@@ -22,7 +22,7 @@ int spareDescriptor() {
 
 } // namespace
 
-FeedListener::FeedListener(QObject* parent) : QObject(parent) {
+PosixFeedListener::PosixFeedListener(QObject* parent) : QObject(parent) {
     m_retry.setSingleShot(true);
     m_retry.setInterval(kRetryMs);
     connect(&m_retry, &QTimer::timeout, this, [this] {
@@ -32,11 +32,11 @@ FeedListener::FeedListener(QObject* parent) : QObject(parent) {
     });
 }
 
-FeedListener::~FeedListener() {
+PosixFeedListener::~PosixFeedListener() {
     close();
 }
 
-bool FeedListener::listen(const QString& path, int backlog) {
+bool PosixFeedListener::listen(const QString& path, int backlog) {
     close();
     const QByteArray name = QFile::encodeName(path);
     sockaddr_un address{};
@@ -64,11 +64,11 @@ bool FeedListener::listen(const QString& path, int backlog) {
     m_error.clear();
     m_spare = spareDescriptor();
     m_notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &FeedListener::acceptWaiting);
+    connect(m_notifier, &QSocketNotifier::activated, this, &PosixFeedListener::acceptWaiting);
     return true;
 }
 
-void FeedListener::close() {
+void PosixFeedListener::close() {
     if (m_fd < 0)
         return;
     m_retry.stop();
@@ -82,7 +82,7 @@ void FeedListener::close() {
     m_spare = -1;
 }
 
-QLocalSocket* FeedListener::nextPendingConnection() {
+QLocalSocket* PosixFeedListener::nextPendingConnection() {
     if (m_pending.empty())
         return nullptr;
     QLocalSocket* socket = m_pending.front();
@@ -90,7 +90,7 @@ QLocalSocket* FeedListener::nextPendingConnection() {
     return socket;
 }
 
-void FeedListener::acceptWaiting() {
+void PosixFeedListener::acceptWaiting() {
     if (m_fd < 0)
         return;
     bool accepted = false;

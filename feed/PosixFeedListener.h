@@ -15,13 +15,13 @@ namespace skiro {
 // which happens whenever the process is out of file descriptors; the service would be gone for
 // the rest of the run. Here a failure leaves the socket listening: a descriptor kept in reserve
 // goes to the waiting client, and otherwise accepting starts again a moment later.
-class FeedListener : public QObject {
+class PosixFeedListener : public QObject {
     Q_OBJECT
   public:
     static constexpr int kRetryMs = 200;
 
-    explicit FeedListener(QObject* parent = nullptr);
-    ~FeedListener() override;
+    explicit PosixFeedListener(QObject* parent = nullptr);
+    ~PosixFeedListener() override;
 
     // Makes the socket at `path` (mode 0600) and listens; false, with errorString(), when it
     // cannot.
