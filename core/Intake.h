@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -88,6 +89,13 @@ class Intake {
     // current line itself.
     std::string_view backlog() const;
 
+    // When the text waiting to enter arrived (clock ticks), for the display to keep up: the
+    // current line's latest text, and the terminator of each complete line behind it, oldest
+    // first.
+    std::uint32_t currentArrival() const { return m_currentArrival; }
+    std::size_t waitingLineCount() const { return m_waitingArrivals.size(); }
+    std::uint32_t waitingArrival(std::size_t index) const { return m_waitingArrivals[index]; }
+
     std::size_t storedLineCount() const { return m_store.size(); }
     // 0 is the oldest stored line.
     const CDisplayLine& storedLine(std::size_t index) const;
@@ -119,6 +127,10 @@ class Intake {
     // (the current line then is the backlog).
     std::string m_backlog;
     std::size_t m_backlogStart = 0;
+
+    std::deque<std::uint32_t> m_waitingArrivals; // one per complete line in the backlog
+    std::uint32_t m_currentArrival = 0;
+    std::uint32_t m_lastArrival = 0;
 
     std::string m_incoming; // the text being taken in, without LF and NUL
     std::string m_echo;

@@ -1,5 +1,6 @@
 #include "core/Painter.h"
 
+#include <algorithm>
 #include <string>
 
 #include "core/DisplayLine.h"
@@ -132,6 +133,58 @@ void Painter::prepareUpcoming(TextSurface& surface, const Rect& client) {
     }
 }
 
+void Painter::measureWaitingLines(TextSurface& surface, const Rect& client, std::size_t limit,
+                                  std::vector<int>& thicknesses) {
+    thicknesses.clear();
+    if (!m_intake.lineComplete())
+        return;
+    Layout layout;
+    setUp(layout, surface, client);
+    const LayoutParams& p = layout.params;
+    const LayoutParams& k = m_measureKey;
+    const bool sameLayout =
+        p.dc == k.dc && p.extentLimit == k.extentLimit && p.outlineWidth == k.outlineWidth &&
+        p.advanceIsHeight == k.advanceIsHeight && p.pitchPercent == k.pitchPercent &&
+        p.noWrap == k.noWrap && p.emptyThickness == k.emptyThickness;
+    if (!sameLayout || m_measureKinsoku.Type != Kinsoku.Type ||
+        m_measureKinsoku.Head != Kinsoku.Head || m_measureKinsoku.Tail != Kinsoku.Tail ||
+        m_measureDeleteBytes != m_settings.DeleteHandle * 1000 + m_settings.DeleteBytes ||
+        m_measureExtCommands != m_settings.ExtCommands) {
+        m_measured.clear();
+        m_measureKey = layout.params;
+        m_measureKinsoku = Kinsoku;
+        m_measureDeleteBytes = m_settings.DeleteHandle * 1000 + m_settings.DeleteBytes;
+        m_measureExtCommands = m_settings.ExtCommands;
+    }
+    // Each waiting line is measured once; the lines behind a burst are asked for every frame.
+    constexpr std::size_t kMeasuredMax = 256;
+    if (m_measured.size() > kMeasuredMax)
+        m_measured.clear();
+    std::string_view waiting = m_intake.backlog();
+    while (thicknesses.size() < limit) {
+        const std::size_t end = waiting.find('\r');
+        if (end == std::string_view::npos)
+            break;
+        std::string_view line = waiting.substr(0, end);
+        waiting.remove_prefix(end + 1);
+        const auto known = m_measured.find(std::string(line));
+        if (known != m_measured.end()) {
+            thicknesses.push_back(known->second);
+            continue;
+        }
+        std::string_view text = line;
+        text.remove_prefix(skipLeadingBytes(text, m_settings));
+        bool show = true;
+        Colour scratchText = 0;
+        Colour scratchOutline = 0;
+        text.remove_prefix(
+            parseExtendedCommand(text, m_settings, show, scratchText, scratchOutline));
+        const int t = show ? layout.breaker.measureLine(text, layout.params) : 0;
+        m_measured.emplace(std::string(line), t);
+        thicknesses.push_back(t);
+    }
+}
+
 void Painter::paintLines(TextSurface& surface, const Rect& client, const Rect& clip) {
     Layout layout;
     setUp(layout, surface, client);
@@ -221,6 +274,8 @@ void Painter::paintLines(TextSurface& surface, const Rect& client, const Rect& c
             m_state.partialRowRect.top = run.y - d;
         }
     }
+
+    m_state.currentOutside = std::max(0, m_vertical ? client.left - run.x : run.y - client.bottom);
 
     // Fit test: a line that ends inside the window is in; the room left is where the next
     // one starts.

@@ -1,8 +1,12 @@
 #pragma once
+#include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "core/Colour.h"
 #include "core/Geometry.h"
+#include "core/LayoutParams.h"
 #include "core/Settings.h"
 #include "core/TextSurface.h"
 #include "core/ViewState.h"
@@ -54,6 +58,14 @@ class Painter {
     // drawer's prepareRow, so that they can be rendered before they are needed. Changes nothing.
     void prepareUpcoming(TextSurface& surface, const Rect& client);
 
+    // The thickness of each complete line waiting behind the current line, at most `limit` of
+    // them in the order they will enter, as painting will lay them out. Measured once per line
+    // and layout.
+    void measureWaitingLines(TextSurface& surface, const Rect& client, std::size_t limit,
+                             std::vector<int>& thicknesses);
+    // The font changed in a way the layout request does not show.
+    void forgetMeasures() { m_measured.clear(); }
+
   private:
     struct Layout;
     struct RowRun {
@@ -78,6 +90,13 @@ class Painter {
     Rect m_clip;
     bool m_vertical = false;
     int m_outlineWidth = 0;
+
+    // Waiting lines measured with the layout, rule and deletion they were measured under.
+    std::unordered_map<std::string, int> m_measured;
+    LayoutParams m_measureKey;
+    KinsokuValues m_measureKinsoku;
+    int m_measureDeleteBytes = -1;
+    int m_measureExtCommands = -1;
 };
 
 } // namespace skiro

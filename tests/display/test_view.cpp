@@ -117,7 +117,7 @@ class NoRecorder : public LineRecorder {
     void recordLine(std::string_view) override {}
 };
 
-// A view that moves only when the test posts ticks.
+// A view that moves only when the test posts ticks: the whole-step motion.
 struct ViewFixture {
     Settings settings;
     SystemClock clock;
@@ -127,6 +127,7 @@ struct ViewFixture {
 
     explicit ViewFixture(int direction = 0) {
         settings.Direction = direction;
+        settings.Smooth = 0;           // whole steps, one per posted tick
         settings.Font.lfHeight = -480; // 32 pixels
         settings.Color.Back = rgb(0, 0, 0);
         settings.Color.Text = rgb(255, 255, 255);
