@@ -11,7 +11,7 @@ void GlideSpeed::start(double base) {
 }
 
 double GlideSpeed::target(double base, double extent, const std::vector<WaitingText>& waiting,
-                          std::uint32_t nowMs) {
+                          std::uint32_t nowMs, double current) {
     const double ceiling = std::max(base, extent / kCeilingMsPerExtent);
     double wanted = base;
     double before = 0; // pixels that enter ahead of the item
@@ -27,7 +27,8 @@ double GlideSpeed::target(double base, double extent, const std::vector<WaitingT
     }
     // Plan the way back: no faster than lets the ramp come down to the base speed by the time
     // the last waiting pixel is in.
-    const double braking = std::sqrt(base * base + 2 * kBrakeAccel * before);
+    const double ahead = std::max(0.0, before - current * 2 / kOmegaPerMs);
+    const double braking = std::sqrt(base * base + 2 * kBrakeAccel * ahead);
     return std::clamp(std::min(wanted, braking), base, ceiling);
 }
 

@@ -40,8 +40,10 @@ class GlideSpeed {
 
     // The speed that the waiting text asks for at tick `nowMs`, between `base` and the
     // ceiling of a window `extent` pixels long along the scroll axis.
+    // `current` is the speed now: the ramp follows the target about 2/kOmegaPerMs behind, and
+    // the way back to the base speed allows for that.
     static double target(double base, double extent, const std::vector<WaitingText>& waiting,
-                         std::uint32_t nowMs);
+                         std::uint32_t nowMs, double current = 0);
 
     // Follows `target` for `dtMs` milliseconds; returns the pixels moved meanwhile.
     double advance(double dtMs, double target);

@@ -89,8 +89,8 @@ double ScrollEngine::glideFrame(double nowMs, const std::vector<WaitingText>& wa
     double target = base;
     const auto nowTick = static_cast<std::uint32_t>(static_cast<std::int64_t>(std::floor(nowMs)));
     if (m_settings.KeepUp) {
-        target =
-            GlideSpeed::target(base, vertical ? client.width() : client.height(), waiting, nowTick);
+        target = GlideSpeed::target(base, vertical ? client.width() : client.height(), waiting,
+                                    nowTick, m_speed.speed());
     } else if (m_settings.SpeedUp &&
                nowTick - m_idleSince > static_cast<std::uint32_t>(m_settings.SpeedUpDelay)) {
         target = 2 * base;

@@ -269,6 +269,7 @@ void CMarelView::reportEchoFailure() {
 }
 
 void CMarelView::onFrame(double dueMs) {
+    const double startMs = FrameClock::nowMs();
     m_paintable = paintable();
     if (!gliding() || !m_paintable) {
         m_frames.stop();
@@ -293,6 +294,8 @@ void CMarelView::onFrame(double dueMs) {
         m_frames.stop();
         m_engine.closeGapAtRest();
     }
+    if (m_frameObserver)
+        m_frameObserver(dueMs, FrameClock::nowMs() - startMs);
 }
 
 QRegion CMarelView::glideRegion(double moved) {

@@ -145,7 +145,12 @@ bool OutlineRowCache::renderQueued(QtTextSurface& surface) {
         return false;
     const Key key = std::move(m_queue.front());
     m_queue.pop_front();
-    rowImage(surface, key.row, key.width, key.text, key.outline, key.vertical);
+    Entry& e = entry(surface, key.row, key.width, key.text, key.outline, key.vertical);
+    // A gliding row is drawn at every phase on its way in: make them now, not in a frame.
+    if (m_glide && !e.image.image.isNull())
+        for (int quarter = 1; quarter < kPhases; ++quarter)
+            if (e.phases[quarter].image.isNull())
+                e.phases[quarter] = shifted(e.image, quarter, key.vertical);
     return !m_queue.empty();
 }
 

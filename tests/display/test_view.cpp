@@ -171,6 +171,8 @@ TEST(CMarelView, BurstOfQueuedTicksGivesOneStep) {
     EXPECT_EQ(f.view->state().entryOffset, before + f.settings.Step);
     f.ticks(1);
     EXPECT_EQ(f.view->state().entryOffset, before + 2 * f.settings.Step);
+    EXPECT_EQ(f.view->state().entryPhase, 0) << "whole steps only";
+    EXPECT_FALSE(f.view->frameClock().running()) << "the ticks alone move it";
 }
 
 // A window that cannot paint (hidden, minimized) keeps its update pending for ever; that must
