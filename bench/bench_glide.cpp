@@ -4,9 +4,9 @@
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/bin/bench_glide [seconds]
 //
 // - motion: the defaults on 1600x900 at the default speed (keep-up off, so that the speed
-//   stays at Step/Tick), the displayed position sampled at every refresh of a 60 Hz screen:
-//   updates per second, the largest move between two refreshes, and the rms distance from
-//   uniform motion (the best straight line through position against time).
+//   stays at Step/Tick), each update of the picture as it is handed to the X server: updates
+//   per second, the largest move from one update to the next, and the rms distance of what the
+//   screen shows from uniform motion (the best straight line through position against time).
 // - frame cost: 1920x1080, a 64-pixel font with a 10-dot outline, gliding with text entering:
 //   the 99th percentile of a frame's work (moving, painting, handing the picture over).
 // - cpu: the defaults on 1600x900 moving continuously (a line every 0.8 s); the process's CPU
@@ -21,6 +21,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPaintEvent>
+#include <QPixmap>
+#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
@@ -195,9 +197,11 @@ Motion motion(const std::vector<std::pair<double, double>>& updates, double from
         return m;
     m.updatesPerSecond = static_cast<double>(within.size() - 1) /
                          (within.back().first - within.front().first) * 1000;
+    // What the screen shows at each millisecond: a sample grid as fast as the updates would
+    // fall in step with them and see only one side of each.
     std::vector<std::pair<double, double>> samples;
     std::size_t i = 0;
-    for (double t = within.front().first; t < within.back().first; t += 1000.0 / 60) {
+    for (double t = within.front().first; t < within.back().first; t += 1) {
         while (i + 1 < within.size() && within[i + 1].first <= t)
             ++i;
         samples.emplace_back(t, within[i].second);
@@ -216,9 +220,9 @@ Motion motion(const std::vector<std::pair<double, double>>& updates, double from
     for (std::size_t k = 0; k < samples.size(); ++k) {
         const double r = samples[k].second - (icept + slope * samples[k].first);
         sq += r * r;
-        if (k > 0)
-            m.maxStep = std::max(m.maxStep, samples[k].second - samples[k - 1].second);
     }
+    for (std::size_t k = 1; k < within.size(); ++k)
+        m.maxStep = std::max(m.maxStep, within[k].second - within[k - 1].second);
     m.rms = std::sqrt(sq / n);
     return m;
 }
@@ -250,6 +254,80 @@ void runMotion(int smooth, int seconds) {
     std::printf("motion_rms_px%s: %.3f px\n", suffix, m.rms);
     std::fflush(stdout);
     writeTrace(smooth ? "motion-glide" : "motion-whole-steps", rig.view->updates);
+}
+
+// The picture as the X server holds it after each frame: a strip of the window read back,
+// its light summed along each pixel row, and the shift from one frame to the next found to a
+// thirty-second of a pixel. Tells whether the screen moves as the program says it does.
+void runScreen(int seconds) {
+    Rig rig(1, 0, 1600, 900);
+    int next = 0;
+    for (int i = 0; i < 40; ++i)
+        rig.view->receiveText(caption(next++) + "\r");
+    Rig::run(1000);
+    const QRgb back = qRgb(0, 0, 255);
+    std::vector<std::vector<double>> profiles;
+    std::vector<double> program;
+    rig.view->setFrameObserver([&](double, double) {
+        const QImage strip = rig.view->screen()
+                                 ->grabWindow(rig.view->winId(), 0, 0, 600, 900)
+                                 .toImage()
+                                 .convertToFormat(QImage::Format_RGB32);
+        std::vector<double> profile(static_cast<std::size_t>(strip.height()));
+        for (int y = 0; y < strip.height(); ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(strip.constScanLine(y));
+            double light = 0;
+            for (int x = 0; x < strip.width(); ++x)
+                light +=
+                    std::abs(qRed(line[x]) - qRed(back)) + std::abs(qGreen(line[x]) - qGreen(back));
+            profile[static_cast<std::size_t>(y)] = light;
+        }
+        profiles.push_back(std::move(profile));
+        program.push_back(rig.view->travelled());
+    });
+    Rig::run(seconds * 1000);
+    rig.view->setFrameObserver({});
+    // Content moving up by d: this frame's row y shows what the last frame had at y + d.
+    const auto error = [](const std::vector<double>& before, const std::vector<double>& now,
+                          double d) {
+        double sum = 0;
+        // All but the edges, where rows come in and go out.
+        for (int y = 2; y < 890; ++y) {
+            const double at = y + d;
+            const int i = static_cast<int>(std::floor(at));
+            const double f = at - i;
+            const double was = before[std::size_t(i)] * (1 - f) + before[std::size_t(i + 1)] * f;
+            sum += (now[std::size_t(y)] - was) * (now[std::size_t(y)] - was);
+        }
+        return sum;
+    };
+    // The program draws at the nearest quarter pixel of its position.
+    const auto drawnAt = [](double p) {
+        return std::floor(p) + std::round((p - std::floor(p)) * 4) / 4;
+    };
+    double sq = 0, sum = 0, largest = 0;
+    int compared = 0;
+    for (std::size_t k = 1; k < profiles.size(); ++k) {
+        double best = 0, bestError = error(profiles[k - 1], profiles[k], 0);
+        for (double d = -1; d <= 4; d += 1.0 / 32) {
+            const double e = error(profiles[k - 1], profiles[k], d);
+            if (e < bestError) {
+                bestError = e;
+                best = d;
+            }
+        }
+        const double drawn = drawnAt(program[k]) - drawnAt(program[k - 1]);
+        sq += (best - drawn) * (best - drawn);
+        sum += best;
+        largest = std::max(largest, best);
+        ++compared;
+    }
+    std::printf("screen_frames_compared: %d\n", compared);
+    std::printf("screen_step_mean_px: %.3f px (program %.3f px)\n", sum / std::max(1, compared),
+                (program.back() - program.front()) / std::max(1, compared));
+    std::printf("screen_step_max_px: %.3f px\n", largest);
+    std::printf("screen_step_vs_program_rms_px: %.3f px\n", std::sqrt(sq / std::max(1, compared)));
+    std::fflush(stdout);
 }
 
 void runFrameCost(int seconds) {
@@ -350,6 +428,8 @@ int main(int argc, char** argv) {
         runMotion(1, 10);
         runMotion(0, 10);
     }
+    if (only.empty() || only == "screen")
+        runScreen(5);
     if (only.empty() || only == "cost")
         runFrameCost(seconds);
     if (only.empty() || only == "cpu") {
