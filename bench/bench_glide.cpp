@@ -11,9 +11,10 @@
 //   the 99th percentile of a frame's work (moving, painting, handing the picture over).
 // - cpu: the defaults on 1600x900 moving continuously (a line every 0.8 s); the process's CPU
 //   time against the wall clock, and the X server's when SKIRO_XSERVER_PID names it.
-// - lag: 72-point text on 1600x900 typed at 360 characters a minute: from a line's terminator
-//   to the moment the line starts to enter (0 when it was entering already), and to the
-//   moment it lies entirely inside; p95 over each half of the run, to show whether it grows.
+// - lag: 72-point text on 1600x900 at 360 characters a minute, typed character by character
+//   and again sent as whole lines: from a line's terminator to the moment the line starts to
+//   enter (0 when it was entering already), and to the moment it lies entirely inside; p95
+//   over each half of the run, to show whether it grows.
 //
 // SKIRO_FRAME_TRACE=<file> writes every update of the motion runs (time, position), which
 // scripts/plot-motion turns into a picture.
@@ -368,7 +369,9 @@ void runCpu(int smooth, int seconds) {
     std::fflush(stdout);
 }
 
-void runLag(int smooth, int seconds) {
+// wholeLines: each line arrives at once when its last character would have been typed, as
+// an input system that sends finished lines does; otherwise character by character.
+void runLag(int smooth, int seconds, bool wholeLines) {
     Rig rig(smooth, 1, 1600, 900);
     rig.settings.Font.lfHeight = -72 * 20; // 72 points
     rig.apply();
@@ -382,7 +385,7 @@ void runLag(int smooth, int seconds) {
     const double start = nowMs();
     QObject::connect(&typist, &QTimer::timeout, [&] {
         if (at >= line.size()) {
-            rig.view->receiveText("\r");
+            rig.view->receiveText(wholeLines ? line + "\r" : "\r");
             ended.emplace(line, nowMs());
             lines.push_back(line);
             line = caption(n++);
@@ -390,7 +393,8 @@ void runLag(int smooth, int seconds) {
             return;
         }
         const std::size_t length = skiro::sjis::charLength(line, at);
-        rig.view->receiveText(std::string_view(line).substr(at, length));
+        if (!wholeLines)
+            rig.view->receiveText(std::string_view(line).substr(at, length));
         at += length;
     });
     typist.start(1000 / 6);
@@ -409,11 +413,12 @@ void runLag(int smooth, int seconds) {
     }
     std::vector<double> all = firstHalf;
     all.insert(all.end(), secondHalf.begin(), secondHalf.end());
-    const char* suffix = smooth ? "" : "_whole_steps";
-    std::printf("lag_p95%s: %.2f s (first half %.2f s, second half %.2f s, %zu lines)\n", suffix,
-                percentile(all, 0.95), percentile(firstHalf, 0.95), percentile(secondHalf, 0.95),
-                lines.size());
-    std::printf("fully_shown_p95%s: %.2f s (max %.2f s)\n", suffix, percentile(full, 0.95),
+    const std::string suffix =
+        std::string(wholeLines ? "_whole_lines" : "") + (smooth ? "" : "_whole_steps");
+    std::printf("lag_p95%s: %.2f s (first half %.2f s, second half %.2f s, %zu lines)\n",
+                suffix.c_str(), percentile(all, 0.95), percentile(firstHalf, 0.95),
+                percentile(secondHalf, 0.95), lines.size());
+    std::printf("fully_shown_p95%s: %.2f s (max %.2f s)\n", suffix.c_str(), percentile(full, 0.95),
                 percentile(full, 1.0));
     std::fflush(stdout);
 }
@@ -437,8 +442,10 @@ int main(int argc, char** argv) {
         runCpu(0, seconds);
     }
     if (only.empty() || only == "lag") {
-        runLag(1, 6 * seconds);
-        runLag(0, 6 * seconds);
+        runLag(1, 6 * seconds, false);
+        runLag(0, 6 * seconds, false);
+        runLag(1, 6 * seconds, true);
+        runLag(0, 6 * seconds, true);
     }
     return 0;
 }
