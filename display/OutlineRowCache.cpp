@@ -181,9 +181,12 @@ void OutlineRowCache::drawRow(TextSurface& surface, int x, int y, std::string_vi
     Entry& e = entry(*m_surface, row, outlineWidth, textColour, outlineColour, vertical);
     if (e.image.image.isNull())
         return;
-    if (quarter > 0 && e.phases[quarter].image.isNull())
+    RowImage fresh;
+    if (quarter > 0 && !m_keepPhases)
+        fresh = shifted(e.image, quarter, vertical);
+    else if (quarter > 0 && e.phases[quarter].image.isNull())
         e.phases[quarter] = shifted(e.image, quarter, vertical);
-    const RowImage& image = quarter > 0 ? e.phases[quarter] : e.image;
+    const RowImage& image = quarter == 0 ? e.image : m_keepPhases ? e.phases[quarter] : fresh;
     const QPoint corner = at + image.offset;
     m_painter->drawImage(corner, image.image);
     m_drawn.emplace_back(corner, image.image.size());

@@ -43,6 +43,9 @@ class OutlineRowCache : public RowDrawer {
     void setPhase(double phase) { m_phase = phase; }
     // At least this many rows are kept: the view asks for what a window full of rows needs.
     void setCapacity(std::size_t capacity);
+    // Keep the resampled copies (the default), or resample each row anew at every draw: the
+    // benchmark compares the two.
+    void setKeepPhases(bool on) { m_keepPhases = on; }
     // Where the rows drawn since the last call lie on the view, ink only.
     std::vector<QRect> takeDrawnRects() { return std::exchange(m_drawn, {}); }
 
@@ -107,6 +110,7 @@ class OutlineRowCache : public RowDrawer {
     QtTextSurface* m_surface = nullptr;
     QPainter* m_painter = nullptr;
     bool m_glide = false;
+    bool m_keepPhases = true;
     double m_phase = 0;
     std::vector<QRect> m_drawn;
 };
