@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <functional>
 
 #include "core/SettingRanges.h"
@@ -206,6 +207,8 @@ void CMarelView::movePicture(int dx, int dy) {
     // the paint).
     scroll(dx, dy);
     m_paintPending = true;
+    m_travelled += std::abs(dx) + std::abs(dy);
+    traceMotion(FrameClock::nowMs(), 0);
 }
 
 bool CMarelView::event(QEvent* event) {
@@ -230,12 +233,7 @@ void CMarelView::onTick() {
         QCoreApplication::removePostedEvents(this, kScrollTickEvent);
         return;
     }
-    const double before = m_state.entryOffset;
     m_engine.onTick();
-    if (m_state.entryOffset > before) {
-        m_travelled += m_state.entryOffset - before;
-        traceMotion(FrameClock::nowMs(), 0);
-    }
     // Ticks that queued up while the thread was busy are dropped: the picture moves one step
     // per handled tick and never races to catch up.
     m_queuedTicks.store(0);
@@ -268,8 +266,19 @@ void CMarelView::reportEchoFailure() {
     }
 }
 
+namespace {
+
+double threadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1000 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+} // namespace
+
 void CMarelView::onFrame(double dueMs) {
     const double startMs = FrameClock::nowMs();
+    const double startCpuMs = m_frameObserver ? threadCpuMs() : 0;
     m_paintable = paintable();
     if (!gliding() || !m_paintable) {
         m_frames.stop();
@@ -295,7 +304,7 @@ void CMarelView::onFrame(double dueMs) {
         m_engine.closeGapAtRest();
     }
     if (m_frameObserver)
-        m_frameObserver(dueMs, FrameClock::nowMs() - startMs);
+        m_frameObserver(dueMs, FrameClock::nowMs() - startMs, threadCpuMs() - startCpuMs);
 }
 
 QRegion CMarelView::glideRegion(double moved) {
@@ -326,7 +335,8 @@ void CMarelView::noteDrawnRows(const QRegion& painted) {
     std::erase_if(m_sceneRects, [&](const QRect& r) { return (QRegion(r) - painted).isEmpty(); });
     for (const QRect& r : m_rowCache.takeDrawnRects()) {
         const QRect inside = r & rect();
-        if (!inside.isEmpty())
+        if (!inside.isEmpty() &&
+            std::find(m_sceneRects.begin(), m_sceneRects.end(), inside) == m_sceneRects.end())
             m_sceneRects.push_back(inside);
     }
 }

@@ -78,8 +78,9 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     const FrameClock& frameClock() const { return m_frames; }
     // Pixels the picture has moved since the view was made, with the fraction.
     double travelled() const { return m_travelled; }
-    // Told after each glide frame: the time it was due for and what it cost (both in ms).
-    void setFrameObserver(std::function<void(double dueMs, double costMs)> observer) {
+    // Told after each glide frame: the time it was due for, what it took and the processor
+    // time the thread spent on it (all in ms).
+    void setFrameObserver(std::function<void(double dueMs, double costMs, double cpuMs)> observer) {
         m_frameObserver = std::move(observer);
     }
     // Ticks the tick source has posted since the view was made.
@@ -185,7 +186,7 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     // The motion trace (SKIRO_FRAME_TRACE names the file): each displayed update's time and
     // position, to plot how the picture moves.
     std::FILE* m_trace = nullptr;
-    std::function<void(double, double)> m_frameObserver;
+    std::function<void(double, double, double)> m_frameObserver;
     std::size_t m_preparedFor = 0;
 
     std::unique_ptr<QtTextSurface> m_surface;

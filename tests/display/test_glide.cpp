@@ -118,7 +118,7 @@ TEST(GlidingView, MovesEveryFrameByTheTimeAndRestsWhenTheLineIsIn) {
 
         std::vector<double> moves;
         double last = view.travelled();
-        view.setFrameObserver([&](double, double) {
+        view.setFrameObserver([&](double, double, double) {
             moves.push_back(view.travelled() - last);
             last = view.travelled();
         });
