@@ -34,6 +34,7 @@ const std::map<int, QKeySequence>& accelerators() {
         {ID_KINSOKU, QKeySequence(Qt::CTRL | Qt::Key_K)},
         {ID_MISC, QKeySequence(Qt::CTRL | Qt::Key_M)},
         {ID_WEB, QKeySequence(Qt::CTRL | Qt::Key_W)},
+        {ID_FULL_SCREEN, QKeySequence(Qt::Key_F11)},
         {ID_HELP, QKeySequence(Qt::Key_F1)},
         {ID_CONTEXT_HELP, QKeySequence(Qt::SHIFT | Qt::Key_F1)},
     };
@@ -89,6 +90,9 @@ void CMainFrame::buildMenus() {
     m_runMenu = menuBar()->addMenu(m_texts.popupRun);
     m_runMenu->addAction(makeAction(ID_START));
     m_runMenu->addAction(makeAction(ID_STOP));
+    m_runMenu->addSeparator();
+    m_runMenu->addAction(makeAction(ID_FULL_SCREEN));
+    action(ID_FULL_SCREEN)->setCheckable(true);
     m_runMenu->addSeparator();
     m_runMenu->addAction(makeAction(ID_APP_EXIT));
 
@@ -163,6 +167,10 @@ void CMainFrame::runCommand(int id) {
         close();
         return;
     }
+    if (id == ID_FULL_SCREEN) {
+        toggleFullScreen();
+        return;
+    }
     // A command runs only while it is enabled, also when it comes by accelerator.
     if (m_handlers.enabled && !m_handlers.enabled(id))
         return;
@@ -223,6 +231,14 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
         }
         if (m_helpMode && key->key() == Qt::Key_Escape && !QApplication::activePopupWidget()) {
             leaveHelpMode();
+            return true;
+        }
+        // Escape leaves full screen, in place of going down the line as a typed character;
+        // in a menu or a dialog it keeps its own meaning.
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (isFullScreen() && key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier &&
+            widget && widget->window() == this && !QApplication::activePopupWidget()) {
+            leaveFullScreen();
             return true;
         }
         return false;
@@ -317,25 +333,50 @@ void CMainFrame::hideMouseCursor(bool hide) {
         QGuiApplication::restoreOverrideCursor();
 }
 
+void CMainFrame::toggleFullScreen() {
+    if (isFullScreen()) {
+        leaveFullScreen();
+        return;
+    }
+    m_maximizedBeforeFullScreen = isMaximized();
+    // The window system fills the screen the window is on.
+    showFullScreen();
+}
+
+void CMainFrame::leaveFullScreen() {
+    if (!isFullScreen())
+        return;
+    if (m_maximizedBeforeFullScreen)
+        showMaximized();
+    else
+        showNormal();
+}
+
 void CMainFrame::changeEvent(QEvent* event) {
     // The screen saver stays off while this window is the active one.
     if (event->type() == QEvent::ActivationChange)
         m_screenSaver.setActive(isActiveWindow() && !m_closing);
     if (event->type() == QEvent::WindowStateChange && windowState() == Qt::WindowNoState)
         m_normalGeometry = geometry();
+    if (QAction* fullScreen = action(ID_FULL_SCREEN);
+        fullScreen && event->type() == QEvent::WindowStateChange)
+        fullScreen->setChecked(isFullScreen());
     QMainWindow::changeEvent(event);
 }
 
 WindowPlacement CMainFrame::currentPlacement() const {
     WindowPlacement p;
     // A window minimized from the maximized state is not maximized at this moment: it is stored
-    // as minimized and comes back minimized, restoring to its normal rectangle.
-    const bool maximized = isMaximized() && !isMinimized();
+    // as minimized and comes back minimized, restoring to its normal rectangle. A full-screen
+    // window is stored as the window it leaves full screen to, and starts as that.
+    const bool fullScreen = isFullScreen() && !isMinimized();
+    const bool maximized =
+        (fullScreen ? m_maximizedBeforeFullScreen : isMaximized()) && !isMinimized();
     p.flags = maximized ? WindowPlacement::kRestoreToMaximized : 0;
     p.showCmd = static_cast<unsigned>(isMinimized() ? ShowCommand::Minimized
                                       : maximized   ? ShowCommand::Maximized
                                                     : ShowCommand::Normal);
-    QRect normal = (isMinimized() || maximized) ? normalGeometry() : geometry();
+    QRect normal = (isMinimized() || maximized || fullScreen) ? normalGeometry() : geometry();
     if (!normal.isValid())
         normal = m_normalGeometry.isValid() ? m_normalGeometry : geometry();
     p.left = normal.left();

@@ -49,6 +49,11 @@ class CMainFrame : public QMainWindow {
     void restorePlacement(ShowCommand startup);
     WindowPlacement currentPlacement() const;
 
+    // Full screen on the screen the window is on; leaving it brings back the window as it was,
+    // maximized or not. F11 and the run menu's item toggle it, Escape leaves it.
+    void toggleFullScreen();
+    void leaveFullScreen();
+
     // Re-reads which commands may run (after Start or Stop, for example).
     void updateCommandStates();
 
@@ -96,6 +101,7 @@ class CMainFrame : public QMainWindow {
     bool m_frameHidden = false;
     int m_cursorCount = 0;
     bool m_closing = false;
+    bool m_maximizedBeforeFullScreen = false;
     bool m_helpMode = false;
     bool m_swallowRelease = false; // the press that picked a help topic had its release
     ScreenSaverVeto m_screenSaver;

@@ -1,13 +1,11 @@
 #include "app/CMarelApp.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QStandardPaths>
-#include <QUrl>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -16,7 +14,9 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
+#include "app/LinkMark.h"
 #include "app/SettingsCommands.h"
+#include "core/LogHistory.h"
 #include "display/CMarelView.h"
 #include "display/Sjis.h"
 #include "feed/FeedServer.h"
@@ -46,9 +46,12 @@ AppPaths settlePaths(const QString& exeFolder, const QString& exeBase) {
     AppPaths paths;
     paths.serviceName = exeBase.toStdString();
     paths.exeFolder = withSlash(exeFolder);
-    // A portable install keeps its profile and logs beside the program. Under /usr, or any
-    // folder the user cannot write, they go to the user's own folders instead.
-    if (QFileInfo(exeFolder).isWritable()) {
+    // A portable install keeps its profile and logs beside the program. An installed program
+    // (its help pages under its prefix, not beside it) and one in a folder the user cannot
+    // write keep them in the user's own folders instead: root, who can write /usr/bin, too.
+    const bool installed = !QFileInfo(exeFolder + QStringLiteral("/help")).isDir() &&
+                           QFileInfo(helpFolder(exeFolder)).isDir();
+    if (QFileInfo(exeFolder).isWritable() && !installed) {
         paths.logFolder = paths.exeFolder;
         paths.profileFile = paths.exeFolder + QFile::encodeName(exeBase).toStdString() + ".ini";
         return paths;
@@ -63,7 +66,9 @@ AppPaths settlePaths(const QString& exeFolder, const QString& exeBase) {
 }
 
 CMarelApp::CMarelApp(QString exeFolder, QString exeBase)
-    : m_exeFolder(std::move(exeFolder)), m_exeBase(std::move(exeBase)) {}
+    : m_exeFolder(std::move(exeFolder)), m_exeBase(std::move(exeBase)) {
+    connect(&m_helpBrowser, &HelpBrowser::failed, this, &CMarelApp::showHelpFailure);
+}
 
 CMarelApp::~CMarelApp() {
     m_feeds.reset();
@@ -117,6 +122,12 @@ bool CMarelApp::initInstance(ShowCommand startup) {
     });
     view->setMinimumSize(160, 120);
     m_frame->setView(view);
+    m_linkMark = new LinkMark(m_texts.linkWaiting, view, m_frame.get());
+    m_sessionLink->setWaitingHook([this](bool waiting, const QString& device) {
+        m_linkMark->showWaiting(waiting, device);
+        m_frame->setWindowTitle(waiting ? m_texts.linkWaitingTitle.arg(m_texts.appTitle, device)
+                                        : m_texts.appTitle);
+    });
     m_frame->resize(640, 480);
     m_settingsCommands = std::make_unique<SettingsCommands>(
         *m_doc, *m_frame, *view,
@@ -148,13 +159,14 @@ bool CMarelApp::isEnabled(int id) const {
     case ID_BACK_COLOR:
     case ID_SCROLL:
         return true;
-    // Serial settings never change under an open port.
+    // Serial settings never change under a running session, also while it waits for its
+    // device to come back.
     case ID_SERIAL:
-        return !m_doc->session().isOpen();
+        return !m_doc->session().isRunning();
     case ID_START:
-        return !m_doc->session().isOpen();
+        return !m_doc->session().isRunning();
     case ID_STOP:
-        return m_doc->session().isOpen();
+        return m_doc->session().isRunning();
     default:
         return true;
     }
@@ -232,8 +244,15 @@ void CMarelApp::onCommand(int id) {
     }
 }
 
+QString helpFolder(const QString& exeFolder) {
+    const QString beside = exeFolder + QStringLiteral("/help");
+    if (QFileInfo(beside).isDir())
+        return beside;
+    return QDir::cleanPath(exeFolder + QStringLiteral("/" SKIRO_HELP_FROM_BIN));
+}
+
 QString CMarelApp::helpPage(std::uint32_t topic) const {
-    return m_exeFolder + QStringLiteral("/help/%1.html").arg(topic);
+    return helpFolder(m_exeFolder) + QStringLiteral("/%1.html").arg(topic);
 }
 
 void CMarelApp::winHelp(HelpRequest request) {
@@ -241,8 +260,17 @@ void CMarelApp::winHelp(HelpRequest request) {
     // The contents are the page of the help contents command.
     const std::uint32_t topic = mapped.command == HelpCommand::Contents ? 5050 : mapped.data;
     const QString page = helpPage(topic);
-    if (!QFileInfo(page).isFile() || !QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
-        QMessageBox::critical(m_frame.get(), m_texts.appTitle, m_texts.helpFailed);
+    if (!QFileInfo(page).isFile()) {
+        showHelpFailure(page, QStringLiteral("ヘルプのページが見つかりません。"));
+        return;
+    }
+    m_helpBrowser.open(page);
+}
+
+void CMarelApp::showHelpFailure(const QString& page, const QString& reason) {
+    QMessageBox::critical(
+        m_frame.get(), m_texts.appTitle,
+        QStringLiteral("%1\n%2\n\nページの場所:\n%3").arg(m_texts.helpFailed, reason, page));
 }
 
 bool CMarelApp::linkTerm() {
@@ -269,7 +297,11 @@ void CMarelApp::applyWebView() {
                                   QStringLiteral("ウェブ表示を開始できません。\n%1").arg(reason));
         });
         if (m_view) {
-            m_web->seed(m_view->intake());
+            // After a restart the pages go on from the day's earlier lines.
+            const std::string log = m_doc->recorder().logPath(m_clock.localTime());
+            m_web->seed(m_view->intake(),
+                        readRecentLogLines(log, WebServer::kHistoryLines, WebServer::kHistoryBytes,
+                                           m_doc->strings()));
             m_view->intake().setObserver(m_web.get());
         }
     }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/CMarelDoc.h"
+#include "app/HelpBrowser.h"
 #include "app/QtClipboard.h"
 #include "app/SessionLink.h"
 #include "app/UiTexts.h"
@@ -19,12 +20,17 @@ namespace skiro {
 
 class CMainFrame;
 class CMarelView;
+class LinkMark;
 class SettingsCommands;
 class FeedServer;
 
 // Where the profile and the logs go for an executable in `exeFolder` named `exeBase`: beside
 // it when that folder can be written, else in the user's configuration and data folders.
 AppPaths settlePaths(const QString& exeFolder, const QString& exeBase);
+
+// The folder of the help pages for an executable in `exeFolder`: help/ beside it (a build, a
+// portable copy), else where an install puts them, found from the executable's own folder.
+QString helpFolder(const QString& exeFolder);
 
 // The application: start-up in its fixed order (resource bundle, paths, document, frame, view,
 // placement), the help pages, the version dialog, and the end of the run, which always goes
@@ -48,8 +54,9 @@ class CMarelApp : public QObject {
     FeedServer* feedServer() const { return m_feeds.get(); }
     const UiTexts& texts() const { return m_texts; }
     bool resourceBundleUsed() const { return m_bundleUsed; }
-    // The page a help topic opens.
+    // The page a help topic opens, in helpFolder().
     QString helpPage(std::uint32_t topic) const;
+    HelpBrowser& helpBrowser() { return m_helpBrowser; }
 
     // The 秀Term link the misc settings switch on and off: linking answers whether the link
     // came up, and tells the user itself when it did not. 秀Term exists only on Windows, so
@@ -72,6 +79,9 @@ class CMarelApp : public QObject {
     void showWebDialog();
     bool isEnabled(int id) const;
     void closeDocument();
+    // The framework's help message, why the page could not be shown and where it is, so that
+    // the user can open it by hand.
+    void showHelpFailure(const QString& page, const QString& reason);
 
     QString m_exeFolder;
     QString m_exeBase;
@@ -79,11 +89,13 @@ class CMarelApp : public QObject {
     StringTable m_strings;
     SystemClock m_clock;
     QtClipboard m_clipboard;
+    HelpBrowser m_helpBrowser;
     bool m_bundleUsed = false;
     std::unique_ptr<CMarelDoc> m_doc;
     std::unique_ptr<CMainFrame> m_frame;
     CMarelView* m_view = nullptr; // owned by the frame
     std::unique_ptr<SessionLink> m_sessionLink;
+    LinkMark* m_linkMark = nullptr; // owned by the frame
     std::unique_ptr<SettingsCommands> m_settingsCommands;
     std::unique_ptr<FeedServer> m_feeds;
     QSocketNotifier* m_signalNotifier = nullptr;

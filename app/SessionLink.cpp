@@ -26,6 +26,14 @@ void SessionLink::showFailure(const std::string& sjisMessage) {
         m_afterFailure();
 }
 
+void SessionLink::linkWaiting(bool waiting, const std::string& device) {
+    if (m_waiting)
+        m_waiting(waiting, QString::fromLocal8Bit(device));
+    // Stop and Start change their states with the wait.
+    if (m_afterFailure)
+        m_afterFailure();
+}
+
 void SessionLink::postDataReady() {
     if (m_hooks.postDataReady)
         m_hooks.postDataReady();

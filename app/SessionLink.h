@@ -34,10 +34,16 @@ class SessionLink final : public SessionView {
     // [v] { return v->canPostDataReady(); }}; its sendFailed
     // signal is shown the same way as showFailure, once per failure.
     void setView(ViewHooks hooks) { m_hooks = std::move(hooks); }
+    // Told when the session starts or stops waiting for its device (the device's path);
+    // the application shows it in the window title and in a corner of the view.
+    void setWaitingHook(std::function<void(bool waiting, const QString& device)> hook) {
+        m_waiting = std::move(hook);
+    }
 
     void attachPort(SerialPort* port, ReadyEvent* readyEvent) override;
     std::size_t readPort() override;
     void showFailure(const std::string& sjisMessage) override;
+    void linkWaiting(bool waiting, const std::string& device) override;
     // Another thread cannot look into the Qt event queue, so the view keeps atomic flags for
     // its queued ticks and pending paint; its handler checks again on its own thread.
     bool canPost() override { return !m_hooks.canPost || m_hooks.canPost(); }
@@ -48,6 +54,7 @@ class SessionLink final : public SessionView {
     QWidget* m_context; // the frame, which outlives every session
     QString m_title;
     std::function<void()> m_afterFailure;
+    std::function<void(bool, const QString&)> m_waiting;
     // Set on the user-interface thread before any Start; the watch thread only reads it.
     ViewHooks m_hooks;
 };

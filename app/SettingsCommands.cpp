@@ -1,9 +1,13 @@
 #include "app/SettingsCommands.h"
 
+#include <QFile>
+#include <QSocketNotifier>
+
 #include "app/CMainFrame.h"
 #include "app/CMarelDoc.h"
 #include "core/SettingsDialogs.h"
 #include "display/CMarelView.h"
+#include "serial/DeviceWatch.h"
 #include "serial/PortTable.h"
 #include "serial/SerialSession.h"
 #include "ui/CKinsokuDialog.h"
@@ -17,20 +21,64 @@ SettingsCommands::SettingsCommands(CMarelDoc& doc, CMainFrame& frame, CMarelView
                                    SettingsDialog::HelpHook help, TermLink term)
     : m_doc(doc), m_frame(frame), m_view(view), m_help(std::move(help)), m_term(std::move(term)) {}
 
+namespace {
+
+// The ports the machine has now, and the device each COM port is without a path of its own.
+void offerPorts(CSerialDialog& dialog) {
+    std::vector<DeviceItem> found;
+    for (const PortChoice& choice : PortTable::listPorts())
+        found.push_back({QFile::decodeName(QByteArray::fromStdString(choice.path)),
+                         QFile::decodeName(QByteArray::fromStdString(choice.label))});
+    const PortTable machine = PortTable::fromMachine({});
+    std::array<QString, CSerialDialog::kPorts> automatic;
+    for (int port = 0; port < CSerialDialog::kPorts; ++port)
+        automatic[static_cast<std::size_t>(port)] =
+            QFile::decodeName(QByteArray::fromStdString(machine.devicePath(port)));
+    dialog.setPortChoices(std::move(found), automatic);
+}
+
+std::string comKey(int port) {
+    return "COM" + std::to_string(port + 1);
+}
+
+} // namespace
+
 void SettingsCommands::serial() {
     Settings& settings = m_doc.settings();
     CSerialDialog dialog(m_doc.strings(), m_help, &m_frame);
     dialog.page() = SerialPage::fromSettings(settings);
-    // The devices as Start would find them now, so the dialog can say which COM port is which.
+    // The COM<n> keys as Start would read them now: a path, or none for the machine's order.
     const Profile profile = m_doc.profile().current();
-    std::vector<QString> devices;
-    for (int port = 0; port < 4; ++port) {
-        const PortTable table = PortTable::fromMachine(portOverrides(profile, port));
-        devices.push_back(QString::fromLocal8Bit(table.devicePath(port)));
+    std::array<QString, CSerialDialog::kPorts> paths;
+    for (int port = 0; port < CSerialDialog::kPorts; ++port)
+        paths[static_cast<std::size_t>(port)] = QFile::decodeName(
+            QByteArray::fromStdString(profile.readText("Serial", comKey(port), "")));
+    dialog.setPortPaths(paths);
+    offerPorts(dialog);
+    // An adapter plugged in while the dialog is open joins the list at once.
+    DeviceWatch devices;
+    devices.watchFolder("/dev");
+    devices.watchFolder("/dev/serial/by-id");
+    std::unique_ptr<QSocketNotifier> notifier;
+    if (devices.ok()) {
+        notifier = std::make_unique<QSocketNotifier>(devices.fd(), QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, &dialog, [&] {
+            if (devices.takeEvents())
+                offerPorts(dialog);
+        });
     }
-    dialog.setPortDevices(std::move(devices));
-    if (dialog.exec() == QDialog::Accepted)
-        dialog.page().toSettings(settings);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    dialog.page().toSettings(settings);
+    // The choice becomes the port's COM<n> key, stored with the other settings; a key is
+    // written only when its port's choice changed, so the file keeps what was not touched.
+    const std::array<QString, CSerialDialog::kPorts> chosen = dialog.portPaths();
+    for (int port = 0; port < CSerialDialog::kPorts; ++port) {
+        const auto at = static_cast<std::size_t>(port);
+        if (chosen[at] != paths[at])
+            m_doc.profile().writeText("Serial", comKey(port),
+                                      QFile::encodeName(chosen[at]).toStdString());
+    }
 }
 
 void SettingsCommands::outline() {

@@ -41,6 +41,8 @@ bool applyResourceBundle(const QString& path, UiTexts& texts, StringTable& strin
     take(QStringLiteral("Strings/%1").arg(IDS_HELP_FAILED), texts.helpFailed);
     take("About/Title", texts.aboutTitle);
     take("About/Text", texts.aboutText);
+    take("Link/Waiting", texts.linkWaiting);
+    take("Link/WaitingTitle", texts.linkWaitingTitle);
 
     bundle.beginGroup("Strings");
     for (const QString& key : bundle.childKeys()) {

@@ -20,7 +20,8 @@ enum CommandId : int {
     ID_SCROLL = 32791,
     ID_KINSOKU = 32792,
     ID_MISC = 32793,
-    ID_WEB = 32794, // the audience web view
+    ID_WEB = 32794,         // the audience web view
+    ID_FULL_SCREEN = 32799, // full screen on the window's screen, and back
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
     ID_HELP_INDEX = 57666,
@@ -43,6 +44,7 @@ struct UiTexts {
     std::map<int, QString> items = {
         {ID_START, QStringLiteral("スタート(&S)\tCtrl+S")},
         {ID_STOP, QStringLiteral("ストップ(&E)\tCtrl+E")},
+        {ID_FULL_SCREEN, QStringLiteral("全画面表示(&F)\tF11")},
         {ID_APP_EXIT, QStringLiteral("アプリケーションの終了(&X)")},
         {ID_SERIAL, QStringLiteral("シリアル(&C)...\tCtrl+C")},
         {ID_FONT, QStringLiteral("フォント(&F)...\tCtrl+F")},
@@ -69,6 +71,10 @@ struct UiTexts {
     QString helpFailed = QStringLiteral("ﾍﾙﾌﾟの起動に失敗しました。");
     QString aboutTitle = QStringLiteral("SKIRO のバージョン情報");
     QString aboutText = QStringLiteral("SKIRO Version 2.2");
+    // The serial link waits for its device to come back: the mark in the view's corner, and
+    // the window title ("%1" the title, "%2" the device).
+    QString linkWaiting = QStringLiteral("接続待ち");
+    QString linkWaitingTitle = QStringLiteral("%1 - 接続待ち (%2)");
 };
 
 // Reads the resource bundle at `path` (a UTF-8 INI file) and, only when its FileVersion and

@@ -3,27 +3,39 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <cstdio>
-#include <cstring>
 
 #include "app/CMarelApp.h"
-
-namespace {
-
-// "--web" or "--web=PORT": the web view on for this run. Returns -1 for a port that is no port.
-int webOption(const char* arg) {
-    if (std::strcmp(arg, "--web") == 0)
-        return 0;
-    const QByteArray value = QByteArray(arg).mid(6);
-    bool ok = false;
-    const int port = value.toInt(&ok);
-    return ok && port >= 1 && port <= 65535 ? port : -1;
-}
-
-} // namespace
+#include "core/CommandLine.h"
 
 int main(int argc, char* argv[]) {
+    // The command line is read before Qt starts, so that --help and --version answer without a
+    // display and a mistyped option says so instead of opening the window.
+    const skiro::CommandLine options =
+        skiro::parseCommandLine(std::vector<std::string_view>(argv + 1, argv + argc));
+    switch (options.action) {
+    case skiro::CommandLine::Action::Help: {
+        // Where this copy of the program finds its help pages, for a user looking for them.
+        QCoreApplication core(argc, argv);
+        std::printf("%s\nHelp pages: %s\n", skiro::commandLineUsage().c_str(),
+                    qPrintable(skiro::helpFolder(QCoreApplication::applicationDirPath())));
+        return 0;
+    }
+    case skiro::CommandLine::Action::Version:
+        std::printf("skiro %s\n", SKIRO_VERSION);
+        return 0;
+    case skiro::CommandLine::Action::UsageError:
+        std::fprintf(stderr, "skiro: %s\nTry 'skiro --help' for more information.\n",
+                     options.error.c_str());
+        return 2;
+    case skiro::CommandLine::Action::Run:
+        break;
+    }
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("skiro"));
+    QApplication::setApplicationVersion(QStringLiteral(SKIRO_VERSION));
+    // The desktop matches the window to its menu entry and icon by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("skiro"));
     // The program speaks Japanese whatever the desktop's language, and so do the font and
     // colour choosers and the message boxes' buttons that Qt provides.
     QTranslator qtTexts;
@@ -32,16 +44,8 @@ int main(int argc, char* argv[]) {
         QApplication::installTranslator(&qtTexts);
     const QFileInfo exe(QCoreApplication::applicationFilePath());
     skiro::CMarelApp app(exe.absolutePath(), exe.completeBaseName());
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--web") == 0 || std::strncmp(argv[i], "--web=", 6) == 0) {
-            const int port = webOption(argv[i]);
-            if (port < 0) {
-                std::fprintf(stderr, "skiro: --web=PORT: the port must be a number from 1 to 65535\n");
-                return 2;
-            }
-            app.setWebForThisRun(port);
-        }
-    }
+    if (options.web)
+        app.setWebForThisRun(options.webPort);
     app.closeOnTerminationSignals();
     if (!app.initInstance())
         return 1;

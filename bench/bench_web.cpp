@@ -156,6 +156,12 @@ struct Server {
         intake.commitLine(0);
         return at;
     }
+    // A line that arrives while the display is still busy with earlier ones.
+    std::int64_t arrive(const std::string& line) {
+        const std::int64_t at = nowNs();
+        intake.receiveText(line + "\r");
+        return at;
+    }
 };
 
 struct Child {
@@ -234,6 +240,34 @@ int main(int argc, char** argv) {
         std::printf("web_rss_per_viewer: %.1f KB (%d viewers)\n",
                     static_cast<double>(rssAfter - rssBefore) / 1024.0 / std::max(1, idle.ready),
                     idle.ready);
+    }
+    {
+        // The projector 50 lines behind: the line entering and 50 waiting behind it, none of
+        // them shown yet. New lines still reach the viewers at once.
+        constexpr int kBehind = 50;
+        Server server;
+        for (int i = 0; i <= kBehind; ++i)
+            server.arrive(text);
+        Child viewers(200, server.port, kBehind + 1 + kLines);
+        std::map<int, std::int64_t> sent;
+        for (int i = 1; i <= kLines; ++i) {
+            sent[kBehind + 1 + i] = server.arrive(text);
+            runFor(20);
+        }
+        viewers.finish();
+        const std::size_t waiting =
+            std::count(server.intake.backlog().begin(), server.intake.backlog().end(), '\r');
+        std::vector<double> latencies;
+        for (const auto& [seq, times] : viewers.arrivals) {
+            if (sent.count(seq) == 0)
+                continue;
+            for (const std::int64_t at : times)
+                latencies.push_back(static_cast<double>(at - sent[seq]) / 1e6);
+        }
+        std::printf("web_arrival_latency_p99: %.2f ms (200 viewers, the projector %d to %zu lines "
+                    "behind, %zu deliveries, median %.2f; goal 50)\n",
+                    percentile(latencies, 0.99), kBehind, waiting, latencies.size(),
+                    percentile(latencies, 0.5));
     }
     {
         // 500 viewers joining and following lines while the user-interface thread ticks every

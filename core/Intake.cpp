@@ -63,8 +63,6 @@ bool Intake::receiveText(std::string_view text) {
         const std::size_t cr = m_incoming.find(kCr);
         if (cr == std::string::npos) {
             m_currentLine.append(m_incoming);
-            if (m_observer)
-                m_observer->lineGrowing(m_currentLine);
         } else {
             m_currentLine.append(m_incoming, 0, cr);
             m_backlog.assign(m_incoming, cr + 1);
@@ -74,6 +72,7 @@ bool Intake::receiveText(std::string_view text) {
         }
         startScrolling();
     }
+    noteArrival(m_incoming);
 
     if (m_settings.EchoBack)
         echo(m_incoming);
@@ -84,8 +83,25 @@ void Intake::completeCurrentLine() {
     m_lineComplete = true;
     const std::string_view line = m_currentLine;
     m_recorder.recordLine(line.substr(skipLeadingBytes(line, m_settings)));
-    if (m_observer)
-        m_observer->lineCompleted(line);
+}
+
+void Intake::noteArrival(std::string_view text) {
+    // Followers outside the window get each line as its terminator arrives, however far the
+    // display is behind.
+    std::size_t start = 0;
+    for (std::size_t cr = text.find(kCr); cr != std::string_view::npos;
+         cr = text.find(kCr, start)) {
+        m_arriving.append(text, start, cr - start);
+        if (m_observer)
+            m_observer->lineCompleted(m_arriving);
+        m_arriving.clear();
+        start = cr + 1;
+    }
+    if (start < text.size()) {
+        m_arriving.append(text, start);
+        if (m_observer)
+            m_observer->lineGrowing(m_arriving);
+    }
 }
 
 void Intake::startScrolling() {
@@ -137,6 +153,8 @@ SendResult Intake::sendText(std::string_view text) {
                       formatNumbers(m_strings.text(IDS_ERROR_CODE), {written.error});
     if (const std::string device = m_port->devicePath(); !device.empty())
         failure.message += "\n" + device;
+    if (const std::string explanation = m_port->explain(written.error); !explanation.empty())
+        failure.message += "\n" + explanation;
     return failure;
 }
 
@@ -189,8 +207,6 @@ void Intake::commitLine(std::int32_t offset) {
             m_backlog.clear();
             m_backlogStart = 0;
             m_lineComplete = false;
-            if (m_observer && !m_currentLine.empty())
-                m_observer->lineGrowing(m_currentLine);
         }
         m_state.scrolling = !hasNothingPending();
     } else {

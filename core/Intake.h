@@ -43,7 +43,7 @@ class Intake {
     // and the backlog outlive sessions.
     void setSession(SerialPort* port, ReadyEvent* readyEvent);
 
-    // Who else follows the lines (the audience web view); nullptr for nobody.
+    // Who else follows the lines as they arrive (the audience web view); nullptr for nobody.
     void setObserver(LineObserver* observer) { m_observer = observer; }
 
     // The one entry for text from any road: port, typed with local echo, the external feeds.
@@ -95,6 +95,9 @@ class Intake {
     std::uint32_t currentArrival() const { return m_currentArrival; }
     std::size_t waitingLineCount() const { return m_waitingArrivals.size(); }
     std::uint32_t waitingArrival(std::size_t index) const { return m_waitingArrivals[index]; }
+    // The text received since the last terminator: the line still arriving, wherever the
+    // display is.
+    const std::string& arrivingLine() const { return m_arriving; }
 
     std::size_t storedLineCount() const { return m_store.size(); }
     // 0 is the oldest stored line.
@@ -102,6 +105,7 @@ class Intake {
 
   private:
     void completeCurrentLine();
+    void noteArrival(std::string_view text);
     void startScrolling();
     void echo(std::string_view text);
 
@@ -131,6 +135,7 @@ class Intake {
     std::deque<std::uint32_t> m_waitingArrivals; // one per complete line in the backlog
     std::uint32_t m_currentArrival = 0;
     std::uint32_t m_lastArrival = 0;
+    std::string m_arriving;
 
     std::string m_incoming; // the text being taken in, without LF and NUL
     std::string m_echo;

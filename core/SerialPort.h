@@ -25,6 +25,9 @@ public:
     // The device this port is (for example "/dev/ttyUSB0"), shown under every message about
     // it so that the user can tell which device a COM number became; empty when unknown.
     virtual std::string devicePath() const { return {}; }
+    // The system's own explanation of an error code this port reported, in Shift-JIS, for the
+    // last line of a message about it; empty when there is none.
+    virtual std::string explain(int /*error*/) const { return {}; }
 };
 
 } // namespace skiro

@@ -83,6 +83,9 @@ struct Settings {
     std::int32_t EchoBack = 0;
     std::int32_t TxCrConv = 1;
     std::int32_t LocalEcho = 0;
+    // A device that goes away (adapter pulled) is waited for and opened again, with no box
+    // over the captions; 0 ends the session with a message instead.
+    std::int32_t Reconnect = 1;
     std::int32_t Tick = 50; // ms between scroll ticks
     std::int32_t Step = 2;  // pixels per tick
     std::int32_t TimerMethod = 0;

@@ -93,6 +93,7 @@ SerialPage SerialPage::fromSettings(const Settings& settings) {
     page.BaudRate = unsignedDecimal(dcb.BaudRate);
     page.TxCrConv = settings.EchoBack == 0 ? 1 : settings.TxCrConv;
     page.LocalEcho = settings.LocalEcho;
+    page.Reconnect = settings.Reconnect;
     return page;
 }
 
@@ -102,6 +103,7 @@ void SerialPage::toSettings(Settings& settings) const {
     settings.EchoBack = EchoBack;
     settings.TxCrConv = TxCrConv;
     settings.LocalEcho = LocalEcho;
+    settings.Reconnect = Reconnect;
     dcb.BaudRate = static_cast<std::uint32_t>(numberOf(BaudRate));
     dcb.ByteSize = BitLength == 0 ? 8 : 7;
     dcb.parity = Parity == 0   ? skiro::Parity::None
@@ -127,6 +129,7 @@ void SerialPage::setDefaults() {
     BaudRate = "1200";
     TxCrConv = 1;
     LocalEcho = 0;
+    Reconnect = 1;
 }
 
 void SerialPage::load(const Profile& profile) {
@@ -140,6 +143,7 @@ void SerialPage::load(const Profile& profile) {
         unsignedDecimal(static_cast<std::uint32_t>(profile.readInt(kSerial, "BaudRate", 1200)));
     TxCrConv = profile.readInt(kSerial, "TxCrConv", 1);
     LocalEcho = profile.readInt(kSerial, "LocalEcho", 0);
+    Reconnect = profile.readInt(kSerial, "Reconnect", 1);
 }
 
 void SerialPage::save(Profile& profile) const {
@@ -152,6 +156,7 @@ void SerialPage::save(Profile& profile) const {
     profile.writeText(kSerial, "BaudRate", BaudRate);
     profile.writeInt(kSerial, "TxCrConv", TxCrConv);
     profile.writeInt(kSerial, "LocalEcho", LocalEcho);
+    profile.writeInt(kSerial, "Reconnect", Reconnect);
 }
 
 // --- scroll ---

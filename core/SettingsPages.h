@@ -26,6 +26,7 @@ struct SerialPage {
     std::string BaudRate; // decimal text, "%u"
     std::int32_t TxCrConv = 1;
     std::int32_t LocalEcho = 0;
+    std::int32_t Reconnect = 0; // waits for a device that went away; the profile's default is 1
 
     // The record as the page shows it. Values outside the page's choices come out normalised
     // (any parity other than odd or even shows as none), and the CR conversion shows as on

@@ -19,9 +19,19 @@ enum StringId : int {
     IDS_START_STAMP = 34825,     // "%04d/%02d/%02d %02d:%02d:%02d スタート"
     IDS_STOP_STAMP = 34826,      // "%04d/%02d/%02d %02d:%02d:%02d ストップ"
     IDS_TERM_FAILED = 34827,     // "秀Termが見つからないか通信に失敗しました。"
+    // Log stamps of a session that waits for its device to come back ([Serial] Reconnect):
+    // the device went away, and it is open again.
+    IDS_LOST_STAMP = 34828, // "%04d/%02d/%02d %02d:%02d:%02d 接続切れ"
+    IDS_BACK_STAMP = 34829, // "%04d/%02d/%02d %02d:%02d:%02d 再接続"
     // The device went away while Start was in force (adapter pulled, far end hung up); shown
     // once, followed by IDS_ERROR_CODE with the system's code.
     IDS_DEVICE_LOST = 34830, // "デバイスとの接続が切れました。\n"
+    // The line under a refused port that names the other program using it; "%s" is its
+    // command name, "%u" its process id.
+    IDS_PORT_HOLDER = 34831, // "使用中のプログラム: %s (PID %u)"
+    // The explanation of a device that is no terminal at all (ENOTTY), in place of the C
+    // library's "unsuitable control request".
+    IDS_NOT_A_SERIAL_PORT = 34832, // "このデバイスはシリアルポートではありません。"
     // The font chooser offered a face whose name the font record cannot hold (longer than 31
     // Shift-JIS bytes, or with characters Shift-JIS lacks): it could not be drawn as chosen.
     IDS_FONT_NAME_UNUSABLE = 34880, // "このフォントの名前は設定に保存できません。..."

@@ -57,7 +57,7 @@ void ViewClock::stamp(const LocalTime& now) {
     if (minuteKey == m_lastStampMinute)
         return;
     char text[32];
-    std::snprintf(text, sizeof text, "[%02d:%02d:%02d]", now.hour, now.minute, now.second);
+    std::snprintf(text, sizeof text, kTimeStampFormat, now.hour, now.minute, now.second);
     m_recorder.recordLine(text);
     m_lastStampMinute = minuteKey;
 }

@@ -9,6 +9,9 @@
 
 namespace skiro {
 
+// The clock's time stamp in the log: hour, minute and second.
+inline constexpr char kTimeStampFormat[] = "[%02d:%02d:%02d]";
+
 class Intake;
 class ScrollEngine;
 

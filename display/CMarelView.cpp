@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "core/SettingRanges.h"
+#include "display/FirstScreenHint.h"
 #include "display/QtTextSurface.h"
 
 namespace skiro {
@@ -71,6 +72,7 @@ CMarelView::CMarelView(Settings& settings, LineRecorder& recorder, const Clock& 
     m_clockTimer.start();
     buildContextMenu();
     updateView();
+    m_hint = new FirstScreenHint(m_settings, this);
 }
 
 CMarelView::~CMarelView() {
@@ -88,13 +90,24 @@ CMarelView::~CMarelView() {
 }
 
 bool CMarelView::receiveText(std::string_view text) {
+    if (!text.empty())
+        dismissHint();
     const bool taken = m_intake.receiveText(text);
     reportEchoFailure();
     keepTicking();
     return taken;
 }
 
+void CMarelView::dismissHint() {
+    if (!m_hint)
+        return;
+    delete m_hint;
+    m_hint = nullptr;
+}
+
 void CMarelView::setSession(SerialPort* port, ReadyEvent* readyEvent) {
+    if (port)
+        dismissHint();
     m_port = port;
     m_intake.setSession(port, readyEvent);
 }

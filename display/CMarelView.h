@@ -33,6 +33,7 @@ class QMenu;
 
 namespace skiro {
 
+class FirstScreenHint;
 class QtTextSurface;
 struct ScrollPage;
 
@@ -93,6 +94,8 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     void useRowCache(bool on) { m_painter.setRowDrawer(on ? &m_rowCache : nullptr); }
     // Pixels painted since the view was made: what the window system asked to have repainted.
     std::uint64_t paintedPixels() const { return m_paintedPixels; }
+    // The few lines on the empty view of a new start; nullptr once text or a session came.
+    const FirstScreenHint* firstScreenHint() const { return m_hint; }
     // The surface with the view font; remade when the font or the direction is confirmed.
     const QtTextSurface* surface() const { return m_surface.get(); }
 
@@ -102,7 +105,8 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     QMenu* contextMenu() const { return m_contextMenu; }
 
     // One typed byte: TAB redraws everything; with local echo the byte is shown as if received
-    // (and echoed only with echo-back); otherwise it is sent, unless echo-back is on.
+    // (and echoed only with echo-back); otherwise it is sent, unless echo-back is on. A NUL
+    // byte is an empty text and does nothing.
     void typeByte(char byte);
     // Typed text (a key or an input method's commit), as Shift-JIS bytes one by one.
     void typeText(const QString& text);
@@ -146,6 +150,8 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     bool focusNextPrevChild(bool next) override;
 
   private:
+    // Whether a key is the key of a command (an accelerator of the window or the view).
+    bool isCommandKey(const QKeyEvent* event) const;
     void buildContextMenu();
     void dragStep(const QPoint& global);
     void endDrag();
@@ -202,6 +208,8 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     // the mouse.
     std::optional<QPoint> m_dragOrigin;
     bool m_systemMoveAsked = false;
+    FirstScreenHint* m_hint = nullptr; // a child of the view
+    void dismissHint();
 
     SerialPort* m_port = nullptr;
     std::atomic<int> m_queuedTicks{0};

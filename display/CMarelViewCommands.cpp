@@ -2,6 +2,7 @@
 // popup and the font, colour and scroll commands.
 #include "display/CMarelView.h"
 
+#include <QAction>
 #include <QColorDialog>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
@@ -47,6 +48,9 @@ void CMarelView::typeByte(char byte) {
         updateView();
         return;
     }
+    // Ctrl+@ and Ctrl+Space type a NUL: as a one-byte text that is empty, it goes nowhere.
+    if (byte == '\0')
+        return;
     const std::string_view one(&byte, 1);
     if (m_settings.LocalEcho) {
         receiveText(one);
@@ -66,11 +70,32 @@ void CMarelView::typeText(const QString& text) {
         typeByte(byte);
 }
 
+bool CMarelView::isCommandKey(const QKeyEvent* event) const {
+    // The window's accelerators, and the view's own: an enabled one never gets here (its
+    // command ran instead), a greyed one does, and its control character must not reach the
+    // line (Ctrl+S while started is XOFF, which can stop the captioner's sending system). The
+    // same key with Shift counts too: it types the same character.
+    const QKeyCombination pressed = event->keyCombination();
+    const QKeyCombination unshifted(pressed.keyboardModifiers() & ~Qt::ShiftModifier,
+                                    pressed.key());
+    QList<QAction*> actions = this->actions();
+    if (QWidget* frame = window(); frame && frame != this)
+        actions += frame->actions();
+    for (const QAction* action : std::as_const(actions)) {
+        for (const QKeySequence& key : action->shortcuts()) {
+            if (key.count() == 1 && (key[0] == pressed || key[0] == unshifted))
+                return true;
+        }
+    }
+    return false;
+}
+
 void CMarelView::keyPressEvent(QKeyEvent* event) {
     // Alt combinations are the menus' and the window's, not typed characters; the Delete key
-    // is an editing key, which X11 alone gives a character (DEL).
+    // is an editing key, which X11 alone gives a character (DEL); an accelerator's key is a
+    // command, whether or not the command may run now.
     if (event->text().isEmpty() || (event->modifiers() & Qt::AltModifier) ||
-        event->key() == Qt::Key_Delete) {
+        event->key() == Qt::Key_Delete || isCommandKey(event)) {
         QWidget::keyPressEvent(event);
         return;
     }
@@ -110,7 +135,8 @@ bool CMarelView::focusNextPrevChild(bool) {
 
 void CMarelView::mousePressEvent(QMouseEvent* event) {
     QWidget* frame = window();
-    if (event->button() == Qt::LeftButton && frame && !frame->isMaximized()) {
+    if (event->button() == Qt::LeftButton && frame && !frame->isMaximized() &&
+        !frame->isFullScreen()) {
         m_dragOrigin = event->globalPosition().toPoint();
         m_systemMoveAsked = false;
     } else if (event->button() == Qt::RightButton && m_contextMenu) {

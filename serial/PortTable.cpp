@@ -94,6 +94,32 @@ std::vector<std::string> PortTable::scanDevices(const std::filesystem::path& dev
     return paths;
 }
 
+std::vector<PortChoice> PortTable::listPorts(const std::filesystem::path& devRoot,
+                                             const std::filesystem::path& ttyClass) {
+    std::vector<PortChoice> choices;
+    std::error_code ec;
+    const std::filesystem::path byId = devRoot / "serial" / "by-id";
+    for (std::filesystem::directory_iterator it(byId, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::error_code linkError;
+        // udev keeps only links to devices that are there; a dangling one is on its way out.
+        if (!std::filesystem::exists(it->path(), linkError))
+            continue;
+        const std::filesystem::path target = std::filesystem::read_symlink(it->path(), linkError);
+        std::string label = it->path().filename().string();
+        if (!linkError)
+            label += " (" + target.filename().string() + ")";
+        choices.push_back({it->path().string(), std::move(label)});
+    }
+    std::sort(choices.begin(), choices.end(),
+              [](const PortChoice& a, const PortChoice& b) { return a.label < b.label; });
+    for (std::string& path : scanDevices(devRoot, ttyClass)) {
+        std::string label = std::filesystem::path(path).filename().string();
+        choices.push_back({std::move(path), std::move(label)});
+    }
+    return choices;
+}
+
 std::string PortTable::devicePath(int comPort) const {
     // The profile's ComPort is not range-checked: the COM number is formed only where it exists.
     if (comPort < std::numeric_limits<int>::max()) {

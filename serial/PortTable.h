@@ -12,6 +12,13 @@ namespace skiro {
 // "COM%d" with comPort + 1: the name the settings and the serial dialog show.
 std::string comDeviceName(int comPort);
 
+// A port the serial dialog offers: the path stored for a COM port, and the name shown.
+struct PortChoice {
+    std::string path;
+    std::string label;
+    bool operator==(const PortChoice&) const = default;
+};
+
 class PortTable {
   public:
     // Overrides are keyed by the COM number as the profile writes it (COM1=/dev/ttyUSB0 is 1).
@@ -30,6 +37,14 @@ class PortTable {
     static std::vector<std::string>
     scanDevices(const std::filesystem::path& devRoot = "/dev",
                 const std::filesystem::path& ttyClass = "/sys/class/tty");
+
+    // The ports the serial dialog lists: first the stable names of USB adapters in
+    // devRoot/serial/by-id (maker, model and serial number, the same adapter whatever number
+    // it gets), in name order and labelled with the device they lead to now; then the devices
+    // of scanDevices(), labelled with their own names.
+    static std::vector<PortChoice>
+    listPorts(const std::filesystem::path& devRoot = "/dev",
+              const std::filesystem::path& ttyClass = "/sys/class/tty");
 
     // The device path for ComPort (0 = COM1), or an empty text when the table has none.
     std::string devicePath(int comPort) const;

@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/StringTable.h"
+#include "serial/SystemError.h"
 
 namespace skiro {
 
@@ -133,6 +136,28 @@ std::string openFailureText(const OpenResult& result, const StringTable& strings
     return {};
 }
 
+std::string portFailureMessage(const std::string& text, const std::string& device, int error,
+                               const std::optional<PortHolder>& holder,
+                               const StringTable& strings) {
+    std::string message = text + "\n" + device;
+    if (holder && holder->pid > 0) {
+        // A command name is the program's file name, ASCII in practice; anything else would
+        // not be Shift-JIS.
+        std::string program = holder->program.empty() ? "?" : holder->program;
+        for (char& c : program) {
+            if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E)
+                c = '?';
+        }
+        std::string line = withCode(strings.text(IDS_PORT_HOLDER), static_cast<int>(holder->pid));
+        if (const auto at = line.find("%s"); at != std::string::npos)
+            line.replace(at, 2, program);
+        message += "\n" + line;
+    }
+    if (const std::string explanation = portErrorExplanation(error, strings); !explanation.empty())
+        message += "\n" + explanation;
+    return message;
+}
+
 std::optional<termios> termiosFor(const Dcb& dcb) {
     const std::optional<speed_t> speed = speedConstant(dcb.BaudRate);
     if (!speed)
@@ -190,17 +215,38 @@ PosixSerialPort::~PosixSerialPort() {
     close();
 }
 
-OpenResult PosixSerialPort::open(const std::string& path, const Dcb& dcb) {
+OpenResult PosixSerialPort::open(const std::string& path, const Dcb& dcb, bool keepInput) {
     close();
     m_gone = false;
     auto fail = [this](OpenStep step, int error) {
         close();
-        return OpenResult{step, error};
+        return OpenResult{step, error, std::nullopt};
     };
 
+    // Another program that uses the device is found before the device is touched. A link
+    // (a by-id name) counts as the device it leads to.
+    struct stat device {};
+    if (::stat(path.c_str(), &device) != 0)
+        return OpenResult{OpenStep::Open, errno, std::nullopt};
+    if (S_ISCHR(device.st_mode)) {
+        char* real = ::realpath(path.c_str(), nullptr);
+        const std::string realPath = real ? real : path;
+        std::free(real);
+        PortHolder holder;
+        if (!m_lock.acquire(realPath, holder))
+            return OpenResult{OpenStep::Open, EBUSY, holder};
+        if (std::optional<PortHolder> other = findPortHolder(device.st_rdev, m_lock.procRoot())) {
+            m_lock.release();
+            return OpenResult{OpenStep::Open, EBUSY, other};
+        }
+    }
+
     m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_fd < 0)
-        return OpenResult{OpenStep::Open, errno};
+    if (m_fd < 0) {
+        const int error = errno;
+        m_lock.release();
+        return OpenResult{OpenStep::Open, error, std::nullopt};
+    }
     if (!::isatty(m_fd))
         return fail(OpenStep::Open, ENOTTY);
     // TIOCEXCL keeps other programs out, but not root; the lock keeps out anyone who locks,
@@ -214,7 +260,7 @@ OpenResult PosixSerialPort::open(const std::string& path, const Dcb& dcb) {
     if (flags < 0 || ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK) != 0)
         return fail(OpenStep::Mask, errno);
 
-    if (::tcflush(m_fd, TCIOFLUSH) != 0)
+    if (::tcflush(m_fd, keepInput ? TCOFLUSH : TCIOFLUSH) != 0)
         return fail(OpenStep::Queues, errno);
 
     termios current{};
@@ -253,15 +299,17 @@ OpenResult PosixSerialPort::open(const std::string& path, const Dcb& dcb) {
     (void)::ioctl(m_fd, TIOCMBIS, &lines);
 
     // Whatever came in under the old line settings is garbage or from before Start.
-    (void)::tcflush(m_fd, TCIFLUSH);
+    if (!keepInput)
+        (void)::tcflush(m_fd, TCIFLUSH);
     return {};
 }
 
 void PosixSerialPort::close() {
     if (m_fd >= 0) {
-        ::close(m_fd); // also releases the lock
+        ::close(m_fd); // also releases the flock()
         m_fd = -1;
     }
+    m_lock.release();
 }
 
 IoResult PosixSerialPort::read(char* buffer, std::size_t capacity) {

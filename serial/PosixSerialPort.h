@@ -6,6 +6,7 @@
 
 #include "core/SerialPort.h"
 #include "core/Settings.h"
+#include "serial/PortLock.h"
 
 // The serial port on termios: opened exclusively, configured from the settings' Dcb, read by
 // the view when the watch thread says data has arrived, written for echoes and typed characters.
@@ -17,7 +18,9 @@ class StringTable;
 // Open 34817 (then 34818 for a missing device, 34819 for one in use or not permitted, else
 // 34816 with the code), Mask 34820, Queues 34821, Timeouts 34822, State 34823, each of the last
 // four followed by 34816 with the code.
-//   Open     open(), the tty check, flock() and TIOCEXCL
+//   Open     the UUCP lock file and the processes that hold the device (both before the
+//            device is touched, since opening a real port raises its modem lines), then
+//            open(), the tty check, flock() and TIOCEXCL
 //   Mask     putting the descriptor into non-blocking mode, so the watch thread can poll it
 //   Queues   discarding what the driver holds from before Start (tcflush)
 //   Timeouts reading the line settings and making reads return at once (VMIN = VTIME = 0)
@@ -28,11 +31,18 @@ enum class OpenStep { None, Open, Mask, Queues, Timeouts, State };
 struct OpenResult {
     OpenStep failedStep = OpenStep::None;
     int error = 0; // errno of the failed step
+    // The other program found using the device, when that is why it was refused (EBUSY).
+    std::optional<PortHolder> holder = std::nullopt;
     bool ok() const { return failedStep == OpenStep::None; }
 };
 
 // The message the session shows for a failed open, in the string table's Shift-JIS.
 std::string openFailureText(const OpenResult& result, const StringTable& strings);
+// The whole message of a port failure: `text` (the failure's own text), the device on a line
+// of its own, the other program using it when one is known, and last the system's explanation
+// of the error number.
+std::string portFailureMessage(const std::string& text, const std::string& device, int error,
+                               const std::optional<PortHolder>& holder, const StringTable& strings);
 
 // The line settings a Dcb asks for, in raw mode with reads that return at once; none when
 // termios cannot express it (a speed without a B constant, a byte size outside 5..8).
@@ -40,13 +50,16 @@ std::optional<termios> termiosFor(const Dcb& dcb);
 
 class PosixSerialPort final : public SerialPort {
   public:
-    PosixSerialPort() = default;
+    explicit PosixSerialPort(PortGuards guards = {}) : m_lock(std::move(guards)) {}
     ~PosixSerialPort() override;
     PosixSerialPort(const PosixSerialPort&) = delete;
     PosixSerialPort& operator=(const PosixSerialPort&) = delete;
 
-    // Opens and configures the device; on failure the port stays closed.
-    OpenResult open(const std::string& path, const Dcb& dcb);
+    // Opens the device for this program alone and configures it; on failure the port stays
+    // closed. What the driver holds is discarded, as it is from before Start, unless
+    // `keepInput`: a device that has just come back holds only what its sender sent since.
+    OpenResult open(const std::string& path, const Dcb& dcb, bool keepInput = false);
+    // Closes the device and gives up the lock file, also after a hang-up.
     void close();
     bool isOpen() const { return m_fd >= 0; }
     // The descriptor the watch thread waits on; -1 while closed.
@@ -66,6 +79,7 @@ class PosixSerialPort final : public SerialPort {
   private:
     int m_fd = -1;
     std::atomic<bool> m_gone{false};
+    PortLock m_lock;
 };
 
 // errno values that mean the device itself has gone away.

@@ -7,6 +7,8 @@
 #include "serial/PortTable.h"
 #include "serial/PosixReadyEvent.h"
 #include "serial/PosixSerialPort.h"
+#include "serial/Reconnector.h"
+#include "serial/SystemError.h"
 #include "serial/WatchThread.h"
 
 namespace skiro {
@@ -22,12 +24,14 @@ constexpr int kOverriddenPorts = 256;
 // user-interface thread only.
 class SerialSession::ViewPort final : public SerialPort {
   public:
-    ViewPort(PosixSerialPort& port, std::string path) : m_port(port), m_path(std::move(path)) {}
+    ViewPort(PosixSerialPort& port, std::string path, const StringTable& strings)
+        : m_port(port), m_path(std::move(path)), m_strings(strings) {}
     IoResult read(char* buffer, std::size_t capacity) override {
         return remember(m_port.read(buffer, capacity));
     }
     IoResult write(std::string_view bytes) override { return remember(m_port.write(bytes)); }
     std::string devicePath() const override { return m_path; }
+    std::string explain(int error) const override { return portErrorExplanation(error, m_strings); }
     int lastError() const { return m_lastError; }
 
   private:
@@ -38,6 +42,7 @@ class SerialSession::ViewPort final : public SerialPort {
     }
     PosixSerialPort& m_port;
     std::string m_path;
+    const StringTable& m_strings;
     int m_lastError = 0;
 };
 
@@ -62,12 +67,14 @@ SerialSession::SerialSession(const Settings& settings, const Profile& profile,
 SerialSession::~SerialSession() {
     // The document always stops the session before it goes; this only keeps a thread from
     // outliving the objects it waits on.
+    if (m_reconnector)
+        m_reconnector->stop();
     if (m_watchThread)
         m_watchThread->stop();
 }
 
 bool SerialSession::startSession() {
-    if (isOpen())
+    if (isRunning())
         return true;
     const int comPort = m_settings.ComPort;
     // The COM entries as the file holds them now: a mapping added while the program runs
@@ -75,59 +82,68 @@ bool SerialSession::startSession() {
     const PortTable table = PortTable::fromMachine(portOverrides(m_profile.current(), comPort));
     const std::string path = table.devicePath(comPort);
 
-    auto readyEvent = std::make_unique<PosixReadyEvent>();
-    auto port = std::make_unique<PosixSerialPort>();
+    auto port = std::make_shared<PosixSerialPort>(m_guards);
     // A COM number that names no device is a missing device, as on a machine without it.
-    const OpenResult opened =
-        path.empty() ? OpenResult{OpenStep::Open, ENOENT} : port->open(path, m_settings.Dcb);
+    const OpenResult opened = path.empty() ? OpenResult{OpenStep::Open, ENOENT, std::nullopt}
+                                           : port->open(path, m_settings.Dcb);
     if (!opened.ok()) {
         // The device on a line of its own; a COM number with no device behind it names itself.
         if (m_view)
-            m_view->showFailure(openFailureText(opened, m_strings) + "\n" +
-                                (path.empty() ? comDeviceName(comPort) : path));
+            m_view->showFailure(portFailureMessage(openFailureText(opened, m_strings),
+                                                   path.empty() ? comDeviceName(comPort) : path,
+                                                   opened.error, opened.holder, m_strings));
         return false;
     }
+    // The system refused the thread or its wake-up descriptor: without a watcher nothing
+    // would ever be read, so the port is closed again and the session stays closed.
+    if (!attach(std::move(port), path))
+        return false;
+    m_path = path;
+    m_byId = byIdAlias(path);
+    m_recorder.recordStamp(IDS_START_STAMP);
+    return true;
+}
 
-    const std::uint64_t session = ++m_session;
+bool SerialSession::attach(std::shared_ptr<PosixSerialPort> port, const std::string& path) {
+    auto readyEvent = std::make_unique<PosixReadyEvent>();
+    const std::uint64_t generation = ++m_generation;
     WatchCallbacks callbacks;
     if (m_view) {
         SessionView* view = m_view;
         callbacks.canPost = [view] { return view->canPost(); };
         callbacks.postDataReady = [view] { view->postDataReady(); };
-        callbacks.deviceLost = [this, view, session] {
-            view->postToUi([this, session] { onDeviceLost(session); });
+        callbacks.deviceLost = [this, view, generation] {
+            view->postToUi([this, generation] { onDeviceLost(generation); });
         };
     }
     auto watchThread = std::make_unique<WatchThread>(port->fd(), *readyEvent, std::move(callbacks));
-    // The system refused the thread or its wake-up descriptor: without a watcher nothing
-    // would ever be read, so the port is closed again and the session stays closed.
     if (!watchThread->start())
         return false;
-
     m_readyEvent = std::move(readyEvent);
     m_port = std::move(port);
-    m_viewPort = std::make_unique<ViewPort>(*m_port, path);
+    m_viewPort = std::make_unique<ViewPort>(*m_port, path, m_strings);
     m_watchThread = std::move(watchThread);
     if (m_view)
         m_view->attachPort(m_viewPort.get(), m_readyEvent.get());
-    m_recorder.recordStamp(IDS_START_STAMP);
     return true;
 }
 
 void SerialSession::stopSession() {
-    if (!isOpen())
+    if (!isRunning())
         return;
     // What reached the driver before Stop has been received: it is taken in, shown and logged
     // rather than thrown away with the port. A bounded number of reads, so that a sender that
     // keeps writing cannot hold Stop up.
-    if (m_view) {
+    if (m_view && isOpen()) {
         for (int read = 0; read < kStopReads && m_view->readPort() > 0; ++read) {
         }
     }
     closeSession();
 }
 
-void SerialSession::closeSession() {
+void SerialSession::detach() {
+    if (!m_port)
+        return;
     // The thread is joined before the port closes, so it never waits on a descriptor that
     // has been closed (or reused). stop() also sets the ready event for a thread waiting on
     // the view.
@@ -139,11 +155,22 @@ void SerialSession::closeSession() {
     m_viewPort.reset();
     m_port.reset();
     m_readyEvent.reset();
-    m_recorder.recordStamp(IDS_STOP_STAMP);
 }
 
-void SerialSession::onDeviceLost(std::uint64_t session) {
-    if (!isOpen() || session != m_session)
+void SerialSession::closeSession() {
+    const bool waited = isWaiting();
+    if (m_reconnector) {
+        m_reconnector->stop();
+        m_reconnector.reset();
+    }
+    detach();
+    m_recorder.recordStamp(IDS_STOP_STAMP);
+    if (waited && m_view)
+        m_view->linkWaiting(false, m_path);
+}
+
+void SerialSession::onDeviceLost(std::uint64_t generation) {
+    if (!isOpen() || generation != m_generation)
         return;
     // The thread reports the loss only once the driver holds nothing more, but a notification
     // the view declined (busy) may have left bytes behind: they are shown and logged.
@@ -153,10 +180,65 @@ void SerialSession::onDeviceLost(std::uint64_t session) {
     }
     const int error = m_viewPort->lastError() != 0 ? m_viewPort->lastError() : EIO;
     const std::string device = m_viewPort->devicePath();
-    closeSession();
+    if (m_settings.Reconnect) {
+        detach();
+        if (waitForDevice(device))
+            return;
+        // Without a thread to wait with, the loss ends the session as it does without
+        // Reconnect.
+        m_recorder.recordStamp(IDS_STOP_STAMP);
+    } else {
+        closeSession();
+    }
     if (m_view)
-        m_view->showFailure(m_strings.text(IDS_DEVICE_LOST) +
-                            formatNumbers(m_strings.text(IDS_ERROR_CODE), {error}) + "\n" + device);
+        m_view->showFailure(
+            portFailureMessage(m_strings.text(IDS_DEVICE_LOST) +
+                                   formatNumbers(m_strings.text(IDS_ERROR_CODE), {error}),
+                               device, error, std::nullopt, m_strings));
+}
+
+bool SerialSession::waitForDevice(const std::string& device) {
+    std::vector<std::string> paths;
+    if (!m_byId.empty())
+        paths.push_back(m_byId);
+    paths.push_back(device);
+    const std::uint64_t generation = ++m_generation;
+    SessionView* view = m_view;
+    auto reconnector = std::make_unique<Reconnector>(
+        std::move(paths), m_settings.Dcb, m_guards,
+        [this, view, generation](std::shared_ptr<PosixSerialPort> port, const std::string& path) {
+            if (view)
+                view->postToUi(
+                    [this, generation, port, path] { onDeviceBack(generation, port, path); });
+        });
+    if (!reconnector->start())
+        return false;
+    m_reconnector = std::move(reconnector);
+    m_recorder.recordStamp(IDS_LOST_STAMP);
+    if (m_view)
+        m_view->linkWaiting(true, device);
+    return true;
+}
+
+void SerialSession::onDeviceBack(std::uint64_t generation, std::shared_ptr<PosixSerialPort> port,
+                                 const std::string& path) {
+    // A return found after Stop (or for an earlier wait) is closed again as the last owner
+    // lets go of it.
+    if (!isWaiting() || generation != m_generation)
+        return;
+    m_reconnector->stop();
+    m_reconnector.reset();
+    if (!attach(std::move(port), path)) {
+        // Without a watch thread nothing would be read: the session ends, as a Start that
+        // could not make its thread does.
+        m_recorder.recordStamp(IDS_STOP_STAMP);
+        if (m_view)
+            m_view->linkWaiting(false, m_path);
+        return;
+    }
+    m_recorder.recordStamp(IDS_BACK_STAMP);
+    if (m_view)
+        m_view->linkWaiting(false, path);
 }
 
 } // namespace skiro

@@ -13,13 +13,18 @@
 #include "core/Settings.h"
 #include "core/StringTable.h"
 
+#include "serial/PortLock.h"
+
 // The serial connection the document owns between Start and Stop: the port, the ready event
 // and the watch thread. Neither the session nor its thread moves data; the view reads and
-// writes the port it is handed here. Start and Stop leave their stamps in the log.
+// writes the port it is handed here. Start and Stop leave their stamps in the log. With
+// [Serial] Reconnect on, a device that goes away does not end the session: it waits for the
+// device to come back and goes on, with a stamp in the log for each.
 namespace skiro {
 
 class PosixReadyEvent;
 class PosixSerialPort;
+class Reconnector;
 class WatchThread;
 
 // The side of the view (and the application around it) that the session talks to.
@@ -35,6 +40,10 @@ class SessionView {
     virtual std::size_t readPort() = 0;
     // Shows a failure of the device once, in a message box with the error icon.
     virtual void showFailure(const std::string& sjisMessage) = 0;
+    // The session waits for its device (`device`, the path it was opened by) to come back,
+    // or no longer does (it is back, or the session has stopped). No box: the captions stay
+    // uncovered, the view and the title say it quietly.
+    virtual void linkWaiting(bool waiting, const std::string& device) = 0;
 
     // Watch thread: these must only look at flags and post, never touch the view's data.
     // Whether the view has nothing queued and nothing to paint.
@@ -61,12 +70,21 @@ class SerialSession {
     void setView(SessionView* view) { m_view = view; }
 
     // Opens COM(ComPort + 1) with the serial settings and starts watching it. Nothing happens
-    // while open. A device that cannot be opened or configured is reported once to the view,
-    // and everything stays closed with no stamp. Returns whether the port is open afterwards.
+    // while the session runs. A device that cannot be opened or configured is reported once to
+    // the view, and everything stays closed with no stamp. Returns whether the session runs
+    // afterwards.
     bool startSession();
-    // Ends the watch thread and closes the port, with the stop stamp; nothing while closed.
+    // Ends the watch thread and closes the port, or ends the wait for the device, with the
+    // stop stamp; nothing while closed.
     void stopSession();
+    // Whether the port is open now.
     bool isOpen() const { return m_port != nullptr; }
+    // Whether Start is in force: the port is open, or the session waits for its device.
+    bool isRunning() const { return isOpen() || isWaiting(); }
+    bool isWaiting() const { return m_reconnector != nullptr; }
+
+    // Where exclusive use is checked; the system's folders unless a test points elsewhere.
+    void setGuards(PortGuards guards) { m_guards = std::move(guards); }
 
     // Reads of up to 4096 bytes that Stop makes to take in what has already arrived.
     static constexpr int kStopReads = 16;
@@ -74,10 +92,20 @@ class SerialSession {
   private:
     class ViewPort;
 
+    // Hands an open port to a new watch thread and to the view; false when the thread cannot
+    // be made (the port is then closed again).
+    bool attach(std::shared_ptr<PosixSerialPort> port, const std::string& path);
+    // Ends the watch thread and closes the port; the session's state is the caller's.
+    void detach();
     // On the user-interface thread, after the watch thread found the device gone: whatever
-    // the port still holds is read into intake, then the session ends like Stop and the loss
-    // is reported once. A loss reported for an earlier session is ignored.
-    void onDeviceLost(std::uint64_t session);
+    // the port still holds is read into intake. Then the session waits for the device, or,
+    // with Reconnect off, ends like Stop and reports the loss once. A loss reported for an
+    // earlier port is ignored.
+    void onDeviceLost(std::uint64_t generation);
+    // On the user-interface thread, when the reconnector has opened the device again.
+    void onDeviceBack(std::uint64_t generation, std::shared_ptr<PosixSerialPort> port,
+                      const std::string& path);
+    bool waitForDevice(const std::string& device);
     void closeSession();
 
     const Settings& m_settings;
@@ -86,12 +114,18 @@ class SerialSession {
     Recorder& m_recorder;
     SessionView* m_view = nullptr;
 
-    std::unique_ptr<PosixSerialPort> m_port;
+    PortGuards m_guards;
+    std::shared_ptr<PosixSerialPort> m_port;
     std::unique_ptr<ViewPort> m_viewPort;
     std::unique_ptr<PosixReadyEvent> m_readyEvent;
     std::unique_ptr<WatchThread> m_watchThread;
-    // Counts Starts, so that a loss posted by the thread of an earlier session is told apart.
-    std::uint64_t m_session = 0;
+    std::unique_ptr<Reconnector> m_reconnector;
+    // The path Start opened, and the device's stable by-id name: what a return is looked for by.
+    std::string m_path;
+    std::string m_byId;
+    // Counts the ports opened (by Start and by returns) and the waits, so that a loss or a
+    // return posted by a thread of an earlier one is told apart.
+    std::uint64_t m_generation = 0;
 };
 
 } // namespace skiro

@@ -11,7 +11,7 @@
 namespace skiro {
 
 CSerialDialog::CSerialDialog(const StringTable& strings, HelpHook help, QWidget* parent)
-    : SettingsDialog(kTemplateId, QStringLiteral("ｼﾘｱﾙ"), 189, 176, strings, std::move(help),
+    : SettingsDialog(kTemplateId, QStringLiteral("ｼﾘｱﾙ"), 189, 204, strings, std::move(help),
                      parent) {
     setObjectName(QStringLiteral("CSerialDialog"));
     m_portGroup = addGroup(QStringLiteral("ﾎﾟｰﾄ(&C)"), 10, 5, 170, 25);
@@ -43,38 +43,66 @@ CSerialDialog::CSerialDialog(const StringTable& strings, HelpHook help, QWidget*
     m_echoBack = addCheck(this, QStringLiteral("ｴｺｰﾊﾞｯｸする(&E)"), 10, 125, 75, 10);
     m_txCrConv = addCheck(this, QStringLiteral("ｴｺｰﾊﾞｯｸ時CR→CR+LF変換(&T)"), 10, 135, 120, 10);
     m_localEcho = addCheck(this, QStringLiteral("ﾛｰｶﾙｴｺｰする(&N)"), 10, 145, 75, 10);
-    // Which device the chosen COM port is on this machine, in the free corner beside the
-    // echo switches.
-    m_device = addStatic(this, QString(), 135, 125, 50, 30);
-    m_device->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_device->setWordWrap(true);
+    m_reconnect = addCheck(this, QStringLiteral("切断時に再接続を待つ(&W)"), 10, 155, 100, 10);
+    // Which device the chosen COM port is, below the switches and across the dialog's width,
+    // where a long by-id name has room.
+    m_deviceLabel = addStatic(this, QStringLiteral("ﾃﾞﾊﾞｲｽ(&D):"), 10, 172, 42, 8);
+    m_device = new DeviceBox(this);
     m_device->setObjectName(QStringLiteral("portDevice"));
+    m_device->setGeometry(dialogRect(54, 170, 126, 13));
+    m_deviceLabel->setBuddy(m_device);
 
-    addButtons({{5, 160}, {50, 160}, {95, 160}, {140, 160}}, 40, 13);
+    addButtons({{5, 188}, {50, 188}, {95, 188}, {140, 188}}, 40, 13);
 
     connect(m_echoBack, &QCheckBox::clicked, this, &CSerialDialog::echoBackClicked);
     for (QRadioButton* port : m_port)
         connect(port, &QRadioButton::toggled, this, &CSerialDialog::showPortDevice);
 }
 
-void CSerialDialog::setPortDevices(std::vector<QString> devices) {
-    m_devices = std::move(devices);
+void CSerialDialog::setPortChoices(std::vector<DeviceItem> found,
+                                   std::array<QString, kPorts> automatic) {
+    if (m_shownPort >= 0)
+        m_paths[static_cast<std::size_t>(m_shownPort)] = m_device->path();
+    m_found = std::move(found);
+    m_automatic = automatic;
+    m_shownPort = -1;
     showPortDevice();
 }
 
+void CSerialDialog::setPortPaths(const std::array<QString, kPorts>& paths) {
+    m_paths = paths;
+    m_shownPort = -1;
+    showPortDevice();
+}
+
+std::array<QString, CSerialDialog::kPorts> CSerialDialog::portPaths() const {
+    std::array<QString, kPorts> paths = m_paths;
+    if (m_shownPort >= 0)
+        paths[static_cast<std::size_t>(m_shownPort)] = m_device->path();
+    return paths;
+}
+
 void CSerialDialog::showPortDevice() {
+    if (m_shownPort >= 0)
+        m_paths[static_cast<std::size_t>(m_shownPort)] = m_device->path();
     const int port = radioIndex(m_port);
-    if (port < 0 || m_devices.empty()) {
-        m_device->clear();
+    m_shownPort = port;
+    m_device->setEnabled(port >= 0);
+    m_deviceLabel->setEnabled(port >= 0);
+    if (port < 0) {
+        m_device->setItems({});
         return;
     }
-    QString device =
-        static_cast<std::size_t>(port) < m_devices.size() ? m_devices[port] : QString();
-    if (device.startsWith(QStringLiteral("/dev/")))
-        device = device.mid(5);
-    m_device->setText(QStringLiteral("COM%1:\n%2")
-                          .arg(port + 1)
-                          .arg(device.isEmpty() ? QStringLiteral("(ﾃﾞﾊﾞｲｽなし)") : device));
+    // The first item is the machine's own numbering: what this COM port is without a path.
+    QString automatic = m_automatic[static_cast<std::size_t>(port)];
+    if (automatic.startsWith(QStringLiteral("/dev/")))
+        automatic = automatic.mid(5);
+    std::vector<DeviceItem> items{
+        {QString(), QStringLiteral("自動 (%1)")
+                        .arg(automatic.isEmpty() ? QStringLiteral("ﾃﾞﾊﾞｲｽなし") : automatic)}};
+    items.insert(items.end(), m_found.begin(), m_found.end());
+    m_device->setItems(items);
+    m_device->setPath(m_paths[static_cast<std::size_t>(port)]);
 }
 
 void CSerialDialog::fieldsToControls() {
@@ -87,6 +115,7 @@ void CSerialDialog::fieldsToControls() {
     m_baudRate.show(m_page.BaudRate);
     m_txCrConv->setChecked(m_page.TxCrConv != 0);
     m_localEcho->setChecked(m_page.LocalEcho != 0);
+    m_reconnect->setChecked(m_page.Reconnect != 0);
     showPortDevice();
 }
 
@@ -100,6 +129,7 @@ bool CSerialDialog::controlsToFields() {
     m_page.BaudRate = m_baudRate.take(m_page.BaudRate);
     m_page.TxCrConv = m_txCrConv->isChecked() ? 1 : 0;
     m_page.LocalEcho = m_localEcho->isChecked() ? 1 : 0;
+    m_page.Reconnect = m_reconnect->isChecked() ? 1 : 0;
     return true;
 }
 
@@ -122,6 +152,8 @@ void CSerialDialog::registerTips() {
     addTip(m_echoBack, 33046);
     addTip(m_txCrConv, 33047);
     addTip(m_localEcho, 33048);
+    addTip(m_reconnect, 33052);
+    addTip(m_device, 33053);
 }
 
 void CSerialDialog::echoBackClicked() {

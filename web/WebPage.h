@@ -1,12 +1,19 @@
 #pragma once
 #include <QByteArray>
 
+#include "core/Colour.h"
+
 namespace skiro {
 
 // The audience page: one HTML file with its style and script inside, built into the program,
 // and the Content-Security-Policy that allows exactly that style and that script (by their
 // hashes) and nothing from anywhere else.
 struct WebPage {
+    // The page's backgrounds (its --bg), against which colours from the lines are made
+    // readable.
+    static constexpr Colour kDarkBackground = rgb(0x00, 0x00, 0x00);
+    static constexpr Colour kLightBackground = rgb(0xFB, 0xFB, 0xF8);
+
     QByteArray html;
     QByteArray styleHash;  // "'sha256-...'"
     QByteArray scriptHash; // "'sha256-...'"

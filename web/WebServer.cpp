@@ -18,6 +18,7 @@
 #include <QUrlQuery>
 #include <QWebSocket>
 
+#include "core/Contrast.h"
 #include "display/Sjis.h"
 #include "web/WebPage.h"
 
@@ -255,8 +256,13 @@ void WebServer::post(WebLineEvent event) {
             m_inbox.back().kind == WebLineEvent::Kind::Growing) {
             m_inbox.back() = std::move(event);
         } else {
-            if (m_inbox.size() >= kMaxInbox)
-                m_inbox.erase(m_inbox.begin());
+            if (m_inbox.size() >= kMaxInbox) {
+                // A burst larger than the server can take in at once: the oldest goes, but
+                // keeps its number, so that pages see the gap rather than a seamless jump.
+                if (m_inbox.front().kind == WebLineEvent::Kind::Completed)
+                    ++m_droppedLines;
+                m_inbox.pop_front();
+            }
             m_inbox.push_back(std::move(event));
         }
         wake = !m_wakePosted;
@@ -267,17 +273,26 @@ void WebServer::post(WebLineEvent event) {
 }
 
 void WebServer::drainInbox() {
-    std::vector<WebLineEvent> events;
+    std::deque<WebLineEvent> events;
     {
         std::lock_guard<std::mutex> lock(m_inboxLock);
         events.swap(m_inbox);
         m_wakePosted = false;
+        m_lastSeq += m_droppedLines;
+        m_droppedLines = 0;
     }
     for (WebLineEvent& event : events) {
         QJsonObject object;
         object.insert(QStringLiteral("text"), fromSjis(event.sjis));
-        if (event.colour >= 0)
-            object.insert(QStringLiteral("color"), colourText(event.colour));
+        if (event.colour >= 0) {
+            // The line's own colour, and the same hue as it reads on each of the page's themes.
+            const auto colour = static_cast<Colour>(event.colour);
+            object.insert(QStringLiteral("color"), colourText(colour));
+            object.insert(QStringLiteral("dark"),
+                          colourText(readableOn(colour, WebPage::kDarkBackground)));
+            object.insert(QStringLiteral("light"),
+                          colourText(readableOn(colour, WebPage::kLightBackground)));
+        }
         if (event.kind == WebLineEvent::Kind::Completed) {
             object.insert(QStringLiteral("t"), QStringLiteral("line"));
             object.insert(QStringLiteral("seq"), static_cast<double>(++m_lastSeq));
@@ -334,8 +349,14 @@ void WebServer::listen(WebEndpoint endpoint) {
 }
 
 void WebServer::stopListening() {
+    // The pages are told that the display has closed, so that they do not show a network drop;
+    // the words go out at once, as the server's thread may be ending.
+    static const QString kEnd = QStringLiteral("{\"t\":\"end\"}");
     for (const Viewer& viewer : m_viewers) {
         viewer.socket->disconnect(this);
+        viewer.socket->sendTextMessage(kEnd);
+        viewer.socket->close(QWebSocketProtocol::CloseCodeGoingAway);
+        viewer.socket->flush();
         viewer.socket->abort();
         delete viewer.socket;
     }

@@ -50,6 +50,7 @@ class WebServer : public QObject {
     static constexpr int kMaxHttpConnections = 128;
     static constexpr qint64 kMaxQueuedBytes = 128 * 1024; // per viewer, not yet sent
     static constexpr std::size_t kHistoryLines = 100;
+    static constexpr std::size_t kHistoryBytes = 256 * 1024; // of the day's log, after a restart
     static constexpr qint64 kMaxRequestBytes = 8 * 1024; // request line and headers
     static constexpr int kMaxHeaders = 64;
     static constexpr std::size_t kMaxInbox = 4096; // events waiting for the server thread
@@ -95,8 +96,9 @@ class WebServer : public QObject {
     bool streamAllowed(const QUrl& url) const;
 
     std::mutex m_inboxLock;
-    std::vector<WebLineEvent> m_inbox;
+    std::deque<WebLineEvent> m_inbox;
     bool m_wakePosted = false;
+    std::uint64_t m_droppedLines = 0; // complete lines that a full inbox let go
 
     std::atomic<int> m_viewerCount{0};
     std::atomic<quint16> m_port{0};

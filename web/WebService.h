@@ -3,6 +3,8 @@
 #include <QString>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "core/Colour.h"
 #include "core/LineObserver.h"
@@ -16,19 +18,21 @@ namespace skiro {
 class Intake;
 
 // The audience web view as the application holds it: the server on its own thread, and the
-// observer that hands it each line in the form the display shows it. Made when the web view is
-// turned on and dropped when it is turned off; runs on the user-interface thread.
+// observer that hands it each line as it arrives, in the form the display shows it. Made when
+// the web view is turned on and dropped when it is turned off; runs on the user-interface
+// thread.
 class WebService : public QObject, public LineObserver {
     Q_OBJECT
   public:
-    // `settings` is read at each line for the prefix deletion, the colour commands and the
-    // colours.
+    // `settings` is read at each line for the prefix deletion and the colour commands.
     explicit WebService(const Settings& settings, QObject* parent = nullptr);
     ~WebService() override;
 
-    // Hands over what the display holds now, so that the first viewers see the line store and
-    // the line entering; later lines come through the observer.
-    void seed(const Intake& intake);
+    // Hands over the day's lines and what the display holds now, so that the first viewers
+    // see them, the lines waiting to be shown and the line arriving; later lines come through
+    // the observer. `logged` is the end of the day's log (readRecentLogLines): after a restart
+    // the pages go on from where they were.
+    void seed(const Intake& intake, const std::vector<std::string>& logged = {});
     // Listens (again) at `endpoint`; listening() or failed() tells how it went.
     void listen(const WebEndpoint& endpoint);
     // The display's writing direction changed; the viewers stay connected.
@@ -45,13 +49,19 @@ class WebService : public QObject, public LineObserver {
     void failed(QString reason);
 
   private:
-    // What the display shows of `text`: false when the line shows nothing at all.
-    bool displayForm(std::string_view text, Colour textColour, WebLineEvent& event) const;
+    // What the display shows of `text`, which still has the sender's prefix when `withPrefix`
+    // is set, starting in `textColour`, which a colour command changes: false when the line
+    // shows nothing at all.
+    bool displayForm(std::string_view text, bool withPrefix, Colour& textColour,
+                     WebLineEvent& event) const;
 
     const Settings& m_settings;
     // The text colour the display had when the web view started: lines in it are drawn in the
     // page's own colours, lines a colour command changed in theirs.
     Colour m_baseColour;
+    // The text colour after the commands of every line that has arrived. The display reaches
+    // these lines later; the page shows them at once, in the colours they will have there.
+    Colour m_textColour;
     QThread* m_thread;
     WebServer* m_server;
     // Where the server was last asked to listen: the same again leaves the viewers connected.

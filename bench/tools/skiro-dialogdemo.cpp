@@ -36,7 +36,14 @@ int main(int argc, char** argv) {
     if (name == "serial") {
         auto* d = new CSerialDialog(strings, help);
         d->page() = SerialPage::fromSettings(settings);
-        d->setPortDevices({QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyS0"), {}, {}});
+        d->setPortPaths(
+            {QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0")});
+        d->setPortChoices(
+            {{QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"),
+              QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 (ttyUSB0)")},
+             {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("ttyUSB0")},
+             {QStringLiteral("/dev/ttyS0"), QStringLiteral("ttyS0")}},
+            {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyS0"), {}, {}});
         dialog.reset(d);
     } else if (name == "scroll") {
         auto* d = new CScrollDialog(strings, help);

@@ -114,6 +114,53 @@ TEST(TypedCharacters, ShownSentOrNowhereByTheEchoSwitches) {
     }
 }
 
+// Keys of commands and the NUL keys, in either state of the session and with local echo off
+// and on: none of them is typed. A greyed command's key reaches the view as a character
+// (Ctrl+S while started is XOFF, Ctrl+C is 0x03, Ctrl+E while stopped is 0x05), and Ctrl+@ and
+// Ctrl+Space type a NUL, an empty one-byte text.
+TEST(TypedCharacters, CommandKeysAndNulKeysAreNeverTyped) {
+    const struct {
+        const char* name;
+        bool started;
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        char character;
+    } cases[] = {
+        {"Ctrl+S while started (Start greyed)", true, Qt::Key_S, Qt::ControlModifier, 0x13},
+        {"Ctrl+Shift+S while started", true, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier,
+         0x13},
+        {"Ctrl+C while started (serial settings greyed)", true, Qt::Key_C, Qt::ControlModifier,
+         0x03},
+        {"Ctrl+E while stopped (Stop greyed)", false, Qt::Key_E, Qt::ControlModifier, 0x05},
+        {"Ctrl+@ while started", true, Qt::Key_At, Qt::ControlModifier | Qt::ShiftModifier, 0},
+        {"Ctrl+@ while stopped", false, Qt::Key_At, Qt::ControlModifier | Qt::ShiftModifier, 0},
+        {"Ctrl+Space while started", true, Qt::Key_Space, Qt::ControlModifier, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Program p;
+        ASSERT_TRUE(p.pty.ok());
+        if (c.started)
+            p.frame().action(ID_START)->trigger();
+        ASSERT_EQ(p.app->document()->session().isOpen(), c.started);
+        for (int localEcho : {0, 1}) {
+            SCOPED_TRACE(localEcho ? "local echo" : "no local echo");
+            p.settings().LocalEcho = localEcho;
+            const QString text(QChar(static_cast<ushort>(c.character)));
+            QKeyEvent press(QEvent::KeyPress, c.key, c.modifiers, text);
+            QCoreApplication::sendEvent(&p.view(), &press);
+            QKeyEvent release(QEvent::KeyRelease, c.key, c.modifiers, text);
+            QCoreApplication::sendEvent(&p.view(), &release);
+            settle();
+            EXPECT_EQ(p.view().intake().currentLine(), "") << "nothing shown";
+            EXPECT_TRUE(p.view().intake().backlog().empty());
+            EXPECT_EQ(p.pty.receive(1, 200), "") << "nothing sent";
+            EXPECT_EQ(p.app->document()->session().isOpen(), c.started) << "no command ran";
+        }
+        p.frame().close();
+    }
+}
+
 // The popup repeats the menu bar: one group per drop-down menu, the same commands in the same
 // order, so a command added to a menu appears in the popup too.
 TEST(ContextMenu, RepeatsTheMenuBarInGroups) {

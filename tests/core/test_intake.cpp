@@ -51,6 +51,7 @@ class FakePort final : public SerialPort {
     std::size_t lastCapacity = 0;
     std::string device;
     std::string devicePath() const override { return device; }
+    std::string explain(int error) const override { return "why " + std::to_string(error); }
     IoResult read(char* buffer, std::size_t capacity) override {
         lastCapacity = capacity;
         if (reads.empty())
@@ -356,9 +357,10 @@ TEST_F(IntakeTest, FailedEchoIsReportedOnceAndTheTextIsStillTakenIn) {
     const auto failure = intake.takeEchoFailure();
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(failure->error, 5);
-    // 送信失敗。\nエラーコード:5\n/dev/ttyUSB0: the device on a line of its own.
+    // 送信失敗。\nエラーコード:5\n/dev/ttyUSB0\n…: the device on a line of its own, and the
+    // system's explanation of the code last.
     EXPECT_EQ(failure->message, "\x91\x97\x90M\x8E\xB8\x94s\x81"
-                                "B\n\x83G\x83\x89\x81[\x83R\x81[\x83h:5\n/dev/ttyUSB0");
+                                "B\n\x83G\x83\x89\x81[\x83R\x81[\x83h:5\n/dev/ttyUSB0\nwhy 5");
     EXPECT_FALSE(intake.takeEchoFailure().has_value());
 }
 

@@ -68,7 +68,7 @@ TEST(SettingsStore, EmptyProfileGivesConstructionDefaultsAndDefaultKinsokuSets) 
 TEST(SettingsStore, DefaultRecordIsWrittenInSectionAndKeyOrder) {
     const std::string expected = "[Serial]\r\nComPort=0\r\nStopBit=0\r\nParity=0\r\nBitLength=0\r\n"
                                  "FlowCtrl=0\r\nEchoBack=0\r\nBaudRate=1200\r\nTxCrConv=1\r\n"
-                                 "LocalEcho=0\r\n"
+                                 "LocalEcho=0\r\nReconnect=1\r\n"
                                  "[Scroll]\r\nTick=50\r\nStep=2\r\nTimerMethod=0\r\nDirection=0\r\n"
                                  "SpeedUp=0\r\nSpeedUpDelay=1000\r\nInterline=0\r\n"
                                  "InterlineSpace=20\r\nSmooth=1\r\nKeepUp=1\r\n"
@@ -97,6 +97,7 @@ TEST(SettingsStore, ChangedRecordSurvivesAFileRoundTripAndMiscSwitchesAreNotStor
     serial.EchoBack = 1;
     serial.TxCrConv = 0;
     serial.LocalEcho = 1;
+    serial.Reconnect = 0;
     serial.toSettings(settings);
     settings.Tick = 20;
     settings.Step = 5;
@@ -132,6 +133,7 @@ TEST(SettingsStore, ChangedRecordSurvivesAFileRoundTripAndMiscSwitchesAreNotStor
     EXPECT_EQ(savedBytes(loaded.settings, loaded.kinsoku), savedBytes(settings, kinsoku));
     EXPECT_EQ(loaded.settings.Dcb.BaudRate, 9600u);
     EXPECT_EQ(loaded.settings.TxCrConv, 0);
+    EXPECT_EQ(loaded.settings.Reconnect, 0);
     EXPECT_EQ(loaded.settings.Dcb.parity, Parity::Odd);
     EXPECT_TRUE(loaded.settings.Dcb.fOutX && loaded.settings.Dcb.fInX);
 

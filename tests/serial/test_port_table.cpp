@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "serial/PortTable.h"
+#include "serial/Reconnector.h"
 
 namespace skiro {
 namespace {
@@ -68,6 +69,38 @@ TEST_F(PortTableScan, BuiltInPortsWithoutAUartAreLeftOut) {
     const PortTable table = PortTable::fromMachine({}, m_root, m_ttyClass);
     EXPECT_TRUE(table.devices().empty());
     EXPECT_EQ(table.devicePath(0), "");
+}
+
+// The serial dialog's list: the stable by-id names first, each with the device it leads to,
+// then the devices by their kernel names; a by-id link whose device has gone is left out. And
+// a session started by kernel name finds the device's by-id name, to look for it by that name
+// when it comes back.
+TEST_F(PortTableScan, DialogListsStableNamesFirstThenTheDevices) {
+    for (const char* name : {"ttyUSB0", "ttyUSB1", "ttyACM0", "null"})
+        touch(name);
+    builtIn("ttyS0", true, "4");
+    builtIn("ttyS1", true, "0");
+    const fs::path byId = m_root / "serial" / "by-id";
+    fs::create_directories(byId);
+    const std::string ftdi = "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    const std::string prolific = "usb-Prolific_Technology_Inc._USB-Serial_Controller-if00-port0";
+    fs::create_symlink("../../ttyUSB1", byId / ftdi);
+    fs::create_symlink("../../ttyUSB0", byId / prolific);
+    fs::create_symlink("../../ttyUSB7", byId / "usb-Gone_Adapter-if00-port0");
+
+    const std::vector<PortChoice> expected = {
+        {(byId / ftdi).string(), ftdi + " (ttyUSB1)"},
+        {(byId / prolific).string(), prolific + " (ttyUSB0)"},
+        {path("ttyUSB0"), "ttyUSB0"},
+        {path("ttyUSB1"), "ttyUSB1"},
+        {path("ttyACM0"), "ttyACM0"},
+        {path("ttyS0"), "ttyS0"},
+    };
+    EXPECT_EQ(PortTable::listPorts(m_root, m_ttyClass), expected);
+
+    EXPECT_EQ(byIdAlias(path("ttyUSB1"), byId.string()), (byId / ftdi).string());
+    EXPECT_EQ(byIdAlias((byId / ftdi).string(), byId.string()), "") << "already a stable name";
+    EXPECT_EQ(byIdAlias(path("ttyACM0"), byId.string()), "") << "a device without one";
 }
 
 TEST_F(PortTableScan, MissingFolderGivesNoDevices) {

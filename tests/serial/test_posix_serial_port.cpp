@@ -1,12 +1,14 @@
 #include <cerrno>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <random>
 #include <sys/ioctl.h>
 
 #include "core/StringTable.h"
 #include "serial/PortTable.h"
 #include "serial/PosixSerialPort.h"
+#include "serial/SystemError.h"
 #include "tests/serial/PtyPair.h"
 
 namespace skiro {
@@ -172,6 +174,24 @@ TEST(PosixSerialPortOpen, FailuresNameTheStepAndTheMessage) {
     // And closing the holder frees its device.
     holder.close();
     EXPECT_TRUE(again.open(pty.slavePath, plainDcb()).ok());
+}
+
+// The last line of a port message: the C library's text in Japanese where the machine has the
+// Japanese locale (scripts/setup makes it), as Shift-JIS; a device that is no terminal in the
+// program's own words.
+TEST(PortErrorExplanation, TheSystemsTextInJapaneseShiftJis) {
+    const StringTable strings;
+    EXPECT_EQ(portErrorExplanation(ENOTTY, strings), strings.text(IDS_NOT_A_SERIAL_PORT));
+    EXPECT_FALSE(systemErrorText(EBUSY).empty());
+    locale_t japanese = ::newlocale(LC_ALL_MASK, "ja_JP.UTF-8", nullptr);
+    if (!japanese)
+        GTEST_SKIP() << "no ja_JP.UTF-8 locale on this machine";
+    ::freelocale(japanese);
+    // そのようなファイルやディレクトリはありません
+    EXPECT_EQ(portErrorExplanation(ENOENT, strings),
+              "\x82\xBB\x82\xCC\x82\xE6\x82\xA4\x82\xC8\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xE2\x83"
+              "\x66\x83\x42\x83\x8C\x83\x4E\x83\x67\x83\x8A\x82\xCD\x82\xA0\x82\xE8\x82\xDC\x82\xB9"
+              "\x82\xF1");
 }
 
 TEST(PosixSerialPortOpen, ConfigurationFailureTextsCarryTheCode) {

@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <random>
+#include <signal.h>
+#include <spawn.h>
 #include <sstream>
+#include <sys/wait.h>
 #include <thread>
 
 #include "core/Intake.h"
@@ -15,6 +18,7 @@
 #include "core/TextFormat.h"
 #include "serial/PosixSerialPort.h"
 #include "serial/SerialSession.h"
+#include "serial/SystemError.h"
 #include "tests/serial/PtyPair.h"
 
 namespace skiro {
@@ -53,6 +57,10 @@ class FakeView final : public SessionView {
         return count;
     }
     void showFailure(const std::string& message) override { failures.push_back(message); }
+    void linkWaiting(bool isWaiting, const std::string& device) override {
+        waiting = isWaiting;
+        waitingFor = device;
+    }
     bool canPost() override { return true; }
     void postDataReady() override {
         post([this] {
@@ -88,6 +96,8 @@ class FakeView final : public SessionView {
 
     bool attached = false;
     std::vector<std::string> failures;
+    bool waiting = false;
+    std::string waitingFor;
 
   private:
     // A line is recorded once it is current; painting makes the next one current as soon as
@@ -108,6 +118,41 @@ class FakeView final : public SessionView {
 const std::string kStart = "2026/03/04 05:06:07 \x83X\x83^\x81[\x83g";
 const std::string kStop = "2026/03/04 05:06:07 \x83X\x83g\x83"
                           "b\x83v";
+const std::string kLost = "2026/03/04 05:06:07 \x90\xDA\x91\xB1\x90\xD8\x82\xEA"; // 接続切れ
+const std::string kBack = "2026/03/04 05:06:07 \x8D\xC4\x90\xDA\x91\xB1";         // 再接続
+
+// Another program that holds `device` open: sleep, with the device as its standard input.
+pid_t spawnHolder(const std::string& device) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, device.c_str(), O_RDWR | O_NOCTTY, 0);
+    char sleep[] = "sleep";
+    char seconds[] = "60";
+    char* argv[] = {sleep, seconds, nullptr};
+    pid_t pid = 0;
+    const int failed = posix_spawnp(&pid, "sleep", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return failed ? 0 : pid;
+}
+
+void endProcess(pid_t pid) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+
+// The pid of a process that has ended.
+pid_t deadPid() {
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(0);
+    ::waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
 
 class SerialSessionTest : public ::testing::Test {
   protected:
@@ -117,12 +162,26 @@ class SerialSessionTest : public ::testing::Test {
         m_recorder.setLogFolder(m_folder + "/");
         mapCom1(m_pty.slavePath);
         m_session.setView(&m_view);
+        // Lock files go to a folder of the test's own; /proc is the system's.
+        std::filesystem::create_directory(lockFolder());
+        m_session.setGuards({{lockFolder()}, "/proc"});
         // The test keeps no slave descriptor of its own beyond PtyPair's, which the session's
         // exclusive open tolerates.
     }
     ~SerialSessionTest() override {
         m_session.stopSession();
         std::filesystem::remove_all(m_folder);
+    }
+
+    std::string lockFolder() const { return m_folder + "/lock"; }
+    // The UUCP lock file of the pty the session opens.
+    std::string lockFile(const PtyPair& pty) const {
+        return lockFolder() + "/" + lockFileName(pty.slavePath);
+    }
+    std::string ownLock() const {
+        char line[32];
+        std::snprintf(line, sizeof line, "%10ld\n", static_cast<long>(::getpid()));
+        return line;
     }
 
     void mapCom1(const std::string& path) {
@@ -142,15 +201,18 @@ class SerialSessionTest : public ::testing::Test {
         return lines;
     }
 
-    // Writes the lines at the far end in pieces of random length, CR LF after each.
-    void sendInPieces(const std::vector<std::string>& lines, unsigned seed) {
+    // Writes the lines at the far end (the fixture's pty unless told) in pieces of random
+    // length, CR LF after each.
+    void sendInPieces(const std::vector<std::string>& lines, unsigned seed,
+                      const PtyPair* to = nullptr) {
+        const PtyPair& far = to ? *to : m_pty;
         std::string stream;
         for (const auto& line : lines)
             stream += line + "\r\n";
         std::mt19937 random(seed);
         for (std::size_t at = 0; at < stream.size();) {
             const std::size_t piece = std::uniform_int_distribution<std::size_t>(1, 300)(random);
-            m_pty.send(std::string_view(stream).substr(at, piece));
+            far.send(std::string_view(stream).substr(at, piece));
             at += piece;
             m_view.pump();
         }
@@ -215,27 +277,35 @@ TEST_F(SerialSessionTest, StartWhileOpenAndStopWhileClosedDoNothing) {
 
 TEST_F(SerialSessionTest, ADeviceThatCannotBeOpenedIsReportedOnceAndLeavesTheSessionClosed) {
     const std::string openFailed = m_strings.text(IDS_OPEN_FAILED);
+    const std::string regularFile = m_folder + "/not-a-port";
+    std::ofstream(regularFile) << "x";
     struct Case {
         const char* name;
         std::function<std::string()> mapPort; // maps COM1, returns what to undo afterwards
         std::string message;
     };
-    PosixSerialPort holder;
+    PosixSerialPort holder({{lockFolder()}, "/proc"});
+    // Each message: the failure's own text, the device, and the system's explanation.
     const Case cases[] = {
         {"no such device", [&] { return std::string("/nonexistent/ttyUSB9"); },
-         openFailed + m_strings.text(IDS_NO_DEVICE) + "\n/nonexistent/ttyUSB9"},
+         openFailed + m_strings.text(IDS_NO_DEVICE) + "\n/nonexistent/ttyUSB9\n" +
+             systemErrorText(ENOENT)},
         {"a COM number the machine does not have",
          [&] {
              m_settings.ComPort = 999; // COM1000: no key, and no machine has that many
              return std::string();
          },
-         openFailed + m_strings.text(IDS_NO_DEVICE) + "\nCOM1000"},
-        {"the device held by another program",
+         openFailed + m_strings.text(IDS_NO_DEVICE) + "\nCOM1000\n" + systemErrorText(ENOENT)},
+        {"a file that is no serial port", [&] { return regularFile; },
+         openFailed + "\x83\x47\x83\x89\x81\x5B\x83\x52\x81\x5B\x83\x68:25\n" + regularFile + "\n" +
+             m_strings.text(IDS_NOT_A_SERIAL_PORT)},
+        {"the device held by another session of this program",
          [&] {
              EXPECT_TRUE(holder.open(m_pty.slavePath, m_settings.Dcb).ok());
              return m_pty.slavePath;
          },
-         openFailed + m_strings.text(IDS_ACCESS_DENIED) + "\n" + m_pty.slavePath},
+         openFailed + m_strings.text(IDS_ACCESS_DENIED) + "\n" + m_pty.slavePath + "\n" +
+             systemErrorText(EBUSY)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -245,7 +315,7 @@ TEST_F(SerialSessionTest, ADeviceThatCannotBeOpenedIsReportedOnceAndLeavesTheSes
         if (!path.empty())
             mapCom1(path);
         EXPECT_FALSE(m_session.startSession());
-        EXPECT_FALSE(m_session.isOpen());
+        EXPECT_FALSE(m_session.isRunning());
         EXPECT_FALSE(m_view.attached);
         EXPECT_EQ(m_view.failures, std::vector<std::string>{c.message});
         EXPECT_TRUE(logLines().empty()) << "a failed Start writes no stamp";
@@ -259,7 +329,61 @@ TEST_F(SerialSessionTest, ADeviceThatCannotBeOpenedIsReportedOnceAndLeavesTheSes
     EXPECT_EQ(logLines(), std::vector<std::string>{kStart});
 }
 
+// The device in use by another program, seen by its descriptor or by its lock file: Start is
+// refused with the program's name and pid, and works once the program has gone.
+TEST_F(SerialSessionTest, ASecondReaderIsRefusedAndNamed) {
+    ASSERT_TRUE(m_pty.ok());
+    const std::string refused = m_strings.text(IDS_OPEN_FAILED) +
+                                m_strings.text(IDS_ACCESS_DENIED) + "\n" + m_pty.slavePath;
+    const struct {
+        const char* name;
+        bool viaLockFile;
+    } cases[] = {{"it holds the device open", false}, {"its lock file names it", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_view.failures.clear();
+        // The lock-file case needs a live process that does not hold the device itself.
+        const pid_t other = spawnHolder(c.viaLockFile ? "/dev/null" : m_pty.slavePath);
+        ASSERT_GT(other, 0);
+        if (c.viaLockFile) {
+            char line[32];
+            std::snprintf(line, sizeof line, "%10ld\n", static_cast<long>(other));
+            std::ofstream(lockFile(m_pty)) << line;
+        }
+        // The child has its device open once /proc shows its program as sleep.
+        ASSERT_TRUE(waitFor([&] { return programName(other) == "sleep"; }));
+        EXPECT_FALSE(m_session.startSession());
+        EXPECT_FALSE(m_session.isRunning());
+        const std::string holderLine =
+            "\x8Eg\x97p\x92\x86\x82\xCC\x83v\x83\x8D\x83O\x83\x89\x83\x80: sleep (PID " +
+            std::to_string(other) + ")";
+        EXPECT_EQ(m_view.failures, std::vector<std::string>{refused + "\n" + holderLine + "\n" +
+                                                            systemErrorText(EBUSY)});
+        endProcess(other);
+
+        // Its lock file left behind names a dead process now, and is cleared away.
+        EXPECT_TRUE(m_session.startSession());
+        EXPECT_EQ(readFile(lockFile(m_pty)), ownLock());
+        m_session.stopSession();
+        EXPECT_FALSE(std::filesystem::exists(lockFile(m_pty)));
+    }
+}
+
+TEST_F(SerialSessionTest, ALockFileOfAProcessThatHasEndedIsRemoved) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%10ld\n", static_cast<long>(deadPid()));
+    std::ofstream(lockFile(m_pty)) << line;
+    ASSERT_TRUE(m_session.startSession());
+    EXPECT_EQ(readFile(lockFile(m_pty)), ownLock()) << "the port's own lock in its place";
+    // A hang-up releases it too.
+    m_settings.Reconnect = 0;
+    m_pty.closeMaster();
+    ASSERT_TRUE(m_view.pumpUntil([&] { return !m_session.isRunning(); }));
+    EXPECT_FALSE(std::filesystem::exists(lockFile(m_pty)));
+}
+
 TEST_F(SerialSessionTest, HangUpEndsTheSessionOnceWithEveryLineLogged) {
+    m_settings.Reconnect = 0;
     ASSERT_TRUE(m_session.startSession());
     const auto lines = numberedLines(300);
     sendInPieces(lines, 11);
@@ -273,15 +397,19 @@ TEST_F(SerialSessionTest, HangUpEndsTheSessionOnceWithEveryLineLogged) {
     ASSERT_TRUE(m_view.pumpUntil([&] { return !m_session.isOpen(); }));
     std::this_thread::sleep_for(100ms);
     m_view.pump();
+    EXPECT_FALSE(m_session.isRunning());
+    EXPECT_FALSE(m_view.waiting);
     // One message: the loss, then the code of the failed read (EIO or ENODEV on a pty), then
-    // the device.
+    // the device and the system's explanation of the code.
     ASSERT_EQ(m_view.failures.size(), 1u);
     const std::string& codeFormat = m_strings.text(IDS_ERROR_CODE);
     const std::string lossText = m_strings.text(IDS_DEVICE_LOST);
-    const std::string device = "\n" + m_pty.slavePath;
-    EXPECT_TRUE(m_view.failures[0] == lossText + formatNumbers(codeFormat, {EIO}) + device ||
-                m_view.failures[0] == lossText + formatNumbers(codeFormat, {ENODEV}) + device ||
-                m_view.failures[0] == lossText + formatNumbers(codeFormat, {ENXIO}) + device);
+    const std::string device = "\n" + m_pty.slavePath + "\n";
+    bool matched = false;
+    for (int code : {EIO, ENODEV, ENXIO})
+        matched = matched || m_view.failures[0] == lossText + formatNumbers(codeFormat, {code}) +
+                                                       device + systemErrorText(code);
+    EXPECT_TRUE(matched) << m_view.failures[0];
     EXPECT_FALSE(m_view.attached);
     const auto logged = logLines();
     ASSERT_EQ(logged.size(), lines.size() + 2);
@@ -292,6 +420,73 @@ TEST_F(SerialSessionTest, HangUpEndsTheSessionOnceWithEveryLineLogged) {
     // Stop after the loss finds the session closed: no second stamp.
     m_session.stopSession();
     EXPECT_EQ(logLines().size(), lines.size() + 2);
+}
+
+// The far end is torn down and made again under the same link name, as an adapter pulled and
+// plugged in again comes back under the same by-id name: no box, the session waits, opens the
+// device again by itself, and every line arrives once and in order, a line cut by the loss
+// completed by what follows it.
+TEST_F(SerialSessionTest, UnplugAndReturnGoesOnWithNothingLostOrDoubled) {
+    const std::string link = m_folder + "/ttyLINK";
+    auto pointLink = [&](const std::string& device) {
+        // Made beside and renamed into place, as udev replaces its links.
+        const std::string made = link + ".new";
+        std::filesystem::remove(made);
+        std::filesystem::create_symlink(device, made);
+        std::filesystem::rename(made, link);
+    };
+    auto first = std::make_unique<PtyPair>();
+    pointLink(first->slavePath);
+    mapCom1(link);
+    ASSERT_TRUE(m_session.startSession());
+
+    const auto lines = numberedLines(40);
+    const std::vector<std::string> before(lines.begin(), lines.begin() + 20);
+    const std::vector<std::string> after(lines.begin() + 20, lines.end());
+    sendInPieces(before, 3, first.get());
+    first->send("cut ");
+    ASSERT_TRUE(m_view.pumpUntil(
+        [&] { return logLines().size() == before.size() + 1 && m_intake.backlog().size() > 0; }));
+
+    first->closeMaster();
+    ASSERT_TRUE(m_view.pumpUntil([&] { return m_session.isWaiting(); }));
+    EXPECT_TRUE(m_session.isRunning());
+    EXPECT_TRUE(m_view.waiting);
+    EXPECT_EQ(m_view.waitingFor, link);
+    EXPECT_FALSE(std::filesystem::exists(lockFile(*first))) << "released while away";
+    first.reset();
+
+    auto second = std::make_unique<PtyPair>();
+    pointLink(second->slavePath);
+    ASSERT_TRUE(m_view.pumpUntil([&] { return m_session.isOpen(); }));
+    EXPECT_FALSE(m_view.waiting);
+    EXPECT_TRUE(m_view.failures.empty()) << "no box over the captions";
+
+    second->send("short\r\n");
+    sendInPieces(after, 5, second.get());
+    ASSERT_TRUE(m_view.pumpUntil([&] { return logLines().size() == lines.size() + 4; }));
+    m_session.stopSession();
+
+    std::vector<std::string> expected{kStart};
+    expected.insert(expected.end(), before.begin(), before.end());
+    expected.push_back(kLost);
+    expected.push_back(kBack);
+    expected.push_back("cut short");
+    expected.insert(expected.end(), after.begin(), after.end());
+    expected.push_back(kStop);
+    EXPECT_EQ(logLines(), expected);
+}
+
+// Stop while the session waits for its device ends the wait: the stop stamp, the view told,
+// and no port opened when the device comes back afterwards.
+TEST_F(SerialSessionTest, StopWhileWaitingEndsTheWait) {
+    ASSERT_TRUE(m_session.startSession());
+    m_pty.closeMaster();
+    ASSERT_TRUE(m_view.pumpUntil([&] { return m_session.isWaiting(); }));
+    m_session.stopSession();
+    EXPECT_FALSE(m_session.isRunning());
+    EXPECT_FALSE(m_view.waiting);
+    EXPECT_EQ(logLines(), (std::vector<std::string>{kStart, kLost, kStop}));
 }
 
 TEST_F(SerialSessionTest, ALossReportedForAnEarlierSessionDoesNotEndTheNextOne) {

@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <array>
 #include <gtest/gtest.h>
 
 #include "core/SettingsDialogs.h"
@@ -67,7 +68,7 @@ TEST(SerialDialog, EchoBackByKeyboardGreysAndTicksTheConversion) {
     const StringTable strings;
     CSerialDialog dialog(strings, {});
     dialog.page() = SerialPage::fromSettings(Settings{});
-    dialog.setPortDevices({QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyS0")});
+    dialog.setPortChoices({}, {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyS0")});
     showActive(dialog);
     QCheckBox* echo = checkBox(dialog, QStringLiteral("ｴｺｰﾊﾞｯｸする(&E)"));
     QCheckBox* conversion = checkBox(dialog, QStringLiteral("ｴｺｰﾊﾞｯｸ時CR→CR+LF変換(&T)"));
@@ -91,7 +92,7 @@ TEST(SerialDialog, EchoBackByKeyboardGreysAndTicksTheConversion) {
     ASSERT_NE(port, nullptr);
     EXPECT_EQ(port->text(), "COM1");
     QTest::keyClick(port, Qt::Key_Right);
-    EXPECT_EQ(dialog.findChild<QLabel*>(QStringLiteral("portDevice"))->text(), "COM2:\nttyS0");
+    EXPECT_EQ(dialog.findChild<DeviceBox*>()->lineEdit()->text(), "自動 (ttyS0)");
 
     QTest::keyClick(&dialog, Qt::Key_B, Qt::AltModifier);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
@@ -103,6 +104,66 @@ TEST(SerialDialog, EchoBackByKeyboardGreysAndTicksTheConversion) {
     EXPECT_EQ(settings.Dcb.BaudRate, 2400u);
     EXPECT_EQ(settings.EchoBack, 0);
     EXPECT_EQ(settings.TxCrConv, 1);
+}
+
+// The device of each COM port is chosen from the list or typed, by keyboard alone; each port
+// keeps its own choice while the radio buttons move between them, a list read again (a device
+// plugged in) keeps it too, and a long name is cut in the middle with the whole path in a tip.
+TEST(SerialDialog, EachPortGetsItsDeviceFromTheListOrTyped) {
+    const StringTable strings;
+    CSerialDialog dialog(strings, {});
+    dialog.page() = SerialPage::fromSettings(Settings{});
+    const QString ftdi =
+        QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    const std::vector<DeviceItem> found = {
+        {ftdi, QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 (ttyUSB0)")},
+        {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("ttyUSB0")},
+    };
+    dialog.setPortPaths({QString(), QStringLiteral("/dev/ttyS9"), QString(), QString()});
+    dialog.setPortChoices(found, {QStringLiteral("/dev/ttyUSB0")});
+    showActive(dialog);
+    auto* box = dialog.findChild<DeviceBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->lineEdit()->text(), "自動 (ttyUSB0)");
+
+    // COM1: the by-id name, second in the list. Its label is cut in the middle.
+    QTest::keyClick(&dialog, Qt::Key_D, Qt::AltModifier);
+    ASSERT_TRUE(box->lineEdit()->hasFocus())
+        << "the label's mnemonic focuses the box, not "
+        << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className()
+                                        : "nothing");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_EQ(box->path(), ftdi);
+    EXPECT_EQ(box->toolTip(), ftdi);
+    QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier); // the focus leaves the box
+    const QString shown = box->lineEdit()->text();
+    EXPECT_TRUE(shown.startsWith("usb-FTDI") && shown.contains(QChar(0x2026)) &&
+                shown.endsWith("(ttyUSB0)"))
+        << shown.toStdString();
+
+    // COM2 shows the path it had; a path typed replaces it.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    EXPECT_EQ(box->path(), "/dev/ttyS9");
+    EXPECT_EQ(box->lineEdit()->text(), "/dev/ttyS9");
+    QTest::keyClick(&dialog, Qt::Key_D, Qt::AltModifier);
+    QTest::keyClicks(QApplication::focusWidget(), "/dev/pts/7");
+    EXPECT_EQ(box->path(), "/dev/pts/7");
+
+    // A device plugged in while the dialog is open: the list grows, the choices stay.
+    std::vector<DeviceItem> more = found;
+    more.push_back({QStringLiteral("/dev/ttyACM0"), QStringLiteral("ttyACM0")});
+    dialog.setPortChoices(more, {QStringLiteral("/dev/ttyUSB0")});
+    EXPECT_EQ(box->count(), 4);
+    EXPECT_EQ(box->path(), "/dev/pts/7");
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    const std::array<QString, 4> expected = {ftdi, QStringLiteral("/dev/pts/7"), QString(),
+                                             QString()};
+    EXPECT_EQ(dialog.portPaths(), expected);
+    Settings settings;
+    dialog.page().toSettings(settings);
+    EXPECT_EQ(settings.ComPort, 1);
 }
 
 TEST(OutlineDialog, DefaultKeepsTheWidthAndAChosenColourGoesIntoThePage) {

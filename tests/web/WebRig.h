@@ -44,7 +44,10 @@ class StreamClient {
         QObject::connect(&socket, &QWebSocket::textMessageReceived, [this](const QString& text) {
             messages.push_back(QJsonDocument::fromJson(text.toUtf8()).object());
         });
-        QObject::connect(&socket, &QWebSocket::disconnected, [this] { closed = true; });
+        QObject::connect(&socket, &QWebSocket::disconnected, [this] {
+            closed = true;
+            closeCode = socket.closeCode();
+        });
         socket.open(QUrl(url));
     }
     // The messages of one kind ("hello", "line", "cur").
@@ -72,6 +75,7 @@ class StreamClient {
     QWebSocket socket;
     std::vector<QJsonObject> messages;
     bool closed = false;
+    int closeCode = 0;
 };
 
 class WebRig : public ::testing::Test {
@@ -81,10 +85,10 @@ class WebRig : public ::testing::Test {
         service.reset();
     }
 
-    void start(const QByteArray& accessCode = {}) {
+    void start(const QByteArray& accessCode = {}, const std::vector<std::string>& logged = {}) {
         service = std::make_unique<WebService>(settings);
         QObject::connect(service.get(), &WebService::listening, [this](quint16 p) { port = p; });
-        service->seed(intake);
+        service->seed(intake, logged);
         intake.setObserver(service.get());
         service->listen({0, false, accessCode, settings.Direction});
         ASSERT_TRUE(QTest::qWaitFor([this] { return port != 0; }, 5000));

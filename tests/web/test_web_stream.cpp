@@ -3,10 +3,13 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "WebRig.h"
 
@@ -21,7 +24,7 @@ const char* const kAka = "\x90\xD4";                              // 赤
 
 } // namespace
 
-TEST_F(WebRig, LinesArriveInOrderAsTheDisplayShowsThem) {
+TEST_F(WebRig, LinesReachViewersInTheFormTheDisplayShowsThem) {
     settings.DeleteHandle = 1;
     settings.DeleteBytes = 3;
     settings.ExtCommands = 1;
@@ -58,9 +61,6 @@ TEST_F(WebRig, LinesArriveInOrderAsTheDisplayShowsThem) {
     std::vector<QString> expectedColours = {{}};
     for (const Case& c : cases) {
         show(c.received);
-        // Painting makes a colour command the display's colour; the web view follows it.
-        if (c.colour.size())
-            settings.Color.Text = 0x0000FF;
         if (!c.shown.isEmpty()) {
             expected.push_back(c.shown);
             expectedColours.push_back(c.colour);
@@ -74,6 +74,138 @@ TEST_F(WebRig, LinesArriveInOrderAsTheDisplayShowsThem) {
         EXPECT_EQ(lines[i].value("seq").toInteger(), static_cast<qint64>(i + 1));
         EXPECT_EQ(lines[i].value("text").toString(), expected[i]);
         EXPECT_EQ(lines[i].value("color").toString(), expectedColours[i]);
+        if (!expectedColours[i].isEmpty()) {
+            // The same hue as it reads on each theme of the page: pure red is too light for
+            // the light one.
+            EXPECT_EQ(lines[i].value("dark").toString(), QStringLiteral("#ff0000"));
+            EXPECT_EQ(lines[i].value("light").toString(), QStringLiteral("#ea0000"));
+        }
+    }
+}
+
+TEST_F(WebRig, LinesReachViewersAsTheyArriveHoweverFarBehindTheDisplayIs) {
+    settings.ExtCommands = 1;
+    // The display is still scrolling in a line when the web view starts, with two more
+    // waiting behind it and a third arriving.
+    intake.receiveText("shown\r");
+    intake.commitLine(0);
+    intake.receiveText("entering\rwaiting 1\r\x1CTC0000ff:waiting 2\rarriv");
+    start();
+    StreamClient viewer(streamUrl());
+    ASSERT_TRUE(viewer.waitForLines(4));
+    ASSERT_FALSE(viewer.of("cur").empty());
+    EXPECT_EQ(viewer.of("cur").back().value("text").toString(), QStringLiteral("arriv"));
+    EXPECT_EQ(viewer.of("cur").back().value("color").toString(), QStringLiteral("#0000ff"));
+
+    // Fifty lines come in one read while the display stays on the line it is scrolling in: every
+    // one reaches the viewer, in order, the colour command of the waiting line applied.
+    std::string burst = "ing\r";
+    for (int i = 1; i <= 50; ++i)
+        burst += "burst " + std::to_string(i) + "\r";
+    burst += "grow";
+    intake.receiveText(burst);
+    ASSERT_TRUE(viewer.waitForLines(55));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return viewer.of("cur").back().value("text").toString() == "grow"; }, 5000));
+    const auto lines = viewer.of("line");
+    ASSERT_EQ(lines.size(), 55u);
+    EXPECT_EQ(intake.currentLine(), "entering"); // the display has not moved
+    const QStringList expectedStart = {"shown", "entering", "waiting 1", "waiting 2", "arriving"};
+    for (int i = 0; i < 55; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(lines[i].value("seq").toInteger(), i + 1);
+        EXPECT_EQ(lines[i].value("text").toString(),
+                  i < 5 ? expectedStart[i] : QStringLiteral("burst %1").arg(i - 4));
+        EXPECT_EQ(lines[i].value("color").toString(), i < 3 ? QString() : "#0000ff");
+    }
+    EXPECT_EQ(viewer.of("cur").back().value("seq").toInteger(), 56);
+
+    // The display catching up later sends nothing again.
+    for (int i = 0; i < 60; ++i)
+        intake.commitLine(0);
+    intake.receiveText("\r");
+    ASSERT_TRUE(viewer.waitForLines(56));
+    QTest::qWait(100);
+    EXPECT_EQ(viewer.of("line").size(), 56u);
+    EXPECT_EQ(viewer.of("line").back().value("text").toString(), QStringLiteral("grow"));
+}
+
+TEST_F(WebRig, ABurstBeyondWhatTheServerTakesInAtOnceKeepsEachLineItsNumber) {
+    start();
+    // The server's thread is held up while 5,000 lines arrive in one read.
+    std::atomic<bool> held{false}, release{false};
+    QMetaObject::invokeMethod(
+        &service->server(),
+        [&] {
+            held = true;
+            while (!release)
+                QThread::msleep(1);
+        },
+        Qt::QueuedConnection);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return held.load(); }, 5000));
+    std::string burst;
+    for (int i = 1; i <= 5000; ++i)
+        burst += "line " + std::to_string(i) + "\r";
+    intake.receiveText(burst);
+    release = true;
+
+    // The oldest went, but the numbers still count them: a page sees where lines are missing.
+    StreamClient late(streamUrl());
+    ASSERT_TRUE(late.waitForLines(100));
+    const auto lines = late.of("line");
+    ASSERT_EQ(lines.size(), 100u);
+    for (const QJsonObject& line : lines) {
+        EXPECT_EQ(line.value("text").toString(),
+                  QStringLiteral("line %1").arg(line.value("seq").toInteger()));
+    }
+    EXPECT_EQ(lines.back().value("seq").toInteger(), 5000);
+}
+
+TEST_F(WebRig, TheHistoryGoesOnFromTheDaysLogWithoutRepeatingWhatTheDisplayHolds) {
+    settings.DeleteHandle = 1;
+    settings.DeleteBytes = 3;
+    settings.ExtCommands = 1;
+    // The log as the recorder leaves it: prefixes deleted, commands kept, stamps between.
+    const std::vector<std::string> earlierRun = {"a", "\x1CTCff0000:b"};
+    struct Case {
+        const char* name;
+        std::vector<std::string> logged;
+    };
+    const Case cases[] = {
+        {"logged all along: the display's lines are the log's last ones",
+         {"a", "\x1CTCff0000:b", "c", "d", "e"}},
+        {"logging off in this run", earlierRun},
+        {"logging turned off halfway", {"a", "\x1CTCff0000:b", "c"}},
+        {"no log today", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Intake display{settings, clock, strings, recorder, state, window};
+        display.receiveText("#1:c\r");
+        display.commitLine(0);
+        display.receiveText("#1:d\r");
+        display.commitLine(0);
+        display.receiveText("#1:e\r#1:waiting\r#1:arriv"); // e current, not yet shown
+        WebService web(settings);
+        quint16 at = 0;
+        QObject::connect(&web, &WebService::listening, [&at](quint16 p) { at = p; });
+        web.seed(display, c.logged);
+        web.listen({0, false, {}, 0});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return at != 0; }, 5000));
+        port = at;
+        StreamClient viewer(streamUrl());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !viewer.of("live").empty(); }, 5000));
+        QStringList texts;
+        for (const QJsonObject& line : viewer.of("line"))
+            texts << line.value("text").toString();
+        const QStringList expected = c.logged.empty()
+                                         ? QStringList{"c", "d", "e", "waiting"}
+                                         : QStringList{"a", "b", "c", "d", "e", "waiting"};
+        EXPECT_EQ(texts, expected);
+        EXPECT_EQ(viewer.of("cur").back().value("text").toString(), QStringLiteral("arriv"));
+        if (!c.logged.empty()) {
+            EXPECT_EQ(viewer.of("line").at(1).value("color").toString(), QStringLiteral("#ff0000"));
+        }
     }
 }
 
@@ -124,6 +256,16 @@ TEST_F(WebRig, DisplayTurningToVerticalTurnsConnectedAndLaterViewers) {
     show("still here");
     ASSERT_TRUE(early.waitForLines(1));
     EXPECT_FALSE(early.closed);
+}
+
+TEST_F(WebRig, PagesAreToldWhenTheDisplayCloses) {
+    start();
+    StreamClient viewer(streamUrl());
+    ASSERT_TRUE(viewer.waitForHello());
+    service.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return viewer.closed; }, 5000));
+    EXPECT_EQ(viewer.of("end").size(), 1u);
+    EXPECT_EQ(viewer.closeCode, QWebSocketProtocol::CloseCodeGoingAway);
 }
 
 TEST_F(WebRig, ViewerThatNeverReadsIsDroppedWhileAnotherKeepsUp) {

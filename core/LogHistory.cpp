@@ -1,0 +1,132 @@
+#include "core/LogHistory.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include "core/ViewClock.h"
+
+namespace skiro {
+
+namespace {
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Whether `line` is `format` filled in: each %d (with any flags and width) stands for one or
+// more digits, every other byte for itself.
+bool fillsFormat(std::string_view line, std::string_view format) {
+    std::size_t at = 0;
+    for (std::size_t f = 0; f < format.size(); ++f) {
+        if (format[f] == '%' && f + 1 < format.size() && format[f + 1] != '%') {
+            std::size_t end = f + 1;
+            while (end < format.size() && (isDigit(format[end]) || format[end] == '-'))
+                ++end;
+            if (end == format.size() || format[end] != 'd')
+                return false;
+            f = end;
+            const std::size_t digits = at;
+            while (at < line.size() && isDigit(line[at]))
+                ++at;
+            if (at == digits)
+                return false;
+            continue;
+        }
+        if (format[f] == '%')
+            ++f;
+        if (at == line.size() || line[at] != format[f])
+            return false;
+        ++at;
+    }
+    return at == line.size();
+}
+
+// The log's lines end with CR LF; only a whole line counts.
+constexpr std::size_t kReadMargin = 64 * 1024;
+
+} // namespace
+
+bool isStampLine(std::string_view line, const StringTable& strings) {
+    // Every text that recordStamp is given.
+    static constexpr StringId kStamps[] = {IDS_START_STAMP, IDS_STOP_STAMP, IDS_LOST_STAMP,
+                                           IDS_BACK_STAMP};
+    if (fillsFormat(line, kTimeStampFormat))
+        return true;
+    for (const StringId id : kStamps) {
+        if (fillsFormat(line, strings.text(id)))
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::string> readRecentLogLines(const std::string& path, std::size_t maxLines,
+                                            std::size_t maxBytes, const StringTable& strings) {
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file || maxLines == 0)
+        return {};
+    const std::streamoff size = file.tellg();
+    if (size <= 0)
+        return {};
+    // The lines wanted lie in the last maxBytes, beside a few stamps; a day's log can be long.
+    const auto wanted = static_cast<std::streamoff>(maxBytes + kReadMargin);
+    const std::streamoff from = std::max<std::streamoff>(0, size - wanted);
+    std::string tail(static_cast<std::size_t>(size - from), '\0');
+    file.seekg(from);
+    if (!file.read(tail.data(), static_cast<std::streamsize>(tail.size())))
+        return {};
+
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    if (from > 0) {
+        // The read began inside a line.
+        const std::size_t first = tail.find('\n');
+        start = first == std::string::npos ? tail.size() : first + 1;
+    }
+    for (std::size_t end = tail.find('\n', start); end != std::string::npos;
+         end = tail.find('\n', start)) {
+        std::string_view line(tail.data() + start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        lines.push_back(line);
+        start = end + 1;
+    }
+    // What follows the last line end is no whole line.
+
+    std::vector<std::string> recent;
+    std::size_t bytes = 0;
+    for (auto line = lines.rbegin(); line != lines.rend() && recent.size() < maxLines; ++line) {
+        if (isStampLine(*line, strings))
+            continue;
+        bytes += line->size() + 2; // as recorded, with its line end
+        if (bytes > maxBytes)
+            break;
+        recent.emplace_back(*line);
+    }
+    std::reverse(recent.begin(), recent.end());
+    return recent;
+}
+
+std::size_t continuationIndex(const std::vector<std::string_view>& known,
+                              const std::vector<std::string_view>& incoming) {
+    // The longest common stretch, by its length ending at each pair of lines.
+    std::vector<std::size_t> previous(incoming.size() + 1, 0), row(incoming.size() + 1, 0);
+    std::size_t best = 0, end = 0;
+    bool joined = false; // the stretch ends `known` and begins `incoming`
+    for (std::size_t i = 1; i <= known.size(); ++i) {
+        for (std::size_t j = 1; j <= incoming.size(); ++j) {
+            row[j] = known[i - 1] == incoming[j - 1] ? previous[j - 1] + 1 : 0;
+            if (row[j] > 0 && (row[j] > best || (row[j] == best && j > end))) {
+                best = row[j];
+                end = j;
+                joined = i == known.size() && j == best;
+            }
+        }
+        std::swap(previous, row);
+    }
+    // A stretch of one or two lines could be chance, unless it is all there is of one side or
+    // exactly where one side leaves off and the other begins.
+    const std::size_t trusted = std::min<std::size_t>({3, known.size(), incoming.size()});
+    return best > 0 && (best >= trusted || joined) ? end : 0;
+}
+
+} // namespace skiro

@@ -1,0 +1,200 @@
+// The audience page in a real browser, at a phone's size: following the captions, reading back
+// without being pulled down, 最新へ, 保存, and a restart of the display with the page open.
+#include <QDate>
+#include <QDir>
+#include <QFile>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "Browser.h"
+#include "WebRig.h"
+#include "core/LogHistory.h"
+
+using namespace skiro;
+using namespace skiro::testing;
+
+namespace {
+
+const QString kLines =
+    QStringLiteral("[...document.querySelectorAll('#log p')].map(p => p.textContent)");
+const QString kAtEnd =
+    QStringLiteral("(() => { const c = document.getElementById('captions');"
+                   " const d = document.documentElement.dataset.dir === 'v'"
+                   " ? c.scrollWidth - c.clientWidth - Math.abs(c.scrollLeft)"
+                   " : c.scrollHeight - c.clientHeight - c.scrollTop; return d <= 12; })()");
+const QString kPosition = QStringLiteral("(() => { const c = document.getElementById('captions');"
+                                         " return document.documentElement.dataset.dir === 'v' ? "
+                                         "Math.abs(c.scrollLeft) : c.scrollTop; })()");
+const QString kLatestShown = QStringLiteral("!document.getElementById('latest').hidden");
+// Counts the view's moves from now on.
+const QString kCountMoves =
+    QStringLiteral("window.moves = 0; document.getElementById('captions')"
+                   ".addEventListener('scroll', () => { window.moves++; }); true");
+// Ten frames later: long enough for any scrolling that a line sets off to have begun.
+const QString kTenFrames =
+    QStringLiteral("new Promise((done) => { let n = 0; const frame = () => (++n >= 10 ? done(true) "
+                   ": requestAnimationFrame(frame)); requestAnimationFrame(frame); })");
+
+// 字幕の行 n: Shift-JIS as the display receives it, and the text the page shows.
+std::string captionSjis(int n) {
+    return "\x8E\x9A\x96\x8B\x82\xCC\x8D\x73 " + std::to_string(n);
+}
+QString captionText(int n) {
+    return QStringLiteral("字幕の行 %1").arg(n);
+}
+
+QStringList texts(const QJsonValue& value) {
+    QStringList list;
+    for (const QJsonValue& v : value.toArray())
+        list << v.toString();
+    return list;
+}
+
+} // namespace
+
+TEST_F(WebRig, ReadingBackIsNotPulledDownAndTheTranscriptIsSaved) {
+    if (Browser::executable().isEmpty())
+        GTEST_SKIP() << "chromium is not installed: the page is not tried in a browser";
+    start();
+    constexpr int kShown = 60;
+    for (int i = 1; i <= kShown; ++i)
+        show(captionSjis(i));
+    const QString page = QStringLiteral("http://127.0.0.1:%1/").arg(port);
+
+    struct Case {
+        const char* name;
+        int direction;
+        double dx, dy; // a turn of the wheel back toward the older lines
+    };
+    const Case cases[] = {{"horizontal writing", 0, 0, -1500}, {"vertical writing", 1, 1500, 0}};
+    int shown = kShown;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        service->setDirection(c.direction);
+        Browser browser(page);
+        ASSERT_TRUE(browser.ready());
+        ASSERT_TRUE(browser.waitFor(kLines + QStringLiteral(".length === %1").arg(shown)));
+        ASSERT_TRUE(browser.waitFor(kAtEnd)) << "the page opens at the newest line";
+        EXPECT_FALSE(browser.evaluate(kLatestShown).toBool());
+        EXPECT_EQ(browser
+                      .evaluate("[...document.querySelectorAll('button')].filter(b => !b.hidden)"
+                                ".map(b => b.getBoundingClientRect())"
+                                ".filter(r => r.width < 44 || r.height < 44).length")
+                      .toInt(),
+                  0)
+            << "every button is at least 44 px for a finger";
+
+        browser.wheel(195, 450, c.dx, c.dy);
+        ASSERT_TRUE(browser.waitFor(kLatestShown)) << "scrolled back, 最新へ is offered";
+        // Wherever the wheel's glide ends, the view then stays there.
+        double at = -1;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                const double now = browser.evaluate(kPosition).toDouble();
+                const bool still = now == at;
+                at = now;
+                return still;
+            },
+            20000));
+        EXPECT_FALSE(browser.evaluate(kAtEnd).toBool());
+
+        browser.evaluate(kCountMoves);
+        show(captionSjis(++shown));
+        show(captionSjis(++shown));
+        ASSERT_TRUE(browser.waitFor(kLines + QStringLiteral(".length === %1").arg(shown)));
+        browser.evaluate(kTenFrames);
+        EXPECT_EQ(browser.evaluate("window.moves").toInt(), 0) << "new lines leave the view put";
+        EXPECT_EQ(browser.evaluate(kPosition).toDouble(), at);
+        EXPECT_EQ(browser.evaluate("document.getElementById('unseen').textContent").toString(),
+                  QStringLiteral("2"));
+
+        ASSERT_TRUE(browser.click(QStringLiteral("#latest")));
+        EXPECT_TRUE(browser.waitFor(kAtEnd + QStringLiteral(" && !(") + kLatestShown + ")"))
+            << "最新へ goes back to the newest line";
+        show(captionSjis(++shown));
+        ASSERT_TRUE(browser.waitFor(kLines + QStringLiteral(".length === %1").arg(shown)));
+        EXPECT_TRUE(browser.waitFor(kAtEnd)) << "and follows it again";
+
+        if (c.direction != 0)
+            continue;
+        // 保存: every line the page has, as UTF-8 text named with the date.
+        ASSERT_TRUE(browser.click(QStringLiteral("#save")));
+        const QString name = QStringLiteral("skiro-%1.txt")
+                                 .arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+        QFile saved(QDir(browser.downloads()).filePath(name));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return saved.exists() && saved.size() > 0; }, 30000))
+            << "nothing saved as " << name.toStdString();
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        QString expected;
+        for (int i = 1; i <= shown; ++i)
+            expected += captionText(i) + QLatin1Char('\n');
+        EXPECT_EQ(QString::fromUtf8(saved.readAll()), expected);
+    }
+}
+
+TEST_F(WebRig, AnOpenPageGoesOnAcrossARestartOfTheDisplayWithNothingTwiceAndNothingMissing) {
+    if (Browser::executable().isEmpty())
+        GTEST_SKIP() << "chromium is not installed: the page is not tried in a browser";
+    std::string folder = (std::filesystem::temp_directory_path() / "skiro-restart-XXXXXX").string();
+    ASSERT_NE(mkdtemp(folder.data()), nullptr);
+    Recorder log(settings, clock, strings, folder);
+    const std::string logPath = log.logPath(clock.localTime());
+
+    // The first run: every line shown, and so logged.
+    auto first = std::make_unique<Intake>(settings, clock, strings, log, state, window);
+    for (int i = 1; i <= 30; ++i) {
+        first->receiveText(captionSjis(i) + "\r");
+        first->commitLine(0);
+    }
+    auto web = std::make_unique<WebService>(settings);
+    QObject::connect(web.get(), &WebService::listening, [this](quint16 p) { port = p; });
+    web->seed(*first);
+    first->setObserver(web.get());
+    web->listen({0, false, {}, 0});
+    ASSERT_TRUE(QTest::qWaitFor([this] { return port != 0; }, 5000));
+
+    Browser browser(QStringLiteral("http://127.0.0.1:%1/").arg(port));
+    ASSERT_TRUE(browser.ready());
+    ASSERT_TRUE(browser.waitFor(kLines + QStringLiteral(".length === 30")));
+    // Three more arrive while the display is behind: 31 becomes current and is logged, 32 and
+    // 33 reach the page but, the display stopping short, never the log.
+    first->receiveText(captionSjis(31) + "\r" + captionSjis(32) + "\r" + captionSjis(33) + "\r");
+    ASSERT_TRUE(browser.waitFor(kLines + QStringLiteral(".length === 33")));
+
+    first->setObserver(nullptr);
+    web.reset();
+    first.reset();
+    EXPECT_TRUE(browser.waitFor("document.getElementById('status').dataset.state === 'closed'"))
+        << "the page says the display has closed";
+
+    // The second run starts from the day's log and takes in two lines before the page is back.
+    const quint16 samePort = port;
+    Intake second(settings, clock, strings, log, state, window);
+    web = std::make_unique<WebService>(settings);
+    quint16 listening = 0;
+    QObject::connect(web.get(), &WebService::listening, [&](quint16 p) { listening = p; });
+    web->seed(second, readRecentLogLines(logPath, WebServer::kHistoryLines,
+                                         WebServer::kHistoryBytes, strings));
+    second.setObserver(web.get());
+    web->listen({samePort, false, {}, 0});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return listening != 0; }, 5000));
+    second.receiveText(captionSjis(34) + "\r");
+    second.commitLine(0);
+    second.receiveText(captionSjis(35) + "\r");
+
+    ASSERT_TRUE(browser.waitFor(kLines + QStringLiteral(".length >= 35"), 60000))
+        << texts(browser.evaluate(kLines)).join(QLatin1Char('|')).toStdString();
+    second.receiveText(captionSjis(36) + "\r");
+    ASSERT_TRUE(browser.waitFor(kLines + QStringLiteral(".length >= 36")));
+    QStringList expected;
+    for (int i = 1; i <= 36; ++i)
+        expected << captionText(i);
+    EXPECT_EQ(texts(browser.evaluate(kLines)), expected);
+    EXPECT_EQ(browser.evaluate("document.getElementById('status').dataset.state").toString(),
+              QStringLiteral("live"));
+
+    second.setObserver(nullptr);
+    web.reset();
+    std::filesystem::remove_all(folder);
+}

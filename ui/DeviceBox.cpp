@@ -1,0 +1,90 @@
+#include "ui/DeviceBox.h"
+
+#include <QAbstractItemView>
+#include <QEvent>
+#include <QLineEdit>
+
+namespace skiro {
+
+DeviceBox::DeviceBox(QWidget* parent) : QComboBox(parent) {
+    setEditable(true);
+    // Return is the dialog's OK, and a typed path is the box's value, not a new list item;
+    // completion would put a listed name in place of what is being typed.
+    setInsertPolicy(QComboBox::NoInsert);
+    setCompleter(nullptr);
+    view()->setTextElideMode(Qt::ElideMiddle);
+    connect(this, &QComboBox::activated, this, [this](int index) {
+        if (index >= 0 && static_cast<std::size_t>(index) < m_items.size())
+            m_path = m_items[static_cast<std::size_t>(index)].path;
+        showPath();
+    });
+    connect(lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) {
+        m_path = text.trimmed();
+        setToolTip(m_path);
+    });
+}
+
+void DeviceBox::setItems(const std::vector<DeviceItem>& items) {
+    m_items = items;
+    const QSignalBlocker quiet(this);
+    clear();
+    for (const DeviceItem& item : m_items) {
+        addItem(item.label, item.path);
+        setItemData(count() - 1, item.path.isEmpty() ? item.label : item.path, Qt::ToolTipRole);
+    }
+    setMaxVisibleItems(std::max(1, std::min(count(), 12)));
+    showPath();
+}
+
+void DeviceBox::setPath(const QString& path) {
+    m_path = path.trimmed();
+    showPath();
+}
+
+QString DeviceBox::labelOf(const QString& path) const {
+    for (const DeviceItem& item : m_items) {
+        if (item.path == path)
+            return item.label;
+    }
+    return path;
+}
+
+void DeviceBox::showPath() {
+    {
+        const QSignalBlocker quiet(this);
+        int index = -1;
+        for (std::size_t i = 0; i < m_items.size(); ++i) {
+            if (m_items[i].path == m_path)
+                index = static_cast<int>(i);
+        }
+        setCurrentIndex(index);
+    }
+    setToolTip(m_path.isEmpty() ? labelOf(m_path) : m_path);
+    QLineEdit* edit = lineEdit();
+    if (edit->hasFocus()) {
+        edit->setText(m_path);
+        return;
+    }
+    const QMargins margins = edit->textMargins();
+    const int room = edit->width() - margins.left() - margins.right() - 6;
+    edit->setText(edit->fontMetrics().elidedText(labelOf(m_path), Qt::ElideMiddle, room));
+    edit->setCursorPosition(0);
+}
+
+void DeviceBox::focusInEvent(QFocusEvent* event) {
+    QComboBox::focusInEvent(event);
+    showPath();
+    lineEdit()->selectAll();
+}
+
+void DeviceBox::focusOutEvent(QFocusEvent* event) {
+    QComboBox::focusOutEvent(event);
+    showPath();
+}
+
+void DeviceBox::resizeEvent(QResizeEvent* event) {
+    QComboBox::resizeEvent(event);
+    showPath();
+}
+
+} // namespace skiro
