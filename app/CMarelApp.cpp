@@ -333,23 +333,31 @@ void CMarelApp::showWebDialog() {
 }
 
 void CMarelApp::closeDocument() {
+    // The profile first (the frame has put the placement into it): whatever the rest of the
+    // close meets, the settings and the window's place are kept.
+    m_doc->saveSettings();
+    // The window leaves the screen at once; what follows may take a moment with a long backlog
+    // or a sender that does not answer.
+    if (m_frame)
+        m_frame->hide();
+    if (m_view)
+        m_view->stopDisplay();
     // The conversations end first: each client is told, and the clients get 2 s in all to
-    // answer while the display keeps scrolling.
+    // answer.
     if (m_feeds)
         m_feeds->shutdown();
     if (m_frame)
         m_frame->unlinkTerm();
-    // The window is closed and the view does no more work: the session ends here, with its
-    // stop stamp, before the settings are written.
-    // Complete lines still waiting to be shown would never become current now, so they are
-    // recorded here, in order, before the stop stamp; what the port already holds comes first.
+    // The view does no more work: what it had not shown to the end is recorded now, in order,
+    // after a stamp saying so and before the stop stamp; what the port already holds comes
+    // first.
     if (m_view) {
         if (m_doc->session().isOpen()) {
             for (int read = 0; read < SerialSession::kStopReads && m_view->intake().readPort() > 0;
                  ++read) {
             }
         }
-        m_view->intake().recordWaitingLines();
+        m_view->intake().recordUnshownLines();
     }
     // The web view goes first: no viewer is told anything after the window is gone.
     if (m_view)
@@ -357,7 +365,6 @@ void CMarelApp::closeDocument() {
     m_web.reset();
     m_doc->session().stopSession();
     m_doc->recorder().setClipboard(nullptr);
-    m_doc->saveSettings();
 }
 
 void CMarelApp::closeOnTerminationSignals() {

@@ -3,10 +3,17 @@
 #include <QCoreApplication>
 #include <QString>
 
+#include <QDeadlineTimer>
+
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <deque>
 #include <iostream>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/FeedProtocol.h"
@@ -22,6 +29,7 @@ using skiro::FeedClient;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitUnknown = 3;
 
 const char* const kUsage =
     "Usage: skiro-send [OPTION]... [TEXT]...\n"
@@ -30,27 +38,43 @@ const char* const kUsage =
     "\n"
     "Each TEXT is sent as one line (a CR is appended); a line break inside a TEXT ends a line\n"
     "there too. With no TEXT, standard input is sent line by line as the lines arrive, so\n"
-    "that `tail -f captions.txt | skiro-send` follows a file.\n"
+    "that `tail -f captions.txt | skiro-send --reconnect` follows a file.\n"
     "\n"
     "  -n              append no CR: the text stays in the display's current line\n"
     "  --raw           send each TEXT or input line as the request itself, e.g.\n"
     "                  '[Send(text)]', with nothing added\n"
     "  --sjis          the input is Shift-JIS already (default: UTF-8)\n"
     "  --service NAME  the display's service name, its executable's name (default: skiro)\n"
+    "  --wait[=SECS]   when no display is running yet, wait for one to start (for ever, or\n"
+    "                  at most SECS seconds)\n"
+    "  --reconnect     when the display closes or goes away, wait for it to start again\n"
+    "                  (as long as --wait allows) and carry on; what it had not acknowledged\n"
+    "                  is sent again, and nothing it acknowledged is sent twice\n"
     "  -h, --help      show this help\n"
     "  --              everything after it is TEXT\n"
     "\n"
-    "Text is converted to Shift-JIS; a character Shift-JIS cannot hold is sent as '?' and\n"
-    "counted in one warning.\n"
+    "A line of up to 1 MiB (in Shift-JIS) reaches the display whole, so other senders' text\n"
+    "cannot come inside it; a longer line is sent in pieces of 1 MiB.\n"
+    "Text is converted to Shift-JIS; a character Shift-JIS cannot hold, and a byte sequence\n"
+    "that is not UTF-8, is sent as '?', each kind counted in one warning.\n"
     "\n"
-    "Exit status: 0 when the display acknowledged everything, 1 when no display is running or\n"
-    "it refused or closed the conversation, 2 for a usage error.\n";
+    "Exit status:\n"
+    "  0  the display acknowledged everything\n"
+    "  1  nothing was delivered: no display is running, the service folder is refused, or\n"
+    "     the display refused the conversation or the first request; sending again is safe\n"
+    "  2  usage error\n"
+    "  3  only part was delivered, or whether the last requests arrived is not known (the\n"
+    "     display went away or stopped answering); sending everything again may show some\n"
+    "     text twice\n";
 
 struct Options {
     bool noCr = false;
     bool raw = false;
     bool sjis = false;
     QString service = QStringLiteral("skiro");
+    bool wait = false;
+    int waitSeconds = -1; // for ever
+    bool reconnect = false;
     std::vector<std::string> texts;
 };
 
@@ -60,10 +84,27 @@ int usageError(const std::string& what) {
     return kExitUsage;
 }
 
-// The sender of one run: converts, wraps and sends, and remembers the first failure.
+// Byte sequences in `utf8` that are not UTF-8: the decoder turns each into U+FFFD, which the
+// text may also hold as a character of its own.
+int invalidSequences(const std::string& utf8, const QString& decoded) {
+    const auto replaced = static_cast<int>(decoded.count(QChar(QChar::ReplacementCharacter)));
+    int genuine = 0;
+    for (std::size_t at = utf8.find("\xEF\xBF\xBD"); at != std::string::npos;
+         at = utf8.find("\xEF\xBF\xBD", at + 3))
+        ++genuine;
+    return replaced - genuine;
+}
+
+// The sender of one run: converts, wraps and sends, reconnects when asked to, and keeps what
+// the exit status needs: how much the displays acknowledged, and whether any of the rest may
+// have arrived.
 class Sender {
   public:
-    Sender(FeedClient& client, const Options& options) : m_client(client), m_options(options) {}
+    explicit Sender(const Options& options) : m_options(options) {}
+
+    // Opens a conversation, waiting for a display when asked to. False when there is none;
+    // the reason has been told.
+    bool connect() { return connectAfter(false); }
 
     // One line of input; `endLine` puts the CR after it that ends the line on the display.
     bool sendLine(const std::string& input, bool endLine) {
@@ -71,55 +112,204 @@ class Sender {
         if (m_options.sjis) {
             bytes = input;
         } else {
-            skiro::SjisText converted = skiro::toSjisCounted(QString::fromUtf8(input));
-            m_unmappable += converted.unmappable;
+            const QString text = QString::fromUtf8(input);
+            const int invalid = invalidSequences(input, text);
+            skiro::SjisText converted = skiro::toSjisCounted(text);
+            m_invalid += invalid;
+            m_unmappable += converted.unmappable - invalid;
             bytes = std::move(converted.bytes);
         }
         if (m_options.raw)
-            return check(m_client.sendRequest(bytes));
+            return deliver(bytes);
         // A NUL would end the request early, and intake has no use for one.
         std::erase(bytes, '\0');
         if (endLine)
             bytes += '\r';
-        // Text longer than one request goes in several, cut between characters; intake joins
-        // them again, as it joins the pieces of a serial read.
-        constexpr std::size_t kRoom = skiro::feed::kMaxRequest - 8;
+        // A line goes in one request, so that no other sender's text comes inside it; one
+        // longer than that goes in pieces, cut between characters, which intake joins again as
+        // it joins the pieces of a serial read.
         std::size_t start = 0;
         do {
             std::size_t end = start;
             while (end < bytes.size()) {
                 const std::size_t n = skiro::sjis::charLength(bytes, end);
-                if (end + n - start > kRoom)
+                if (end + n - start > skiro::feed::kMaxLine + 1)
                     break;
                 end += n;
             }
-            const std::string request = "[Send(" + bytes.substr(start, end - start) + ")]";
-            if (!check(m_client.sendRequest(request)))
+            if (!deliver("[Send(" + bytes.substr(start, end - start) + ")]"))
                 return false;
             start = end;
         } while (start < bytes.size());
-        // Collect the acknowledgements as they come; do not run far ahead of the display.
-        if (!check(m_client.pollAcks()))
-            return false;
-        if (m_client.pending() > 1024 && !check(m_client.waitAcks()))
-            return false;
         return true;
     }
 
-    bool finish() { return check(m_client.waitAcks()); }
-    int unmappable() const { return m_unmappable; }
-
-  private:
-    bool check(const FeedClient::Result& result) {
-        if (result.ok())
-            return true;
-        std::fprintf(stderr, "skiro-send: %s\n", qPrintable(result.message));
-        return false;
+    // Waits for every acknowledgement.
+    bool finish() {
+        for (;;) {
+            if (!m_client)
+                return false;
+            const FeedClient::Result r = m_client->waitAcks(kAckWaitMs);
+            if (r.ok())
+                return true;
+            if (!recover(r))
+                return false;
+        }
     }
 
-    FeedClient& m_client;
+    void end() {
+        if (m_client) {
+            m_acknowledged += m_client->acknowledged();
+            m_client->terminate();
+            m_client.reset();
+        }
+    }
+
+    int exitStatus(bool ok) const {
+        if (ok)
+            return kExitOk;
+        if (m_acknowledged == 0 && !m_inDoubt)
+            return kExitFailed;
+        std::fprintf(stderr, "skiro-send: %zu of %zu requests were acknowledged%s\n",
+                     m_acknowledged, m_requests,
+                     m_inDoubt ? "; whether the rest arrived is not known"
+                               : "; the rest did not arrive");
+        return kExitUnknown;
+    }
+
+    void warn() const {
+        if (m_unmappable > 0)
+            std::fprintf(
+                stderr, "skiro-send: %d character%s with no Shift-JIS form %s sent as '?'\n",
+                m_unmappable, m_unmappable == 1 ? "" : "s", m_unmappable == 1 ? "was" : "were");
+        if (m_invalid > 0)
+            std::fprintf(stderr,
+                         "skiro-send: %d byte sequence%s that %s not UTF-8 %s sent as '?' "
+                         "(for Shift-JIS input, use --sjis)\n",
+                         m_invalid, m_invalid == 1 ? "" : "s", m_invalid == 1 ? "is" : "are",
+                         m_invalid == 1 ? "was" : "were");
+    }
+
+  private:
+    // Acknowledgements are collected as they come; the sender does not run far ahead of the
+    // display.
+    static constexpr std::size_t kMostPending = 1024;
+    static constexpr std::size_t kMostPendingBytes = 4 * skiro::feed::kMaxLine;
+    static constexpr int kAckWaitMs = 60000;
+
+    bool deliver(const std::string& request) {
+        if (!m_client)
+            return false;
+        ++m_requests;
+        FeedClient::Result r = m_client->sendRequest(request);
+        while (!r.ok()) {
+            if (!recover(r))
+                return false;
+            r = m_client->pollAcks(); // the request went again with the others
+        }
+        for (;;) {
+            r = m_client->pollAcks();
+            if (r.ok() && (m_client->pending() > kMostPending ||
+                           m_client->pendingBytes() > kMostPendingBytes))
+                r = m_client->waitAcks(kAckWaitMs);
+            if (r.ok())
+                return true;
+            if (!recover(r))
+                return false;
+        }
+    }
+
+    // After a failure: with --reconnect, when the display closed or went away, waits for a
+    // display and hands it first what was not acknowledged. Otherwise gives up.
+    bool recover(FeedClient::Result r) {
+        for (;;) {
+            if (!m_options.reconnect || r.status != FeedClient::Status::DisplayClosed) {
+                giveUp(r);
+                return false;
+            }
+            noteLoss();
+            std::deque<std::string> back = m_client->takeUnacknowledged();
+            m_resend.insert(m_resend.begin(), back.begin(), back.end());
+            m_acknowledged += m_client->acknowledged();
+            m_client->terminate();
+            m_client.reset();
+            std::fprintf(stderr, "skiro-send: %s; waiting for it to start again\n",
+                         qPrintable(r.message));
+            if (!connectAfter(true)) {
+                m_inDoubt = m_lostUnknown;
+                return false;
+            }
+            r = resend();
+            if (r.ok())
+                return true;
+        }
+    }
+
+    FeedClient::Result resend() {
+        while (!m_resend.empty()) {
+            // Handed over, the request is the new conversation's to keep until acknowledged.
+            const FeedClient::Result r = m_client->sendRequest(m_resend.front());
+            m_resend.pop_front();
+            if (!r.ok())
+                return r;
+        }
+        return {};
+    }
+
+    // Whether requests may have been carried out by a display that did not acknowledge them.
+    void noteLoss() {
+        if (m_client->pending() > 0 &&
+            m_client->unacknowledgedFate() == FeedClient::Unacknowledged::Unknown)
+            m_lostUnknown = true;
+    }
+
+    void giveUp(const FeedClient::Result& r) {
+        tell(r);
+        noteLoss();
+        m_inDoubt = m_lostUnknown;
+        m_acknowledged += m_client->acknowledged();
+        m_client->terminate();
+        m_client.reset();
+    }
+
+    bool connectAfter(bool lost) {
+        const bool waiting = m_options.wait || lost;
+        QDeadlineTimer deadline = m_options.waitSeconds < 0
+                                      ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                      : QDeadlineTimer(std::chrono::seconds(m_options.waitSeconds));
+        for (;;) {
+            auto client = std::make_unique<FeedClient>(m_options.service);
+            const FeedClient::Result r = client->open();
+            if (r.ok()) {
+                m_client = std::move(client);
+                return true;
+            }
+            // A display that is starting (or full) may answer in a moment; a refused folder
+            // will not.
+            const bool worthWaiting = r.status == FeedClient::Status::NoDisplay ||
+                                      r.status == FeedClient::Status::Refused;
+            if (!waiting || !worthWaiting || deadline.hasExpired()) {
+                tell(r);
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    }
+
+    void tell(const FeedClient::Result& r) const {
+        std::fprintf(stderr, "skiro-send: %s\n", qPrintable(r.message));
+    }
+
     const Options& m_options;
+    std::unique_ptr<FeedClient> m_client;
+    std::size_t m_requests = 0;
+    std::size_t m_acknowledged = 0;
+    bool m_inDoubt = false;
+    bool m_lostUnknown = false;
+    // Requests taken back from a display that went away, for the next one.
+    std::deque<std::string> m_resend;
     int m_unmappable = 0;
+    int m_invalid = 0;
 };
 
 } // namespace
@@ -158,17 +348,26 @@ int main(int argc, char* argv[]) {
             options.service = QString::fromLocal8Bit(name.c_str());
             if (!skiro::isServiceName(options.service))
                 return usageError("'" + name + "' cannot name a service");
+        } else if (arg == "--wait") {
+            options.wait = true;
+        } else if (arg.rfind("--wait=", 0) == 0) {
+            const std::string value = arg.substr(7);
+            char* end = nullptr;
+            const long seconds = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || seconds < 0 || seconds > 1000000)
+                return usageError("--wait needs a whole number of seconds, not '" + value + "'");
+            options.wait = true;
+            options.waitSeconds = static_cast<int>(seconds);
+        } else if (arg == "--reconnect") {
+            options.reconnect = true;
         } else {
             return usageError("unknown option '" + arg + "'");
         }
     }
 
-    FeedClient client(options.service);
-    if (const auto opened = client.open(); !opened.ok()) {
-        std::fprintf(stderr, "skiro-send: %s\n", qPrintable(opened.message));
+    Sender sender(options);
+    if (!sender.connect())
         return kExitFailed;
-    }
-    Sender sender(client, options);
     bool ok = true;
     if (!options.texts.empty()) {
         for (const std::string& text : options.texts) {
@@ -212,10 +411,7 @@ int main(int argc, char* argv[]) {
     }
     if (ok)
         ok = sender.finish();
-    if (sender.unmappable() > 0)
-        std::fprintf(stderr, "skiro-send: %d character%s with no Shift-JIS form %s sent as '?'\n",
-                     sender.unmappable(), sender.unmappable() == 1 ? "" : "s",
-                     sender.unmappable() == 1 ? "was" : "were");
-    client.terminate();
-    return ok ? kExitOk : kExitFailed;
+    sender.warn();
+    sender.end();
+    return sender.exitStatus(ok);
 }

@@ -158,7 +158,7 @@ int main(int argc, char* argv[]) {
     std::fflush(stdout);
 
     // Many conversations at once, each sending lines, while the display scrolls.
-    view.intake().recordWaitingLines(); // start from a short backlog
+    view.intake().recordUnshownLines(); // start from a short backlog
     const std::size_t ticksBefore = view.ticks.size();
     std::atomic<int> held{0};
     constexpr int kRounds = 20;

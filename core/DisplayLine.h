@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,8 @@ class CDisplayLine {
     std::string text; // as received: no CR or LF, prefixes and commands still in it
     Colour textColor = 0;
     Colour outlineColor = 0;
+    // Which line of the run this is; painting keeps the rows it cut by it.
+    std::uint64_t serial = 0;
 
     // Row breaker state: the text being broken and the offset where the next row begins.
     std::string_view breaking;
@@ -44,10 +47,8 @@ class CDisplayLine {
     // character that does not fit. They propose where a row ends; an end they cannot vouch for
     // is confirmed by measuring the row alone.
     std::vector<PrefixExtent> m_rowExtents;
-    // Character boundaries of `breaking` from where they were last found, as offsets into it,
-    // and the text they were found in.
+    // Character boundaries of the row being cut, as byte offsets from `cursor`.
     std::vector<std::size_t> m_bounds;
-    std::string_view m_boundsOf;
 };
 
 } // namespace skiro

@@ -20,8 +20,15 @@ enum class FrameType : std::uint8_t {
 };
 
 constexpr std::size_t kHeaderSize = 5;
-// Largest request text; a larger Execute is refused and its connection closed.
-constexpr std::uint32_t kMaxRequest = 64 * 1024;
+// A line of this many bytes goes to the display in one request, so that no other sender's text
+// can come between its pieces.
+constexpr std::uint32_t kMaxLine = 1024 * 1024;
+// Largest request text: such a line with its CR and the command around it. A larger Execute is
+// refused and its connection closed.
+constexpr std::uint32_t kMaxRequest = kMaxLine + 16;
+// Replies the display keeps for a client that does not read them; past this the connection is
+// closed.
+constexpr std::size_t kMaxUnread = 1024 * 1024;
 // Longest service or topic name.
 constexpr std::size_t kMaxName = 255;
 // Conversations the display holds at once; further connections are closed unanswered.
@@ -50,6 +57,8 @@ class FrameReader {
     };
     void append(std::string_view bytes);
     Status next(Frame& out);
+    // Bytes of a frame that has begun but not ended.
+    bool midFrame() const { return m_consumed < m_buffer.size(); }
 
   private:
     std::string m_buffer;

@@ -182,7 +182,8 @@ std::size_t Intake::onDataReady(bool eventQueued, bool paintPending) {
 void Intake::commitLine(std::int32_t offset) {
     if (m_lineComplete) {
         m_state.entryOffset = offset;
-        appendStoredLine(m_currentLine);
+        storeLine(m_currentLine, m_currentSerial);
+        m_currentSerial = m_nextSerial++;
         const std::size_t cr = m_backlog.find(kCr, m_backlogStart);
         if (cr != std::string::npos) {
             m_currentLine.assign(m_backlog, m_backlogStart, cr - m_backlogStart);
@@ -215,24 +216,35 @@ void Intake::commitLine(std::int32_t offset) {
     m_state.bandRepaintPending = true;
 }
 
-void Intake::recordWaitingLines() {
-    if (!m_lineComplete)
-        return;
-    std::size_t start = m_backlogStart;
-    for (std::size_t cr = m_backlog.find(kCr, start); cr != std::string::npos;
-         cr = m_backlog.find(kCr, start)) {
-        const std::string_view line = std::string_view(m_backlog).substr(start, cr - start);
-        m_recorder.recordLine(line.substr(skipLeadingBytes(line, m_settings)));
-        start = cr + 1;
+void Intake::recordUnshownLines() {
+    // Behind a complete current line: the waiting lines, the last perhaps without its
+    // terminator. Otherwise the current line itself is the one without a terminator.
+    std::string_view rest = m_lineComplete ? std::string_view(m_backlog).substr(m_backlogStart)
+                                           : std::string_view(m_currentLine);
+    m_recorder.recordUnshown([&](std::string_view& line) {
+        if (rest.empty())
+            return false;
+        const std::size_t cr = rest.find(kCr);
+        line = rest.substr(0, cr);
+        rest.remove_prefix(cr == std::string_view::npos ? rest.size() : cr + 1);
+        line.remove_prefix(skipLeadingBytes(line, m_settings));
+        return true;
+    });
+    if (m_lineComplete) {
+        m_backlog.clear();
+        m_backlogStart = 0;
     }
-    m_backlog.erase(0, start);
-    m_backlogStart = 0;
     m_waitingArrivals.clear();
 }
 
 void Intake::appendStoredLine(std::string_view text) {
+    storeLine(text, m_nextSerial++);
+}
+
+void Intake::storeLine(std::string_view text, std::uint64_t serial) {
     if (m_store.size() < kStoreCapacity) {
         m_store.emplace_back(std::string(text), m_settings.Color.Text, m_settings.OutlineColor);
+        m_store.back().serial = serial;
         return;
     }
     // The oldest line becomes the newest; its buffers are reused.
@@ -240,6 +252,7 @@ void Intake::appendStoredLine(std::string_view text) {
     line.text.assign(text);
     line.textColor = m_settings.Color.Text;
     line.outlineColor = m_settings.OutlineColor;
+    line.serial = serial;
     m_oldest = (m_oldest + 1) % kStoreCapacity;
 }
 

@@ -77,13 +77,17 @@ class Intake {
 
     bool hasNothingPending() const { return m_currentLine.empty() && !m_lineComplete; }
 
-    // At exit: records, in order, the complete lines still waiting behind the current line.
-    // They would be recorded as each became current, which no longer happens once the window
-    // closes; the log promises every received line. They leave the backlog, so nothing is
-    // recorded twice; an incomplete last line is not a line yet and stays.
-    void recordWaitingLines();
+    // At exit: records, in order and after a stamp saying so, the text that was not shown to
+    // the end: the lines still waiting behind the current line, and the last line that never
+    // got its terminator. They would be recorded as each became current and complete, which no
+    // longer happens once the window closes; the log promises every received line. The
+    // waiting lines leave the backlog, so nothing is recorded twice.
+    void recordUnshownLines();
 
     const std::string& currentLine() const { return m_currentLine; }
+    // Which line the current line is: it changes when the current line is replaced rather than
+    // grown, and the line keeps it in the store. Painting keeps the rows it cut by it.
+    std::uint64_t currentLineSerial() const { return m_currentSerial; }
     bool lineComplete() const { return m_lineComplete; }
     // Text received after the current line; while the current line is incomplete that is the
     // current line itself.
@@ -105,6 +109,7 @@ class Intake {
 
   private:
     void completeCurrentLine();
+    void storeLine(std::string_view text, std::uint64_t serial);
     void noteArrival(std::string_view text);
     void startScrolling();
     void echo(std::string_view text);
@@ -124,6 +129,8 @@ class Intake {
     std::size_t m_oldest = 0;
 
     std::string m_currentLine;
+    std::uint64_t m_currentSerial = 1;
+    std::uint64_t m_nextSerial = 2;
     bool m_lineComplete = false;
     // While the current line is complete: the text after its terminator, from m_backlogStart
     // on. Consumed lines are only skipped over and compacted away in bulk, so that a long

@@ -1,6 +1,7 @@
 #include "core/Painter.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "core/DisplayLine.h"
@@ -8,8 +9,19 @@
 #include "core/LayoutParams.h"
 #include "core/LineCommands.h"
 #include "core/SettingRanges.h"
+#include "core/ShiftJis.h"
 
 namespace skiro {
+namespace {
+
+// The current line as far as it can be shown: while it is still arriving, a character whose
+// second byte has not come yet waits for it rather than showing as a broken one.
+std::string_view shownCurrentLine(const Intake& intake) {
+    const std::string_view line = intake.currentLine();
+    return intake.lineComplete() ? line : sjis::withoutPartialChar(line);
+}
+
+} // namespace
 
 // The per-paint row breaker and its request; one of each per paint.
 struct Painter::Layout {
@@ -17,6 +29,20 @@ struct Painter::Layout {
     CDisplayLine breaker;
     std::string row;
 };
+
+namespace {
+
+// A position `offset` pixels on from `at`, held to what a pixel position can be.
+int pixelsFrom(int at, std::int64_t offset) {
+    return static_cast<int>(std::clamp<std::int64_t>(at + offset, INT32_MIN / 2, INT32_MAX / 2));
+}
+
+// Where the displayed part of `line` begins in it.
+std::size_t offsetIn(std::string_view line, std::string_view shown) {
+    return static_cast<std::size_t>(shown.data() - line.data());
+}
+
+} // namespace
 
 void drawRowImpressions(TextSurface& surface, int x, int y, std::string_view row, int outlineWidth,
                         Colour textColour, Colour outlineColour, bool vertical) {
@@ -60,29 +86,33 @@ bool Painter::bandMeetsClip(int x, int y, int thickness) const {
     return band.intersects(m_clip);
 }
 
-Painter::RowRun Painter::drawLineRows(Layout& layout, TextSurface& surface, std::string_view text,
-                                      int x, int y, Colour textColour, Colour outlineColour) {
-    RowRun run{x, y, -1};
-    int thickness = 0;
-    bool last = layout.breaker.nextRow(&text, layout.params, &layout.row, thickness);
-    for (;;) {
-        if (bandMeetsClip(run.x, run.y, thickness)) {
-            if (m_rowDrawer)
-                m_rowDrawer->drawRow(surface, run.x, run.y, layout.row, m_outlineWidth, textColour,
-                                     outlineColour, m_vertical);
-            else
-                drawRowImpressions(surface, run.x, run.y, layout.row, m_outlineWidth, textColour,
-                                   outlineColour, m_vertical);
-        }
-        if (m_vertical)
-            run.x -= thickness;
+Painter::RowRun Painter::drawLineRows(const RowLayoutCache::Rows& rows, TextSurface& surface,
+                                      std::string_view text, int x, int y, Colour textColour,
+                                      Colour outlineColour) {
+    // Only the rows that can meet the clip are looked at, found by where they lie across the
+    // writing direction: a long line costs nothing for its rows outside the clip.
+    const auto [first, last] =
+        m_vertical ? rows.meeting(std::int64_t{x} - m_clip.right, std::int64_t{x} - m_clip.left)
+                   : rows.meeting(std::int64_t{m_clip.top} - y, std::int64_t{m_clip.bottom} - y);
+    for (std::size_t i = first; i < last; ++i) {
+        const RowLayoutCache::Row& row = rows[i];
+        const int rx = m_vertical ? pixelsFrom(x, -rows.before(i)) : x;
+        const int ry = m_vertical ? y : pixelsFrom(y, rows.before(i));
+        if (!bandMeetsClip(rx, ry, row.thickness))
+            continue;
+        const std::string_view rowText = text.substr(row.start, row.length);
+        if (m_rowDrawer)
+            m_rowDrawer->drawRow(surface, rx, ry, rowText, m_outlineWidth, textColour,
+                                 outlineColour, m_vertical);
         else
-            run.y += thickness;
-        run.lastThickness = thickness;
-        if (last)
-            break;
-        last = layout.breaker.nextRow(nullptr, layout.params, &layout.row, thickness);
+            drawRowImpressions(surface, rx, ry, rowText, m_outlineWidth, textColour, outlineColour,
+                               m_vertical);
     }
+    RowRun run{x, y, rows.back().thickness};
+    if (m_vertical)
+        run.x = pixelsFrom(x, -rows.thickness());
+    else
+        run.y = pixelsFrom(y, rows.thickness());
     return run;
 }
 
@@ -109,28 +139,75 @@ void Painter::prepareUpcoming(TextSurface& surface, const Rect& client) {
     // line behind it too.
     Colour text = m_settings.Color.Text;
     Colour outline = m_settings.OutlineColor;
-    const auto prepareLine = [&](std::string_view line) {
+    // The rows that enter within the next window's depth; a long line has many more.
+    std::int64_t room = m_vertical ? client.width() : client.height();
+    const auto shown = [&](std::string_view& line) {
         line.remove_prefix(skipLeadingBytes(line, m_settings));
         bool show = true;
         line.remove_prefix(parseExtendedCommand(line, m_settings, show, text, outline));
-        if (!show)
-            return;
-        int thickness = 0;
-        bool last = layout.breaker.nextRow(&line, layout.params, &layout.row, thickness);
-        for (;;) {
-            m_rowDrawer->prepareRow(surface, layout.row, m_outlineWidth, text, outline, m_vertical);
-            if (last)
-                break;
-            last = layout.breaker.nextRow(nullptr, layout.params, &layout.row, thickness);
-        }
+        return show;
     };
-    prepareLine(m_intake.currentLine());
-    if (m_intake.lineComplete()) {
-        const std::string_view waiting = m_intake.backlog();
-        const std::size_t end = waiting.find('\r');
-        if (end != std::string_view::npos)
-            prepareLine(waiting.substr(0, end));
+
+    // The entering line's rows that are not wholly inside the window yet: the line's start
+    // lies entryOffset in from the incoming edge.
+    const std::string_view current = shownCurrentLine(m_intake);
+    std::string_view line = current;
+    if (shown(line)) {
+        const RowLayoutCache::Rows& rows =
+            m_rows.rowsOf(m_intake.currentLineSerial(), offsetIn(current, line), line,
+                          layout.params, std::int64_t{std::max(0, m_state.entryOffset)} + room);
+        for (std::size_t i = rows.meeting(m_state.entryOffset, m_state.entryOffset + room).first;
+             i < rows.size() && room > 0; ++i) {
+            m_rowDrawer->prepareRow(surface, line.substr(rows[i].start, rows[i].length),
+                                    m_outlineWidth, text, outline, m_vertical);
+            room -= std::max(1, rows[i].thickness);
+        }
     }
+    if (!m_intake.lineComplete() || room <= 0)
+        return;
+    // The first rows of the line waiting behind it.
+    const std::string_view waiting = m_intake.backlog();
+    const std::size_t end = waiting.find('\r');
+    if (end == std::string_view::npos)
+        return;
+    line = waiting.substr(0, end);
+    if (!shown(line))
+        return;
+    int thickness = 0;
+    bool last = layout.breaker.nextRow(&line, layout.params, &layout.row, thickness);
+    for (;;) {
+        m_rowDrawer->prepareRow(surface, layout.row, m_outlineWidth, text, outline, m_vertical);
+        room -= std::max(1, thickness);
+        if (last || room <= 0)
+            break;
+        last = layout.breaker.nextRow(nullptr, layout.params, &layout.row, thickness);
+    }
+}
+
+void Painter::forgetLinesGone() {
+    // Lines are numbered as they become current; the oldest in the store holds the lowest
+    // number still shown.
+    std::uint64_t oldest = m_intake.currentLineSerial();
+    if (m_intake.storedLineCount() > 0)
+        oldest = std::min(oldest, m_intake.storedLine(0).serial);
+    m_rows.forgetBefore(oldest);
+}
+
+std::int32_t Painter::outsideOf(const RowLayoutCache::Rows& cut, std::string_view text,
+                                std::string_view line, const LayoutParams& params, int x0, int y0,
+                                const Rect& client) {
+    // Rows are cut only as deep as painting needs; keep-up wants the whole line. A line longer
+    // than any caption is not cut through for it: it counts as more than a window can hold.
+    const RowLayoutCache::Rows* rows = &cut;
+    if (!cut.complete()) {
+        if (text.size() > kMeasuredBytesMax)
+            return kBeyondAnyWindow;
+        rows = &m_rows.rowsOf(m_intake.currentLineSerial(), offsetIn(line, text), text, params);
+    }
+    const std::int64_t end = m_vertical ? std::int64_t{x0} - rows->thickness() - client.left
+                                        : std::int64_t{y0} + rows->thickness() - client.bottom;
+    const std::int64_t outside = m_vertical ? -end : end;
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(outside, 0, kBeyondAnyWindow));
 }
 
 void Painter::measureWaitingLines(TextSurface& surface, const Rect& client, std::size_t limit,
@@ -161,7 +238,10 @@ void Painter::measureWaitingLines(TextSurface& surface, const Rect& client, std:
     if (m_measured.size() > kMeasuredMax)
         m_measured.clear();
     std::string_view waiting = m_intake.backlog();
-    while (thicknesses.size() < limit) {
+    // Beyond a few windows of waiting text the speed is at its ceiling whatever comes after.
+    const std::int64_t enough = 4 * std::int64_t{m_vertical ? client.width() : client.height()};
+    std::int64_t total = 0;
+    while (thicknesses.size() < limit && total <= enough) {
         const std::size_t end = waiting.find('\r');
         if (end == std::string_view::npos)
             break;
@@ -170,6 +250,7 @@ void Painter::measureWaitingLines(TextSurface& surface, const Rect& client, std:
         const auto known = m_measured.find(std::string(line));
         if (known != m_measured.end()) {
             thicknesses.push_back(known->second);
+            total += known->second;
             continue;
         }
         std::string_view text = line;
@@ -179,9 +260,13 @@ void Painter::measureWaitingLines(TextSurface& surface, const Rect& client, std:
         Colour scratchOutline = 0;
         text.remove_prefix(
             parseExtendedCommand(text, m_settings, show, scratchText, scratchOutline));
-        const int t = show ? layout.breaker.measureLine(text, layout.params) : 0;
+        const int t = !show ? 0
+                      : text.size() > kMeasuredBytesMax
+                          ? kBeyondAnyWindow
+                          : layout.breaker.measureLine(text, layout.params);
         m_measured.emplace(std::string(line), t);
         thicknesses.push_back(t);
+        total += t;
     }
 }
 
@@ -217,7 +302,9 @@ void Painter::paintLines(TextSurface& surface, const Rect& client, const Rect& c
                 parseExtendedCommand(text, m_settings, show, scratchText, scratchOutline));
             if (!show)
                 continue; // a bare command takes no room
-            const int t = layout.breaker.measureLine(text, params);
+            const RowLayoutCache::Rows& rows =
+                m_rows.rowsOf(line.serial, offsetIn(line.text, text), text, params);
+            const int t = pixelsFrom(0, rows.thickness());
             const int x = m_vertical ? cx + t : cx;
             const int y = m_vertical ? cy : cy - t;
             if (bandMeetsClip(x, y, t)) {
@@ -225,7 +312,7 @@ void Painter::paintLines(TextSurface& surface, const Rect& client, const Rect& c
                     storedText = line.textColor;
                     storedOutline = line.outlineColor;
                 }
-                drawLineRows(layout, surface, text, x, y, storedText, storedOutline);
+                drawLineRows(rows, surface, text, x, y, storedText, storedOutline);
             }
             if (m_vertical) {
                 if (cx + t > client.right)
@@ -242,16 +329,25 @@ void Painter::paintLines(TextSurface& surface, const Rect& client, const Rect& c
     // The current line from the start point toward the incoming edge, in the document's own
     // colours, which its colour command changes.
     RowRun run{x0, y0, -1};
+    m_state.currentOutside = 0;
     {
-        std::string_view text = m_intake.currentLine();
+        const std::string_view line = shownCurrentLine(m_intake);
+        std::string_view text = line;
         text.remove_prefix(skipLeadingBytes(text, m_settings));
         bool show = true;
         text.remove_prefix(parseExtendedCommand(text, m_settings, show, m_settings.Color.Text,
                                                 m_settings.OutlineColor));
-        if (show && !m_intake.hasNothingPending())
-            run = drawLineRows(layout, surface, text, x0, y0, m_settings.Color.Text,
+        if (show && !m_intake.hasNothingPending()) {
+            // Rows past the incoming edge are cut only as they come into view.
+            const RowLayoutCache::Rows& rows =
+                m_rows.rowsOf(m_intake.currentLineSerial(), offsetIn(line, text), text, params,
+                              std::max(0, offset));
+            run = drawLineRows(rows, surface, text, x0, y0, m_settings.Color.Text,
                                m_settings.OutlineColor);
+            m_state.currentOutside = outsideOf(rows, text, line, params, x0, y0, client);
+        }
     }
+    forgetLinesGone();
 
     // The row that is still growing and everything between it and the incoming edge: intake
     // has it redrawn when more text arrives.
@@ -274,8 +370,6 @@ void Painter::paintLines(TextSurface& surface, const Rect& client, const Rect& c
             m_state.partialRowRect.top = run.y - d;
         }
     }
-
-    m_state.currentOutside = std::max(0, m_vertical ? client.left - run.x : run.y - client.bottom);
 
     // Fit test: a line that ends inside the window is in; the room left is where the next
     // one starts.

@@ -7,6 +7,7 @@
 #include "core/Colour.h"
 #include "core/Geometry.h"
 #include "core/LayoutParams.h"
+#include "core/RowLayoutCache.h"
 #include "core/Settings.h"
 #include "core/TextSurface.h"
 #include "core/ViewState.h"
@@ -39,8 +40,9 @@ void drawRowImpressions(TextSurface& surface, int x, int y, std::string_view row
 
 // Paints the view: the current line at the incoming edge and the stored lines stacked from it
 // toward the outgoing edge, newest first, each broken into rows by the row breaker. Every paint
-// lays out afresh from the client rectangle, entryOffset and the lines, and ends by committing
-// the current line when it lies entirely inside the window, or by asking for more scrolling.
+// places the lines afresh from the client rectangle, entryOffset and the lines' rows (kept
+// while a line and the way it is broken stay the same), and ends by committing the current
+// line when it lies entirely inside the window, or by asking for more scrolling.
 class Painter {
   public:
     // Colour commands in the current line change the settings' text and outline colours.
@@ -63,6 +65,11 @@ class Painter {
     // and layout.
     void measureWaitingLines(TextSurface& surface, const Rect& client, std::size_t limit,
                              std::vector<int>& thicknesses);
+    // Keep-up measures lines of at most this many bytes; a longer one counts as this many
+    // pixels, more than a window holds, and is cut only as it comes into view.
+    static constexpr std::size_t kMeasuredBytesMax = 16384;
+    static constexpr std::int32_t kBeyondAnyWindow = 1 << 20;
+
     // The font changed in a way the layout request does not show.
     void forgetMeasures() { m_measured.clear(); }
 
@@ -73,17 +80,26 @@ class Painter {
         int y = 0;
         int lastThickness = -1; // -1: no row laid out
     };
-    // Breaks `text` into rows from (x, y), drawing those whose band meets the clip; returns the
-    // position after the last row.
-    RowRun drawLineRows(Layout& layout, TextSurface& surface, std::string_view text, int x, int y,
-                        Colour textColour, Colour outlineColour);
+    // Draws the rows of `text` from (x, y) whose band meets the clip; returns the position
+    // after the last row.
+    RowRun drawLineRows(const RowLayoutCache::Rows& rows, TextSurface& surface,
+                        std::string_view text, int x, int y, Colour textColour,
+                        Colour outlineColour);
     bool bandMeetsClip(int x, int y, int thickness) const;
+    // How far the current line, whose rows start at (x0, y0), still lies outside the
+    // incoming edge.
+    std::int32_t outsideOf(const RowLayoutCache::Rows& cut, std::string_view text,
+                           std::string_view line, const LayoutParams& params, int x0, int y0,
+                           const Rect& client);
+    // Drops the rows of lines that have left the store.
+    void forgetLinesGone();
     void setUp(Layout& layout, TextSurface& surface, const Rect& client);
 
     Settings& m_settings;
     Intake& m_intake;
     ViewState& m_state;
     RowDrawer* m_rowDrawer = nullptr;
+    RowLayoutCache m_rows;
 
     // Per paint.
     Rect m_client;

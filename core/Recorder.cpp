@@ -34,27 +34,59 @@ bool lockForWriting(int fd) {
 
 } // namespace
 
-bool appendRecord(const std::string& path, std::string_view record) {
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    bool appended = false;
-    struct stat before {};
-    // The lock keeps the cut-back below from removing another writer's line.
-    if (lockForWriting(fd) && fstat(fd, &before) == 0) {
-        ssize_t written;
-        do {
-            written = write(fd, record.data(), record.size());
-        } while (written < 0 && errno == EINTR);
-        if (written == static_cast<ssize_t>(record.size())) {
-            appended = true;
-        } else if (written > 0) {
-            // Nothing more can be done about a full disk; the log keeps its whole lines.
-            [[maybe_unused]] const int cut = ftruncate(fd, before.st_size);
+namespace {
+
+// The log file open for appending under its lock, for one record or, at exit, many.
+class LogAppend {
+  public:
+    explicit LogAppend(const std::string& path)
+        : m_fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644)) {
+        // The lock keeps the cut-back below from removing another writer's line.
+        if (m_fd >= 0 && !lockForWriting(m_fd)) {
+            close(m_fd);
+            m_fd = -1;
         }
     }
-    close(fd); // also releases the lock
-    return appended;
+    ~LogAppend() {
+        if (m_fd >= 0)
+            close(m_fd); // also releases the lock
+    }
+    LogAppend(const LogAppend&) = delete;
+    LogAppend& operator=(const LogAppend&) = delete;
+
+    bool ok() const { return m_fd >= 0; }
+
+    // Whole lines in one write. A short write (disk full, file size limit) is cut back to the
+    // size before it, so the log never ends in a torn line.
+    bool append(std::string_view record) {
+        struct stat before {};
+        if (m_fd < 0 || fstat(m_fd, &before) != 0)
+            return false;
+        ssize_t written;
+        do {
+            written = write(m_fd, record.data(), record.size());
+        } while (written < 0 && errno == EINTR);
+        if (written == static_cast<ssize_t>(record.size()))
+            return true;
+        if (written > 0) {
+            // Nothing more can be done about a full disk; the log keeps its whole lines.
+            [[maybe_unused]] const int cut = ftruncate(m_fd, before.st_size);
+        }
+        return false;
+    }
+
+  private:
+    int m_fd;
+};
+
+// The unshown lines at exit go out in writes of about this size.
+constexpr std::size_t kUnshownPieceBytes = 4 * 1024 * 1024;
+
+} // namespace
+
+bool appendRecord(const std::string& path, std::string_view record) {
+    LogAppend log(path);
+    return log.ok() && log.append(record);
 }
 
 Recorder::Recorder(const Settings& settings, const Clock& clock, const StringTable& strings,
@@ -83,6 +115,32 @@ void Recorder::recordLine(std::string_view sjisLine) {
         appendRecord(logPath(m_clock.localTime()), m_record);
     if (m_settings.ClipboardRelay && m_clipboard)
         m_clipboard->setText(m_record);
+}
+
+void Recorder::recordUnshown(const std::function<bool(std::string_view& line)>& next) {
+    std::string_view line;
+    if (!m_settings.Log || !next(line))
+        return;
+    const LocalTime now = m_clock.localTime();
+    LogAppend log(logPath(now));
+    if (!log.ok())
+        return;
+    std::string piece =
+        formatNumbers(m_strings.text(IDS_UNSHOWN_STAMP),
+                      {now.year, now.month, now.day, now.hour, now.minute, now.second});
+    piece += "\r\n";
+    piece.reserve(kUnshownPieceBytes + 4096);
+    do {
+        piece += line;
+        piece += "\r\n";
+        if (piece.size() >= kUnshownPieceBytes) {
+            if (!log.append(piece))
+                return;
+            piece.clear();
+        }
+    } while (next(line));
+    if (!piece.empty())
+        log.append(piece);
 }
 
 void Recorder::recordStamp(int stringId) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,13 @@ class LineRecorder {
   public:
     virtual ~LineRecorder() = default;
     virtual void recordLine(std::string_view sjisLine) = 0;
+    // At exit, the lines that arrived but were not shown to the end: `next` gives them in
+    // order, one per call, and false after the last. By default each is recorded as any line.
+    virtual void recordUnshown(const std::function<bool(std::string_view& line)>& next) {
+        std::string_view line;
+        while (next(line))
+            recordLine(line);
+    }
 };
 
 // Writes every recorded line to the daily log "YYMMDD.log" and relays it to the clipboard.
@@ -32,6 +40,11 @@ class Recorder final : public LineRecorder {
     void setClipboard(Clipboard* clipboard) { m_clipboard = clipboard; }
 
     void recordLine(std::string_view sjisLine) override;
+    // A stamp saying so (IDS_UNSHOWN_STAMP), then the lines, appended to the log with one open
+    // in a few large writes of whole lines, so that closing with a long backlog costs the bytes,
+    // not an open per line. The clipboard relay, which follows the lines as they are shown,
+    // gets none of them.
+    void recordUnshown(const std::function<bool(std::string_view& line)>& next) override;
     // Records the string-table text `stringId` filled with the local date and time (year,
     // month, day, hour, minute, second): the start and stop stamps.
     void recordStamp(int stringId);

@@ -102,7 +102,6 @@ bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams&
     if (lineText) {
         breaking = *lineText;
         cursor = 0;
-        m_boundsOf = {};
     }
     cursor = std::min(cursor, breaking.size());
     const std::string_view rest = breaking.substr(cursor);
@@ -113,29 +112,17 @@ bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams&
     if (params.noWrap)
         limit = kNoWrapLimit;
 
-    // Character boundaries are found once per line, as offsets into it; the rows after the
-    // first start where an earlier row ended, on one of them. They are found afresh from the
-    // cursor when the line or the cursor was changed from outside.
+    // Character boundaries of the rest of the line, found only as far as the row needs them,
+    // so that a row costs time in proportion to its own length, not to what follows it.
     std::vector<std::size_t>& bounds = m_bounds;
-    std::size_t first = 0;
-    const bool sameLine =
-        m_boundsOf.data() == breaking.data() && m_boundsOf.size() == breaking.size();
-    if (sameLine) {
-        const auto at = std::lower_bound(bounds.begin(), bounds.end(), cursor);
-        first = static_cast<std::size_t>(at - bounds.begin());
-    }
-    if (!sameLine || first == bounds.size() || bounds[first] != cursor) {
-        bounds.assign(1, cursor);
-        for (std::size_t pos = 0; pos < rest.size();) {
-            pos += sjis::charLength(rest, pos);
-            bounds.push_back(cursor + pos);
-        }
-        m_boundsOf = breaking;
-        first = 0;
-    }
-    // Byte length of the first j characters of the rest of the line.
-    auto bound = [&](std::size_t j) { return bounds[first + j] - cursor; };
-    const std::size_t count = bounds.size() - 1 - first;
+    bounds.assign(1, 0);
+    // Whether the rest holds j characters; bound(j) is then the byte length of the first j.
+    auto has = [&](std::size_t j) {
+        while (bounds.size() <= j && bounds.back() < rest.size())
+            bounds.push_back(bounds.back() + sjis::charLength(rest, bounds.back()));
+        return bounds.size() > j;
+    };
+    auto bound = [&](std::size_t j) { return bounds[j]; };
 
     // The surface gives the extents up to the first character that reaches the limit.
     dc.prefixExtentsUpTo(breaking, cursor, limit, params.advanceIsHeight != 0, m_rowExtents);
@@ -151,12 +138,12 @@ bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams&
 
     // Proposal from the one pass: m characters are taken, the (m+1)-th would reach the limit.
     // Should the extents end before that, the row is grown from their end by measuring alone.
-    std::size_t m = count;
-    for (std::size_t j = 1; j < count; ++j) {
-        if (bound(j + 1) > known || alongOf(m_rowExtents[bound(j + 1)].extent, params) >= limit) {
-            m = j;
-            break;
-        }
+    std::size_t m = 0;
+    if (has(1)) {
+        m = 1;
+        while (has(m + 1) && bound(m + 1) <= known &&
+               alongOf(m_rowExtents[bound(m + 1)].extent, params) < limit)
+            ++m;
     }
 
     // Confirm with the row measured alone: the row's own extent must fit (unless it is a
@@ -166,7 +153,7 @@ bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams&
         rowExtent.cx = params.emptyThickness;
     else
         rowExtent.cy = params.emptyThickness;
-    if (count > 0) {
+    if (m > 0) {
         rowExtent = exact(m);
         bool nextKnownTooLong = false;
         while (m >= 2 && !fits(rowExtent)) {
@@ -174,7 +161,7 @@ bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams&
             rowExtent = exact(m);
             nextKnownTooLong = true;
         }
-        while (m < count && !nextKnownTooLong) {
+        while (!nextKnownTooLong && has(m + 1)) {
             const TextExtent longer = exact(m + 1);
             if (!fits(longer))
                 break;
@@ -182,7 +169,7 @@ bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams&
             rowExtent = longer;
         }
     }
-    const bool last = (m == count);
+    const bool last = !has(m + 1);
 
     std::size_t len = bound(m);
     if (!last && m >= 2 && Kinsoku.Type != 0 && (!Kinsoku.Head.empty() || !Kinsoku.Tail.empty())) {

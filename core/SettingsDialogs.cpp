@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "core/ShiftJis.h"
+
 namespace skiro {
 
 std::vector<std::string> listItems(std::string_view text) {
@@ -85,7 +87,42 @@ bool deleteBytesEnabled(const MiscPage& page) {
     return page.DeleteHandle == 1;
 }
 
-ByteCountCheck checkByteCount(std::string_view text, std::int32_t& value) {
+namespace {
+
+// The count as the half-width characters it is read in. An input method types full-width
+// digits, signs and spaces; they count as the half-width ones. Any other double-byte
+// character becomes a byte that no number holds.
+std::string halfWidthCount(std::string_view sjisText) {
+    std::string half;
+    half.reserve(sjisText.size());
+    for (std::size_t pos = 0; pos < sjisText.size();) {
+        const std::size_t length = sjis::charLength(sjisText, pos);
+        if (length == 1) {
+            half += sjisText[pos];
+        } else {
+            const auto lead = static_cast<unsigned char>(sjisText[pos]);
+            const auto trail = static_cast<unsigned char>(sjisText[pos + 1]);
+            if (lead == 0x82 && trail >= 0x4F && trail <= 0x58)
+                half += static_cast<char>('0' + (trail - 0x4F)); // ０ to ９
+            else if (lead == 0x81 && trail == 0x7B)
+                half += '+'; // ＋
+            else if (lead == 0x81 && trail == 0x7C)
+                half += '-'; // －
+            else if (lead == 0x81 && trail == 0x40)
+                half += ' '; // ideographic space
+            else
+                half += '\x01';
+        }
+        pos += length;
+    }
+    return half;
+}
+
+} // namespace
+
+ByteCountCheck checkByteCount(std::string_view typed, std::int32_t& value) {
+    const std::string half = halfWidthCount(typed);
+    const std::string_view text = half;
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
     std::size_t pos = 0;
     while (pos < text.size() && blank(text[pos]))

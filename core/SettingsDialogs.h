@@ -68,7 +68,8 @@ enum class ByteCountCheck {
     OutOfRange, // a whole number outside 0 to 256
 };
 // Reads the byte count as typed: blanks around an optionally signed run of digits, nothing
-// else. `value` is set when the text is a whole number that fits 32 bits.
+// else; full-width digits, signs and spaces as typed with an input method count as the
+// half-width ones. `value` is set when the text is a whole number that fits 32 bits.
 ByteCountCheck checkByteCount(std::string_view text, std::int32_t& value);
 
 // Takes a confirmed misc page into the record. The 秀Term link is made or dropped only when

@@ -23,4 +23,18 @@ constexpr std::size_t charLength(std::string_view text, std::size_t pos) {
     return 1;
 }
 
+// The text without a lead byte that ends it alone: in a line still arriving, that is the first
+// byte of a character whose second byte is on its way, and it is shown once it has come.
+constexpr std::string_view withoutPartialChar(std::string_view text) {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t length = charLength(text, pos);
+        if (length == 1 && pos + 1 == text.size() &&
+            isLeadByte(static_cast<unsigned char>(text[pos])))
+            return text.substr(0, pos);
+        pos += length;
+    }
+    return text;
+}
+
 } // namespace skiro::sjis

@@ -32,6 +32,8 @@ enum StringId : int {
     // The explanation of a device that is no terminal at all (ENOTTY), in place of the C
     // library's "unsuitable control request".
     IDS_NOT_A_SERIAL_PORT = 34832, // "このデバイスはシリアルポートではありません。"
+    // At exit, before the lines that arrived but were not shown to the end.
+    IDS_UNSHOWN_STAMP = 34833, // "%04d/%02d/%02d %02d:%02d:%02d 以下、表示しきれないまま終了"
     // The font chooser offered a face whose name the font record cannot hold (longer than 31
     // Shift-JIS bytes, or with characters Shift-JIS lacks): it could not be drawn as chosen.
     IDS_FONT_NAME_UNUSABLE = 34880, // "このフォントの名前は設定に保存できません。..."

@@ -1,10 +1,16 @@
 #include "core/TextSurface.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "core/ShiftJis.h"
 
 namespace skiro {
+
+TextSurface::TextSurface() {
+    static std::atomic<std::uint64_t> made{0};
+    m_identity = ++made;
+}
 
 void TextSurface::prefixExtents(std::string_view line, std::size_t start,
                                 std::vector<PrefixExtent>& extents) const {

@@ -29,7 +29,12 @@ constexpr std::uint8_t kTrueTypePitchBit = 0x04;
 
 class TextSurface {
   public:
+    TextSurface();
     virtual ~TextSurface() = default;
+
+    // Which surface this is: no two surfaces of a run share it, so rows that one surface's
+    // font measured are never taken for another's.
+    std::uint64_t identity() const { return m_identity; }
 
     // Extent of text measured on its own, as if it were a whole row.
     virtual TextExtent textExtent(std::string_view text) const = 0;
@@ -61,6 +66,9 @@ class TextSurface {
     virtual void drawText(int x, int y, std::string_view row, Colour colour) = 0;
 
     virtual void fillRect(const Rect& area, Colour colour) = 0;
+
+  private:
+    std::uint64_t m_identity;
 };
 
 } // namespace skiro

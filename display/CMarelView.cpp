@@ -161,6 +161,12 @@ void CMarelView::stopScrollTimer() {
     m_ticks.stop();
 }
 
+void CMarelView::stopDisplay() {
+    stopScrollTimer();
+    m_clockTimer.stop();
+    QCoreApplication::removePostedEvents(this, kScrollTickEvent);
+}
+
 void CMarelView::postTick() {
     ++m_queuedTicks;
     ++m_ticksPosted;

@@ -66,6 +66,9 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     // Restarts the tick source of the current TimerMethod with `interval` milliseconds.
     void startScrollTimer(int interval);
     void stopScrollTimer();
+    // The window is closing: the tick source and the clock stop for good, so that nothing more
+    // scrolls in and what was not shown stays for the record.
+    void stopDisplay();
 
     // For the watch thread (both thread-safe): whether the view has no tick queued and nothing
     // to paint, and the data-ready notification itself.

@@ -11,7 +11,6 @@
 #include <hb-ot.h>
 #include <hb.h>
 #include <unicode/uchar.h>
-#include <unicode/ucnv.h>
 #include <unicode/uscript.h>
 #include <unicode/utf16.h>
 
@@ -23,57 +22,6 @@
 #include "core/ShiftJis.h"
 
 namespace skiro {
-
-// ---------------------------------------------------------------------------------------------
-// Decoding
-
-struct Cp932Decoder::Converter {
-    UConverter* cnv = nullptr;
-    std::vector<UChar> units;
-    std::vector<int32_t> offsets;
-};
-
-Cp932Decoder::Cp932Decoder() : m_converter(std::make_unique<Converter>()) {
-    UErrorCode status = U_ZERO_ERROR;
-    // ICU's windows-31j is code page 932 as Windows maps it (0x5C is the backslash, 0x8160 the
-    // full-width tilde, NEC and IBM extensions included).
-    m_converter->cnv = ucnv_open("windows-31j", &status);
-    if (U_FAILURE(status))
-        m_converter->cnv = nullptr;
-}
-
-Cp932Decoder::~Cp932Decoder() {
-    if (m_converter->cnv)
-        ucnv_close(m_converter->cnv);
-}
-
-QString Cp932Decoder::decode(std::string_view bytes, std::vector<int>* byteOfUnit) {
-    Converter& c = *m_converter;
-    if (byteOfUnit)
-        byteOfUnit->clear();
-    if (!c.cnv || bytes.empty())
-        return {};
-    ucnv_resetToUnicode(c.cnv);
-    // Every code page 932 character gives one UTF-16 unit; room for two each all the same.
-    c.units.resize(2 * bytes.size() + 2);
-    c.offsets.resize(c.units.size());
-    UChar* target = c.units.data();
-    const char* source = bytes.data();
-    UErrorCode status = U_ZERO_ERROR;
-    ucnv_toUnicode(c.cnv, &target, c.units.data() + c.units.size(), &source,
-                   bytes.data() + bytes.size(), c.offsets.data(), true, &status);
-    const auto count = static_cast<qsizetype>(target - c.units.data());
-    if (byteOfUnit) {
-        byteOfUnit->resize(static_cast<std::size_t>(count));
-        int last = 0;
-        for (qsizetype i = 0; i < count; ++i) {
-            const int32_t off = c.offsets[static_cast<std::size_t>(i)];
-            last = off >= 0 ? off : last;
-            (*byteOfUnit)[static_cast<std::size_t>(i)] = last;
-        }
-    }
-    return QString(reinterpret_cast<const QChar*>(c.units.data()), count);
-}
 
 // ---------------------------------------------------------------------------------------------
 // Fonts
@@ -152,7 +100,8 @@ QFont QtTextSurface::makeFont(const Font& record, double logicalDpiX) {
         const QRawFont raw = QRawFont::fromFont(font);
         const double cell = raw.ascent() + raw.descent();
         if (cell > 0)
-            font.setPixelSize(std::max(1, static_cast<int>(std::lround(pixels * double(pixels) / cell))));
+            font.setPixelSize(
+                std::max(1, static_cast<int>(std::lround(pixels * double(pixels) / cell))));
     }
     const int weight = record.lfWeight <= 0 ? 400 : std::clamp(record.lfWeight, 1, 1000);
     font.setWeight(static_cast<QFont::Weight>(weight));
@@ -568,19 +517,27 @@ TextExtent QtTextSurface::textExtent(std::string_view text) const {
     return {toPixels(along), fontHeight()};
 }
 
-void QtTextSurface::layOutLine(std::string_view line) const {
-    // The breaker asks once per row of a line, and painting breaks each line again after
-    // measuring it: the line laid out last serves until other bytes come.
-    if (line == m_laidOutLine && m_penAt.size() == line.size() + 1)
-        return;
-    m_laidOutLine.assign(line);
-    shape(line, m_glyphs);
+void QtTextSurface::layOutPiece(std::string_view line, std::size_t start, std::size_t bytes) const {
+    // The piece ends between two characters.
+    const std::string_view rest = line.substr(start);
+    std::size_t end = 0;
+    while (end < rest.size()) {
+        const std::size_t d = sjis::charLength(rest, end);
+        if (end > 0 && end + d > bytes)
+            break;
+        end += d;
+    }
+    m_pieceStart = start;
+    m_piece.assign(rest.substr(0, end));
+    m_pieceEndsLine = end == rest.size();
+    shape(m_piece, m_glyphs);
     // Glyphs come in text order (left to right, or top to bottom), each credited to the
     // first byte of its character; a ligature is credited to its first character.
     std::vector<std::int64_t>& pen = m_penAt;
-    pen.assign(line.size() + 1, 0);
-    m_cutIsClean.assign(line.size() + 1, 0);
-    m_cutIsClean[0] = m_cutIsClean[line.size()] = 1;
+    pen.assign(m_piece.size() + 1, 0);
+    m_cutIsClean.assign(m_piece.size() + 1, 0);
+    // The piece is shaped alone, so cutting it at either end changes nothing.
+    m_cutIsClean[0] = m_cutIsClean[m_piece.size()] = 1;
     int previousByte = -1;
     for (const Glyph& g : m_glyphs) {
         pen[static_cast<std::size_t>(g.byte) + 1] += g.advance;
@@ -590,7 +547,7 @@ void QtTextSurface::layOutLine(std::string_view line) const {
             m_cutIsClean[static_cast<std::size_t>(g.byte)] = !g.unsafeToBreak;
         previousByte = g.byte;
     }
-    for (std::size_t i = 1; i <= line.size(); ++i)
+    for (std::size_t i = 1; i <= m_piece.size(); ++i)
         pen[i] += pen[i - 1];
 }
 
@@ -602,33 +559,59 @@ void QtTextSurface::prefixExtents(std::string_view line, std::size_t start,
 void QtTextSurface::prefixExtentsUpTo(std::string_view line, std::size_t start, std::int64_t limit,
                                       bool alongIsHeight,
                                       std::vector<PrefixExtent>& extents) const {
-    layOutLine(line);
     start = std::min(start, line.size());
-    const std::string_view rest = line.substr(start);
-    const std::int64_t origin = m_penAt[start];
-    const bool cleanStart = m_cutIsClean[start] != 0;
     const int height = fontHeight();
-    // Entries are built from plain values: copying the entry just stored costs a stall per
-    // character.
-    int along = 0;
-    bool exact = true;
-    extents.clear();
-    extents.push_back({{0, height}, true});
-    std::size_t characters = 0;
-    for (std::size_t pos = 0; pos < rest.size();) {
-        const std::size_t d = sjis::charLength(rest, pos);
-        if (d == 2)
-            extents.push_back({{along, height}, exact}); // the offset inside the character
-        const std::size_t end = start + pos + d;
-        // The pen before the character's first byte covers the whole character: its second
-        // byte never starts a glyph.
-        along = toPixels(m_penAt[end] - origin);
-        exact = cleanStart && m_cutIsClean[end] != 0;
-        extents.push_back({{along, height}, exact});
-        pos += d;
-        ++characters;
-        if (characters >= 2 && (alongIsHeight ? height : along) >= limit)
-            break;
+    // The breaker asks once per row. One shaped piece of the line serves the rows that start
+    // inside it where it may be cut unchanged; a row that starts elsewhere, or runs past the
+    // piece's end, gets a piece of its own from its start. Only the piece's bytes are compared
+    // to know it is still the same text, so a row costs time in proportion to the piece,
+    // however long the line.
+    constexpr std::size_t kPieceBytes = 4096;
+    const bool unlimited = limit == std::numeric_limits<std::int64_t>::max();
+    std::size_t pieceBytes = unlimited ? line.size() - start : kPieceBytes;
+    const auto pieceServes = [&] {
+        return start >= m_pieceStart &&
+               start - m_pieceStart < m_piece.size() + (start == line.size()) &&
+               line.size() >= m_pieceStart + m_piece.size() &&
+               m_cutIsClean[start - m_pieceStart] != 0 &&
+               line.compare(m_pieceStart, m_piece.size(), m_piece) == 0 &&
+               (!m_pieceEndsLine || m_pieceStart + m_piece.size() == line.size());
+    };
+    if (!pieceServes())
+        layOutPiece(line, start, pieceBytes);
+    for (;;) {
+        const std::size_t offset = start - m_pieceStart;
+        const std::string_view piece = m_piece;
+        const std::int64_t origin = m_penAt[offset];
+        // Entries are built from plain values: copying the entry just stored costs a stall
+        // per character.
+        int along = 0;
+        bool exact = true;
+        bool reached = false;
+        extents.clear();
+        extents.push_back({{0, height}, true});
+        std::size_t characters = 0;
+        for (std::size_t pos = offset; pos < piece.size();) {
+            const std::size_t d = sjis::charLength(piece, pos);
+            if (d == 2)
+                extents.push_back({{along, height}, exact}); // the offset inside the character
+            // The pen before the character's first byte covers the whole character: its
+            // second byte never starts a glyph.
+            along = toPixels(m_penAt[pos + d] - origin);
+            exact = m_cutIsClean[pos + d] != 0;
+            extents.push_back({{along, height}, exact});
+            pos += d;
+            ++characters;
+            if (characters >= 2 && (alongIsHeight ? height : along) >= limit) {
+                reached = true;
+                break;
+            }
+        }
+        if (reached || m_pieceEndsLine)
+            return;
+        // The row runs past the piece: a larger piece from the row's start.
+        pieceBytes = 2 * std::max(pieceBytes, piece.size() - offset);
+        layOutPiece(line, start, pieceBytes);
     }
 }
 

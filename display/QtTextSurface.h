@@ -10,6 +10,7 @@
 
 #include "core/Settings.h"
 #include "core/TextSurface.h"
+#include "display/Sjis.h"
 
 class QPainter;
 
@@ -18,23 +19,6 @@ class QPainter;
 // measures is exactly what painting draws. A character the view font lacks is shaped and drawn
 // in an installed face that has it. In vertical writing the rows are set as tategaki.
 namespace skiro {
-
-// Code page 932 bytes to UTF-16, with the byte offset of the character behind each code unit.
-class Cp932Decoder {
-  public:
-    Cp932Decoder();
-    ~Cp932Decoder();
-    Cp932Decoder(const Cp932Decoder&) = delete;
-    Cp932Decoder& operator=(const Cp932Decoder&) = delete;
-
-    // byteOfUnit (when given) receives, for each UTF-16 code unit of the result, the offset of
-    // the byte where its character starts.
-    QString decode(std::string_view bytes, std::vector<int>* byteOfUnit = nullptr);
-
-  private:
-    struct Converter;
-    std::unique_ptr<Converter> m_converter;
-};
 
 class QtTextSurface : public TextSurface {
   public:
@@ -83,7 +67,9 @@ class QtTextSurface : public TextSurface {
     // The face that draws c: the view font when it has the glyph, otherwise the first
     // installed face that has it (Japanese faces first), otherwise the view font's box.
     std::uint8_t faceFor(char32_t c) const;
-    void layOutLine(std::string_view line) const;
+    // Shapes about `bytes` of line from `start` alone, noting the pen before each byte and
+    // whether the piece may be cut there unchanged.
+    void layOutPiece(std::string_view line, std::size_t start, std::size_t bytes) const;
 
     QFont m_font;
     QRawFont m_rawFont;
@@ -97,11 +83,14 @@ class QtTextSurface : public TextSurface {
     struct Shaper;
     std::unique_ptr<Shaper> m_shaper;
     mutable std::vector<Glyph> m_glyphs; // scratch for measuring and drawing one row
-    // The line that prefixExtents laid out last, kept while the breaker cuts it row by row:
-    // the pen position before each byte and whether the line may be cut there unchanged.
-    mutable std::string m_laidOutLine;
-    mutable std::vector<std::int64_t> m_penAt;
-    mutable std::vector<char> m_cutIsClean;
+    // The piece of a line laid out last, kept while the breaker cuts rows from it: its bytes,
+    // where it starts in its line, whether it runs to the line's end, and the pen before each
+    // byte and whether the piece may be cut there unchanged.
+    mutable std::string m_piece;
+    mutable std::size_t m_pieceStart = 0;
+    mutable bool m_pieceEndsLine = false;
+    mutable std::vector<std::int64_t> m_penAt{0};
+    mutable std::vector<char> m_cutIsClean{1};
 };
 
 } // namespace skiro

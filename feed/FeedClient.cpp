@@ -3,6 +3,8 @@
 #include <QDeadlineTimer>
 #include <QFile>
 
+#include <utility>
+
 #include "feed/FeedPlace.h"
 
 namespace skiro {
@@ -49,18 +51,26 @@ FeedClient::Result FeedClient::open(int timeoutMs) {
 }
 
 FeedClient::Result FeedClient::sendRequest(std::string_view request) {
+    if (request.size() > feed::kMaxRequest)
+        return failure(Status::Refused,
+                       QStringLiteral("a request is longer than %1 bytes").arg(feed::kMaxRequest));
+    // Kept until the display answers it: it may have to go to the next display.
+    m_unacknowledged.emplace_back(request);
+    m_unacknowledgedBytes += request.size();
+    ++m_unsent;
     if (!m_open || m_closedByDisplay)
         return failure(
             Status::DisplayClosed,
             QStringLiteral("the display at %1 ended the conversation").arg(m_socketPath));
-    if (request.size() > feed::kMaxRequest)
-        return failure(Status::Refused,
-                       QStringLiteral("a request is longer than %1 bytes").arg(feed::kMaxRequest));
+    // The answers that came meanwhile are taken first: a write into a connection that the
+    // display has closed would lose what is still unread on it.
+    if (const Result answers = readFrames(0); !answers.ok())
+        return answers;
+    m_unsent = 0;
     const std::string frame = feed::encodeFrame(feed::FrameType::Execute, request);
     if (m_socket.write(frame.data(), static_cast<qint64>(frame.size())) < 0)
         return failure(Status::DisplayClosed,
                        QStringLiteral("the display at %1 went away").arg(m_socketPath));
-    ++m_pending;
     // Push the bytes out now; a display that is slow to read makes this wait, not grow.
     while (m_socket.bytesToWrite() > 0) {
         if (!m_socket.waitForBytesWritten(5000))
@@ -72,11 +82,11 @@ FeedClient::Result FeedClient::sendRequest(std::string_view request) {
 
 FeedClient::Result FeedClient::waitAcks(int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
-    while (m_pending > 0) {
+    while (!m_unacknowledged.empty()) {
         const Result r = readFrames(static_cast<int>(deadline.remainingTime()));
         if (!r.ok())
             return r;
-        if (m_pending > 0 && deadline.hasExpired())
+        if (!m_unacknowledged.empty() && deadline.hasExpired())
             return failure(
                 Status::NoAnswer,
                 QStringLiteral("the display at %1 did not acknowledge in time").arg(m_socketPath));
@@ -103,12 +113,18 @@ FeedClient::Result FeedClient::readFrames(int timeoutMs) {
             break;
         case feed::FrameType::ExecuteAck:
             if (feed::parseAck(frame.payload) != feed::kAckPositive) {
+                // The display closes the conversation after it: the refused request and those
+                // after it were not carried out.
+                m_refusedRequest = true;
                 return failure(
                     Status::Refused,
                     QStringLiteral("the display at %1 refused a request").arg(m_socketPath));
             }
-            if (m_pending > 0)
-                --m_pending;
+            if (!m_unacknowledged.empty()) {
+                m_unacknowledgedBytes -= m_unacknowledged.front().size();
+                m_unacknowledged.pop_front();
+            }
+            ++m_acknowledged;
             break;
         case feed::FrameType::Terminate: {
             // The display is closing: answer it, as a conversation partner must.
@@ -124,13 +140,32 @@ FeedClient::Result FeedClient::readFrames(int timeoutMs) {
         }
     }
     if (m_socket.state() != QLocalSocket::ConnectedState && m_socket.bytesAvailable() == 0 &&
-        (!m_open || m_pending > 0))
-        return failure(
-            m_open ? Status::DisplayClosed : Status::Refused,
-            m_open
-                ? QStringLiteral("the display at %1 went away").arg(m_socketPath)
-                : QStringLiteral("the display at %1 refused the conversation").arg(m_socketPath));
+        (!m_open || !m_unacknowledged.empty()))
+        return failure(m_open ? Status::DisplayClosed : Status::Refused,
+                       m_open ? QStringLiteral("the display at %1 went away").arg(m_socketPath)
+                              : QStringLiteral("the display at %1 closed the connection without "
+                                               "opening a conversation (it serves at most %2 "
+                                               "senders at once)")
+                                    .arg(m_socketPath)
+                                    .arg(feed::kMaxConversations));
     return {};
+}
+
+FeedClient::Unacknowledged FeedClient::unacknowledgedFate() const {
+    // The display answers a request before it carries it out, and once it has ended the
+    // conversation it carries out nothing more: what it did not answer by then never ran.
+    return m_closedByDisplay || m_refusedRequest || m_unacknowledged.size() <= m_unsent
+               ? Unacknowledged::NotCarriedOut
+               : Unacknowledged::Unknown;
+}
+
+std::deque<std::string> FeedClient::takeUnacknowledged() {
+    // Answers that arrived before the connection ended still count.
+    if (m_open)
+        readFrames(0);
+    m_unacknowledgedBytes = 0;
+    m_unsent = 0;
+    return std::exchange(m_unacknowledged, {});
 }
 
 void FeedClient::terminate(int timeoutMs) {

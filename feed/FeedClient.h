@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <deque>
 #include <string>
 #include <string_view>
 
@@ -12,7 +13,8 @@ namespace skiro {
 
 // One conversation with a display's "Send" service, in blocking calls: for skiro-send, and for
 // programs and tests that hand text over from a thread of their own. Requests may be sent
-// ahead of their acknowledgements; waitAcks collects them.
+// ahead of their acknowledgements; waitAcks collects them. A request is kept until it is
+// acknowledged, so that it can be sent again to the next display when this one goes away.
 class FeedClient {
   public:
     enum class Status {
@@ -22,6 +24,11 @@ class FeedClient {
         NoAnswer,      // the display did not answer in time
         Refused,       // the display refused a request (too large) or a conversation
         DisplayClosed, // the display ended the conversation or went away
+    };
+    // What became of the requests not acknowledged when a conversation failed.
+    enum class Unacknowledged {
+        NotCarriedOut, // the display ended the conversation first: none of them was carried out
+        Unknown,       // the display went away or stopped answering: any may have been
     };
     struct Result {
         Status status = Status::Ok;
@@ -42,7 +49,15 @@ class FeedClient {
     Result waitAcks(int timeoutMs = 5000);
     // Takes the acknowledgements that have arrived, without waiting.
     Result pollAcks() { return readFrames(0); }
-    std::size_t pending() const { return m_pending; }
+    // Requests sent and not acknowledged yet, oldest first.
+    std::size_t pending() const { return m_unacknowledged.size(); }
+    std::size_t pendingBytes() const { return m_unacknowledgedBytes; }
+    // Requests acknowledged in this conversation.
+    std::size_t acknowledged() const { return m_acknowledged; }
+    // After a failure: whether the display could have carried out what it did not acknowledge.
+    Unacknowledged unacknowledgedFate() const;
+    // Takes the requests not acknowledged, to send them again elsewhere.
+    std::deque<std::string> takeUnacknowledged();
     // Ends the conversation and waits a moment for the display's answer.
     void terminate(int timeoutMs = 1000);
 
@@ -55,9 +70,14 @@ class FeedClient {
     QString m_placeError;
     QLocalSocket m_socket;
     feed::FrameReader m_reader;
-    std::size_t m_pending = 0;
+    std::deque<std::string> m_unacknowledged;
+    std::size_t m_unacknowledgedBytes = 0;
+    std::size_t m_acknowledged = 0;
+    // Requests at the end of m_unacknowledged that never went out.
+    std::size_t m_unsent = 0;
     bool m_open = false;
     bool m_closedByDisplay = false;
+    bool m_refusedRequest = false;
 };
 
 } // namespace skiro

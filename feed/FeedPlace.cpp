@@ -1,8 +1,8 @@
 #include "feed/FeedPlace.h"
 
 #include <QFile>
-#include <QtGlobal>
 #include <QStandardPaths>
+#include <QtGlobal>
 
 #include <cerrno>
 #include <cstring>

@@ -109,7 +109,16 @@ void FeedServer::onNewConnection() {
                 readFrom(r);
         });
         connect(socket, &QLocalSocket::disconnected, this, [this, weak] {
-            // The client went away: as if its window no longer existed.
+            // The client went away: as if its window no longer existed. What it sent before it
+            // closed (a script writes its requests and closes at once) is carried out first.
+            if (const Record r = weak.lock()) {
+                r->peerGone = true;
+                readFrom(r);
+            }
+        });
+        // A frame that stops halfway would hold its place for ever.
+        c->frameTimer.setSingleShot(true);
+        connect(&c->frameTimer, &QTimer::timeout, this, [this, weak] {
             if (const Record r = weak.lock())
                 drop(r, false);
         });
@@ -130,7 +139,7 @@ void FeedServer::readFrom(const Record& c) {
     if (c->reading)
         return;
     c->reading = true;
-    while (!c->dropped && c->socket && c->socket->bytesAvailable() > 0) {
+    while (!c->dropped && !c->unreadTooMuch && c->socket && c->socket->bytesAvailable() > 0) {
         const QByteArray bytes = c->socket->readAll();
         c->reader.append(
             std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
@@ -154,6 +163,16 @@ void FeedServer::readFrom(const Record& c) {
         }
     }
     c->reading = false;
+    if (c->dropped)
+        return;
+    if (c->peerGone || c->unreadTooMuch) {
+        drop(c, false);
+        return;
+    }
+    if (c->reader.midFrame())
+        c->frameTimer.start(m_frameWithin); // bytes came: the frame has its time again
+    else
+        c->frameTimer.stop();
 }
 
 void FeedServer::handle(const Record& c, const feed::Frame& frame) {
@@ -211,10 +230,14 @@ void FeedServer::handle(const Record& c, const feed::Frame& frame) {
 }
 
 void FeedServer::send(const Record& c, const std::string& frame) {
-    if (!c->socket || c->dropped)
+    QLocalSocket* socket = c->socket;
+    if (!socket || c->dropped || c->peerGone || socket->state() != QLocalSocket::ConnectedState)
         return;
-    c->socket->write(frame.data(), static_cast<qint64>(frame.size()));
-    c->socket->flush();
+    socket->write(frame.data(), static_cast<qint64>(frame.size()));
+    socket->flush();
+    // A client that sends and never reads would have its replies pile up in the display.
+    if (c->socket && c->socket->bytesToWrite() > static_cast<qint64>(feed::kMaxUnread))
+        c->unreadTooMuch = true;
 }
 
 void FeedServer::drop(const Record& c, bool flushFirst) {
@@ -222,6 +245,7 @@ void FeedServer::drop(const Record& c, bool flushFirst) {
         return;
     c->dropped = true;
     c->state = State::Closed;
+    c->frameTimer.stop();
     if (QLocalSocket* socket = c->socket) {
         socket->disconnect(this);
         if (flushFirst)

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -20,7 +21,8 @@ namespace skiro {
 // The display's local "Send" service: other programs of the same user open a conversation
 // with the service name and the topic "Command" and hand over "[Send(text)]" requests, whose
 // text goes on to intake exactly as sent. Each request is acknowledged before it is carried
-// out. Runs on the user-interface thread, like the rest of intake.
+// out, and a request that has been read is carried out even when its acknowledgement can no
+// longer reach the client. Runs on the user-interface thread, like the rest of intake.
 class FeedServer : public QObject {
     Q_OBJECT
   public:
@@ -38,6 +40,9 @@ class FeedServer : public QObject {
     std::size_t connectionCount() const { return m_conversations.size(); }
     // How long a connection may stay without an open conversation before it is closed.
     void setOpenWithin(std::chrono::milliseconds bound) { m_openWithin = bound; }
+    // How long a frame that has begun may wait for its next bytes before the connection is
+    // closed.
+    void setFrameWithin(std::chrono::milliseconds bound) { m_frameWithin = bound; }
 
     // The end of the run: stops listening, ends every open conversation and waits for the
     // clients' answers, at most `bound` in all, then drops whatever is left.
@@ -55,6 +60,11 @@ class FeedServer : public QObject {
         State state = State::Closed;
         bool reading = false;
         bool dropped = false;
+        // The client closed its end: what it sent before is still carried out.
+        bool peerGone = false;
+        // The client left more replies unread than the display keeps for it.
+        bool unreadTooMuch = false;
+        QTimer frameTimer; // runs while a frame has begun and not ended
     };
     using Record = std::shared_ptr<Conversation>;
 
@@ -75,6 +85,7 @@ class FeedServer : public QObject {
     int m_lockFd = -1;
     std::vector<Record> m_conversations;
     std::chrono::milliseconds m_openWithin = std::chrono::seconds(10);
+    std::chrono::milliseconds m_frameWithin = std::chrono::seconds(30);
 };
 
 } // namespace skiro

@@ -31,7 +31,7 @@ Outcome take(std::string_view text, std::uint32_t seed, std::size_t maxPiece) {
     Outcome outcome;
     outcome.current = rig.intake.currentLine();
     outcome.backlog = std::string(rig.intake.backlog());
-    rig.intake.recordWaitingLines();
+    rig.intake.recordUnshownLines();
     outcome.lines = rig.recorder.lines;
     return outcome;
 }

@@ -1,9 +1,10 @@
 // The row breaker on any line with a font of fixed widths: the rows cover the line once, in
 // order, never split a double-byte character, each but an empty line's only row holds text,
-// and the breaking ends.
+// and the breaking ends. The rows kept for a line that grew piece by piece, painted between
+// the pieces as deep as a window, are the rows of the whole line broken afresh.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 
 #include "core/DisplayLine.h"
 #include "core/LayoutParams.h"
+#include "core/RowLayoutCache.h"
 #include "core/Settings.h"
 #include "core/ShiftJis.h"
 #include "core/TextSurface.h"
@@ -65,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const FixedSurface surface;
     LayoutParams params;
     params.dc = &surface;
-    params.extentLimit = data[0];          // narrower than one character too
+    params.extentLimit = data[0]; // narrower than one character too
     params.outlineWidth = data[1] & 0x0F;
     params.noWrap = (data[1] >> 4) & 1;
     params.emptyThickness = surface.fontHeight();
@@ -102,5 +104,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (covered != line)
         std::abort();
+
+    // The same line grown in pieces of a size the input chooses, cut anywhere.
+    const std::size_t piece = (data[2] >> 2) + 1;
+    RowLayoutCache kept;
+    const RowLayoutCache::Rows* grown = nullptr;
+    for (std::size_t end = std::min(piece, line.size());;
+         end = std::min(end + piece, line.size())) {
+        // Painted only as deep as the window, which grows with the text, until the last.
+        const std::int64_t depth = end == line.size() ? INT64_MAX : std::int64_t(end) * data[1];
+        grown = &kept.rowsOf(1, 0, text.substr(0, end), params, depth);
+        if (end == line.size())
+            break;
+    }
+    RowLayoutCache fresh;
+    const RowLayoutCache::Rows& whole = fresh.rowsOf(1, 0, text, params);
+    if (grown->size() != whole.size())
+        std::abort();
+    for (std::size_t i = 0; i < whole.size(); ++i)
+        if ((*grown)[i].start != whole[i].start || (*grown)[i].length != whole[i].length ||
+            (*grown)[i].thickness != whole[i].thickness)
+            std::abort();
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QRadioButton>
 
 #include "core/SettingsDialogs.h"
@@ -12,16 +13,36 @@ namespace skiro {
 namespace {
 
 // A set as Shift-JIS. A character that Shift-JIS cannot hold never arrives in received text,
-// so it is left out rather than stored as the "?" the conversion would put in its place,
-// which would make "?" a member of the set.
-std::string setBytes(const QString& text) {
+// so it is left out rather than stored as the "?" the conversion would put in its place (which
+// would make "?" a member), or as the near character Windows would give ("e" for "é"). Each
+// such character is named once in `missing`.
+struct SetBytes {
     std::string bytes;
+    QString missing;
+};
+
+SetBytes setBytes(const QString& text, const std::string& stored) {
+    // An untouched set stays byte for byte as it was, whatever it holds.
+    if (text == fromSjis(stored))
+        return {stored, {}};
+    SetBytes set;
     for (const char32_t c : text.toUcs4()) {
-        const SjisText one = toSjisCounted(QString::fromUcs4(&c, 1));
-        if (one.unmappable == 0)
-            bytes += one.bytes;
+        const QString one = QString::fromUcs4(&c, 1);
+        const SjisText converted = toSjisCounted(one);
+        if (converted.unmappable == 0 && converted.approximated == 0)
+            set.bytes += converted.bytes;
+        else if (!set.missing.contains(one))
+            set.missing += one;
     }
-    return bytes;
+    return set;
+}
+
+// The characters of a set, one apart from the next, so that each can be told in a message.
+QString spaced(const QString& characters) {
+    QStringList each;
+    for (const char32_t c : characters.toUcs4())
+        each << QString::fromUcs4(&c, 1);
+    return each.join(QLatin1Char(' '));
 }
 
 } // namespace
@@ -62,9 +83,30 @@ void CKinsokuDialog::fieldsToControls() {
 }
 
 bool CKinsokuDialog::controlsToFields() {
+    const SetBytes head = setBytes(m_head->text(), m_page.Head);
+    const SetBytes tail = setBytes(m_tail->text(), m_page.Tail);
+    if (!head.missing.isEmpty() || !tail.missing.isEmpty()) {
+        // Said before they are left out; Cancel goes back to the set to mend it.
+        QString text =
+            QStringLiteral("次の文字は Shift-JIS で表せないため、\n禁則文字から除きます。\n");
+        if (!head.missing.isEmpty())
+            text += QStringLiteral("\n行頭禁則文字: ") + spaced(head.missing);
+        if (!tail.missing.isEmpty())
+            text += QStringLiteral("\n行末禁則文字: ") + spaced(tail.missing);
+        text += QStringLiteral("\n\nよろしいですか？");
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("SKIRO"), text,
+                        QMessageBox::Ok | QMessageBox::Cancel, this);
+        box.setDefaultButton(QMessageBox::Ok);
+        if (box.exec() == QMessageBox::Cancel) {
+            QLineEdit* edit = head.missing.isEmpty() ? m_tail : m_head;
+            if (edit->isEnabled())
+                edit->setFocus(Qt::OtherFocusReason);
+            return false;
+        }
+    }
     m_page.Type = takeRadio(m_type, m_page.Type);
-    m_page.Head = setBytes(m_head->text());
-    m_page.Tail = setBytes(m_tail->text());
+    m_page.Head = head.bytes;
+    m_page.Tail = tail.bytes;
     return true;
 }
 

@@ -85,7 +85,13 @@ bool CMiscDialog::controlsToFields() {
     m_page.DeleteHandle = flag(m_deleteHandle);
 
     std::int32_t bytes = 0;
-    const ByteCountCheck check = checkByteCount(toSjis(m_deleteBytes->text()), bytes);
+    ByteCountCheck check = checkByteCount(toSjis(m_deleteBytes->text()), bytes);
+    // A greyed count is not in use, and the focus could not reach it to mend it: what it
+    // holds is taken only when it is a count the deletion can use.
+    if (!deleteBytesEnabled(m_page) && check != ByteCountCheck::Accepted) {
+        bytes = m_page.DeleteBytes;
+        check = ByteCountCheck::Accepted;
+    }
     const auto refuse = [this](const QString& message) {
         QMessageBox::warning(this, QStringLiteral("SKIRO"), message);
         m_deleteBytes->setFocus(Qt::OtherFocusReason);
@@ -110,7 +116,8 @@ bool CMiscDialog::controlsToFields() {
 }
 
 bool CMiscDialog::fieldsAcceptable() {
-    return m_page.DeleteBytes >= 0 && m_page.DeleteBytes <= kDeleteBytesMax;
+    return !deleteBytesEnabled(m_page) ||
+           (m_page.DeleteBytes >= 0 && m_page.DeleteBytes <= kDeleteBytesMax);
 }
 
 void CMiscDialog::updateDependents() {

@@ -6,8 +6,15 @@
 #include <QPushButton>
 
 #include "core/SettingsDialogs.h"
+#include "display/HelpKey.h"
 
 namespace skiro {
+namespace {
+
+// The help context of the colour chooser, the one the view's colour commands give it.
+constexpr int kColourChooserHelp = 28679;
+
+} // namespace
 
 COutlineDialog::COutlineDialog(const StringTable& strings, HelpHook help, QWidget* parent)
     : SettingsDialog(kTemplateId, QStringLiteral("縁取り"), 184, 41, strings, std::move(help),
@@ -20,11 +27,17 @@ COutlineDialog::COutlineDialog(const StringTable& strings, HelpHook help, QWidge
     m_colour->setGeometry(dialogRect(140, 5, 40, 13));
     addButtons({{5, 25}, {50, 25}, {95, 25}, {140, 25}}, 40, 13);
 
-    m_picker = [](Colour initial, QWidget* owner) -> std::optional<Colour> {
-        const QColor chosen = QColorDialog::getColor(
-            QColor(redOf(initial), greenOf(initial), blueOf(initial)), owner);
-        if (!chosen.isValid())
+    // The colour is chosen here; Return afterwards is still OK for the whole dialog.
+    m_colour->setAutoDefault(false);
+
+    m_picker = [this](Colour initial, QWidget* owner) -> std::optional<Colour> {
+        QColorDialog chooser(QColor(redOf(initial), greenOf(initial), blueOf(initial)), owner);
+        // F1 opens the colour chooser's own page, as it does from the view's colour commands.
+        if (hasHelp())
+            new HelpKey(chooser, [this] { openHelp(kColourChooserHelp); });
+        if (chooser.exec() != QDialog::Accepted)
             return std::nullopt;
+        const QColor chosen = chooser.selectedColor();
         return rgb(chosen.red(), chosen.green(), chosen.blue());
     };
     connect(m_outline, &QCheckBox::clicked, this, &COutlineDialog::outlineClicked);
@@ -49,6 +62,9 @@ void COutlineDialog::updateDependents() {
 }
 
 void COutlineDialog::setDefaults() {
+    // The default leaves the width as it is, and that is the width chosen in the list now,
+    // not the one the dialog opened with.
+    m_page.LineCnt = m_width.take(m_page.LineCnt);
     m_page.setDefaults();
 }
 

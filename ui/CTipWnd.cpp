@@ -118,15 +118,39 @@ QWidget* CTipWnd::currentControl() const {
 }
 
 QString CTipWnd::currentText() const {
-    return m_current ? m_tools[*m_current].text : QString();
+    return m_current ? textOf(m_tools[*m_current]) : QString();
+}
+
+QString CTipWnd::textOf(const Tool& tool) const {
+    // A control whose own tip says which thing it holds (the whole path of a device whose name
+    // is cut short) has it on a line below the help, so that one box says both.
+    const QString own = tool.control ? tool.control->toolTip() : QString();
+    return own.isEmpty() ? tool.text : tool.text + QLatin1Char('\n') + own;
+}
+
+bool CTipWnd::ownerInFront(const QPoint& pos) const {
+    if (!m_owner || !m_owner->isVisible())
+        return false;
+    // Only the dialog the user works in explains itself: not while another window is active,
+    // a dialog it opened (the colour chooser, a message) is in front, or a drop-down list or
+    // menu is open over it.
+    if (!m_owner->isActiveWindow() || QApplication::activePopupWidget())
+        return false;
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != m_owner)
+        return false;
+    // Nor where another window covers the point, one that stays on top of every other, say.
+    // X tells which window is at a point, another program's too (which Qt gives as none);
+    // other window systems do not, and there only the checks above apply.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        const QWidget* top = QApplication::topLevelAt(pos);
+        if (top != m_owner && top != this)
+            return false;
+    }
+    return true;
 }
 
 const CTipWnd::Tool* CTipWnd::toolAt(const QPoint& pos) const {
-    // Only the dialog on top explains itself: while a dialog it opened (the colour picker)
-    // is in front, the controls beneath stay quiet.
-    if (!m_owner || !m_owner->isVisible())
-        return nullptr;
-    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != m_owner)
+    if (!ownerInFront(pos))
         return nullptr;
     for (const Tool& tool : m_tools) {
         QWidget* control = tool.control;
@@ -195,7 +219,7 @@ QSize CTipWnd::boxSize(const QString& text) const {
 }
 
 void CTipWnd::showTip(const QPoint& cursorPos) {
-    const QSize size = boxSize(m_tools[*m_current].text);
+    const QSize size = boxSize(textOf(m_tools[*m_current]));
     const int w = size.width();
     const int h = size.height();
 
@@ -231,7 +255,7 @@ void CTipWnd::paintEvent(QPaintEvent*) {
     painter.drawRect(rect().adjusted(0, 0, -kBorder, -kBorder));
     if (m_current) {
         painter.setFont(font());
-        measure(m_tools[*m_current].text, &painter);
+        measure(textOf(m_tools[*m_current]), &painter);
     }
 }
 

@@ -72,7 +72,10 @@ class CTipWnd : public QWidget {
         std::uint32_t extraTime = 0; // perByte for every byte of the Shift-JIS text
     };
 
+    // Whether the dialog is the window the user works in, and the one seen at pos.
+    bool ownerInFront(const QPoint& pos) const;
     const Tool* toolAt(const QPoint& pos) const;
+    QString textOf(const Tool& tool) const;
     void showTip(const QPoint& cursorPos);
     QSize measure(const QString& text, QPainter* painter) const;
 

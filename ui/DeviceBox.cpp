@@ -71,6 +71,16 @@ void DeviceBox::showPath() {
     edit->setCursorPosition(0);
 }
 
+bool DeviceBox::event(QEvent* event) {
+    // The dialog's hover help shows the whole path below its own text; a second box from the
+    // toolkit would cover it.
+    if (event->type() == QEvent::ToolTip) {
+        event->accept();
+        return true;
+    }
+    return QComboBox::event(event);
+}
+
 void DeviceBox::focusInEvent(QFocusEvent* event) {
     QComboBox::focusInEvent(event);
     showPath();

@@ -26,6 +26,7 @@ class DeviceBox final : public QComboBox {
     void setPath(const QString& path);
 
   protected:
+    bool event(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

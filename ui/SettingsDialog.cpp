@@ -5,12 +5,16 @@
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
+
+#include <algorithm>
+#include <map>
 
 #include "core/SettingsDialogs.h"
 #include "display/HelpKey.h"
@@ -29,6 +33,22 @@ class DialogGroupBox : public QGroupBox {
     using QGroupBox::QGroupBox;
 
   protected:
+    // The mnemonic goes to the first control inside that Tab would stop at: for a group of
+    // radio buttons, the checked one. (Qt's own group box goes back to whichever button had
+    // the focus last, even when another has been checked since.)
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::Shortcut) {
+            for (QWidget* w = nextInFocusChain(); w != this; w = w->nextInFocusChain()) {
+                if (isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus &&
+                    w->isEnabled() && w->isVisibleTo(this)) {
+                    w->setFocus(Qt::ShortcutFocusReason);
+                    return true;
+                }
+            }
+        }
+        return QGroupBox::event(event);
+    }
+
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         const QFontMetrics metrics(font());
@@ -58,13 +78,23 @@ class DialogGroupBox : public QGroupBox {
 // The platform's dialogs draw a smaller check mark than Qt's styles; a radio button or check
 // box placed at its template width is widened to what its text and indicator need here, so
 // that no text is cut off. The templates leave that much room beside every such control.
-void fitText(QAbstractButton* button, QStyle::PixelMetric indicator, QStyle::PixelMetric spacing) {
+int neededWidth(const QAbstractButton* button, QStyle::PixelMetric indicator,
+                QStyle::PixelMetric spacing) {
     QString text = button->text();
     text.remove(QLatin1Char('&'));
     const QStyle* style = button->style();
-    const int needed = style->pixelMetric(indicator, nullptr, button) +
-                       style->pixelMetric(spacing, nullptr, button) +
-                       button->fontMetrics().horizontalAdvance(text);
+    return style->pixelMetric(indicator, nullptr, button) +
+           style->pixelMetric(spacing, nullptr, button) +
+           button->fontMetrics().horizontalAdvance(text);
+}
+
+int neededWidth(const QRadioButton* radio) {
+    return neededWidth(radio, QStyle::PM_ExclusiveIndicatorWidth,
+                       QStyle::PM_RadioButtonLabelSpacing);
+}
+
+void fitText(QAbstractButton* button, QStyle::PixelMetric indicator, QStyle::PixelMetric spacing) {
+    const int needed = neededWidth(button, indicator, spacing);
     if (needed > button->width())
         button->resize(needed, button->height());
 }
@@ -83,10 +113,7 @@ SettingsDialog::SettingsDialog(int templateId, const QString& title, int widthUn
                                int heightUnits, const StringTable& strings, HelpHook help,
                                QWidget* parent)
     : QDialog(parent), m_strings(strings), m_templateId(templateId), m_help(std::move(help)) {
-    new HelpKey(*this, [this] {
-        if (m_help)
-            m_help(m_templateId);
-    });
+    new HelpKey(*this, [this] { openHelp(m_templateId); });
     setWindowTitle(title);
     // A caption with the window menu and the close button only: no minimise or maximise, and
     // the fixed size below keeps window managers from offering to resize it.
@@ -133,7 +160,77 @@ QRadioButton* SettingsDialog::addRadio(QWidget* parent, const QString& text, int
     auto* radio = new QRadioButton(text, parent);
     place(radio, x, y, w, h);
     fitText(radio, QStyle::PM_ExclusiveIndicatorWidth, QStyle::PM_RadioButtonLabelSpacing);
+
+    auto group = std::find_if(m_radioGroups.begin(), m_radioGroups.end(),
+                              [parent](auto& g) { return g.front()->parentWidget() == parent; });
+    if (group == m_radioGroups.end())
+        group = m_radioGroups.emplace(m_radioGroups.end());
+    group->push_back(radio);
+    const std::size_t index = static_cast<std::size_t>(group - m_radioGroups.begin());
+    // The tab stop follows the check, whichever way it changes: a click, an arrow key, the
+    // page going into the controls.
+    connect(radio, &QRadioButton::toggled, this,
+            [this, index] { setTabStop(m_radioGroups[index]); });
+    radio->installEventFilter(this);
+    setTabStop(*group);
     return radio;
+}
+
+const std::vector<QRadioButton*>* SettingsDialog::radioGroupOf(const QObject* radio) const {
+    for (const auto& group : m_radioGroups)
+        if (std::find(group.begin(), group.end(), radio) != group.end())
+            return &group;
+    return nullptr;
+}
+
+void SettingsDialog::setTabStop(const std::vector<QRadioButton*>& group) {
+    QRadioButton* stop = nullptr;
+    for (QRadioButton* radio : group)
+        if (radio->isChecked() && radio->isEnabled())
+            stop = radio;
+    for (QRadioButton* radio : group)
+        if (!stop && radio->isEnabled())
+            stop = radio;
+    // The others still take the focus when clicked.
+    for (QRadioButton* radio : group)
+        radio->setFocusPolicy(radio == stop ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
+bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const std::vector<QRadioButton*>* group = radioGroupOf(watched);
+    if (!group || (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return QDialog::eventFilter(watched, event);
+    int step = 0;
+    switch (key->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Left:
+        step = -1;
+        break;
+    case Qt::Key_Down:
+    case Qt::Key_Right:
+        step = 1;
+        break;
+    default:
+        return QDialog::eventFilter(watched, event);
+    }
+    // Round the group in its own order, past the ends and over disabled buttons; the button
+    // landed on is checked as a click would check it, so what a click does follows too.
+    const auto size = static_cast<int>(group->size());
+    const int from =
+        static_cast<int>(std::find(group->begin(), group->end(), watched) - group->begin());
+    for (int n = 1; n <= size; ++n) {
+        QRadioButton* next =
+            (*group)[static_cast<std::size_t>(((from + step * n) % size + size) % size)];
+        if (!next->isEnabled() || !next->isVisibleTo(this))
+            continue;
+        next->setFocus(step < 0 ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+        next->click();
+        break;
+    }
+    return true;
 }
 
 QCheckBox* SettingsDialog::addCheck(QWidget* parent, const QString& text, int x, int y, int w,
@@ -179,14 +276,19 @@ void SettingsDialog::addButtons(const QPoint (&places)[4], int w, int h) {
         place(m_buttons[i], places[i].x(), places[i].y(), w, h);
     }
     m_buttons[0]->setDefault(true);
+    // ﾃﾞﾌｫﾙﾄ changes the fields and leaves the dialog open: Return afterwards is OK, not
+    // ﾃﾞﾌｫﾙﾄ once more, and on the button Space presses it.
+    m_buttons[1]->setAutoDefault(false);
     connect(m_buttons[0], &QPushButton::clicked, this, &SettingsDialog::accept);
     connect(m_buttons[1], &QPushButton::clicked, this, &SettingsDialog::onDefault);
     connect(m_buttons[2], &QPushButton::clicked, this, &SettingsDialog::reject);
-    connect(m_buttons[3], &QPushButton::clicked, this, [this] {
-        if (m_help)
-            m_help(m_templateId);
-    });
+    connect(m_buttons[3], &QPushButton::clicked, this, [this] { openHelp(m_templateId); });
     m_buttons[3]->setVisible(static_cast<bool>(m_help));
+}
+
+void SettingsDialog::openHelp(int dialogId) const {
+    if (m_help)
+        m_help(dialogId);
 }
 
 QPushButton* SettingsDialog::button(int id) const {
@@ -238,7 +340,48 @@ void SettingsDialog::addTip(QWidget* control, int stringId) {
     m_tips->addTip(control, stringId);
 }
 
+void SettingsDialog::spaceRadioRows() {
+    const QFontMetrics metrics(font());
+    // Room after a button's text: a space, so that "なし" and the next button do not read as
+    // one pair. No button comes nearer its group's frame than a character.
+    const int gap =
+        std::max(metrics.horizontalAdvance(QLatin1Char(' ')), metrics.averageCharWidth());
+    const int margin = metrics.averageCharWidth();
+    for (const auto& group : m_radioGroups) {
+        std::map<int, std::vector<QRadioButton*>> rows;
+        for (QRadioButton* radio : group)
+            rows[radio->y()].push_back(radio);
+        for (auto& [top, row] : rows) {
+            if (row.size() < 2)
+                continue;
+            std::sort(row.begin(), row.end(),
+                      [](const QWidget* a, const QWidget* b) { return a->x() < b->x(); });
+            const std::size_t n = row.size();
+            std::vector<int> x(n);
+            // Each button where its template puts it, or further right where the one before
+            // needs the room; all moved left together by `shift`.
+            const auto placeFrom = [&](int shift) {
+                for (std::size_t i = 0; i < n; ++i) {
+                    x[i] = row[i]->x() - shift;
+                    if (i > 0)
+                        x[i] = std::max(x[i], x[i - 1] + neededWidth(row[i - 1]) + gap);
+                }
+                return x[n - 1] + neededWidth(row[n - 1]) -
+                       (row[0]->parentWidget()->width() - margin);
+            };
+            if (const int overflow = placeFrom(0); overflow > 0)
+                placeFrom(std::clamp(overflow, 0, row[0]->x() - margin));
+            for (std::size_t i = 0; i < n; ++i) {
+                const int room =
+                    i + 1 < n ? x[i + 1] - x[i] : row[i]->parentWidget()->width() - x[i];
+                row[i]->setGeometry(x[i], top, std::min(row[i]->width(), room), row[i]->height());
+            }
+        }
+    }
+}
+
 void SettingsDialog::initialise() {
+    spaceRadioRows();
     m_tips->start(this, 250, 5000, 200);
     registerTips();
     addTip(m_buttons[0], 33024);

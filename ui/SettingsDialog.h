@@ -79,9 +79,15 @@ class SettingsDialog : public QDialog {
     // rectangles are tried; the four buttons follow.
     virtual void registerTips() = 0;
     void addTip(QWidget* control, int stringId);
+    // Help on a dialog of the program or a chooser it opens, by its dialog number.
+    bool hasHelp() const { return static_cast<bool>(m_help); }
+    void openHelp(int dialogId) const;
 
     // Controls placed in dialog units. A control given a group box as parent lies inside it
-    // (positions stay in the dialog's units), so that the group's mnemonic focuses it.
+    // (positions stay in the dialog's units), so that the group's mnemonic focuses it. Radio
+    // buttons with the same parent form one group, which the keyboard treats as one control:
+    // Tab and the group's mnemonic land on the checked button, and the arrow keys move round
+    // the group checking the button they land on.
     QGroupBox* addGroup(const QString& title, int x, int y, int w, int h);
     QRadioButton* addRadio(QWidget* parent, const QString& text, int x, int y, int w, int h);
     QCheckBox* addCheck(QWidget* parent, const QString& text, int x, int y, int w, int h);
@@ -99,11 +105,18 @@ class SettingsDialog : public QDialog {
     static void setRadioIndex(const std::vector<QRadioButton*>& group, int index);
 
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     const StringTable& m_strings;
 
   private:
     void place(QWidget* widget, int x, int y, int w, int h);
+    // The group a radio button belongs to, or null.
+    const std::vector<QRadioButton*>* radioGroupOf(const QObject* radio) const;
+    // Only the checked button of a group (the first, when none is) is a stop for Tab.
+    static void setTabStop(const std::vector<QRadioButton*>& group);
+    // Moves radio buttons that stand side by side apart where a text would run into the next.
+    void spaceRadioRows();
     void initialise();
     void onDefault();
 
@@ -114,6 +127,7 @@ class SettingsDialog : public QDialog {
     int m_baseY = 0;
     bool m_initialised = false;
     QPushButton* m_buttons[4] = {};
+    std::vector<std::vector<QRadioButton*>> m_radioGroups;
     CTipWnd* m_tips = nullptr;
 };
 

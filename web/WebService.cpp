@@ -8,6 +8,7 @@
 #include "core/Intake.h"
 #include "core/LineCommands.h"
 #include "core/LogHistory.h"
+#include "core/ShiftJis.h"
 
 namespace skiro {
 
@@ -139,9 +140,11 @@ void WebService::lineCompleted(std::string_view text) {
 void WebService::lineGrowing(std::string_view text) {
     WebLineEvent event;
     event.kind = WebLineEvent::Kind::Growing;
-    // A command in a line not yet complete holds for that line only, until it completes.
+    // A command in a line not yet complete holds for that line only, until it completes. A
+    // character whose second byte has not come yet waits for it, rather than showing as a
+    // broken one for a moment.
     Colour colour = m_textColour;
-    if (!displayForm(text, true, colour, event))
+    if (!displayForm(sjis::withoutPartialChar(text), true, colour, event))
         event.sjis.clear();
     m_server->post(std::move(event));
 }

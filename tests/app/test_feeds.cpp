@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QMessageBox>
 #include <QProcess>
@@ -9,9 +10,12 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <poll.h>
 #include <sstream>
 #include <string>
@@ -161,7 +165,13 @@ TEST(FeedService, RequestsReachIntakeExactlyAsTheirArgument) {
         EXPECT_EQ(peer.acks(feed::kAckPositive), requests);
         app.frame()->close();
     }
-    EXPECT_EQ(logLines(folder.path()), expected);
+    // The lines still waiting to be shown when the window closed come after a stamp saying so.
+    std::vector<std::string> lines = logLines(folder.path());
+    const auto stamps = std::erase_if(lines, [](const std::string& line) {
+        return line.ends_with(sj("以下、表示しきれないまま終了"));
+    });
+    EXPECT_LE(stamps, 1u);
+    EXPECT_EQ(lines, expected);
 }
 
 TEST(FeedService, ConversationRules) {
@@ -225,13 +235,156 @@ TEST(FeedService, ConversationRules) {
     EXPECT_FALSE(extra.received(FrameType::InitiateAck));
 }
 
+// A client on a bare socket, for what a well-behaved client never does: writing and closing
+// at once, stopping halfway through a frame, never reading. Its writes let the display's event
+// loop run while the socket is full.
+class RawClient {
+  public:
+    explicit RawClient(const QString& path) {
+        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        const QByteArray bytes = QFile::encodeName(path);
+        std::strncpy(addr.sun_path, bytes.constData(), sizeof(addr.sun_path) - 1);
+        connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+    }
+    ~RawClient() { close(); }
+    // False once the display has closed the connection.
+    bool write(std::string_view bytes) {
+        while (!bytes.empty()) {
+            const ssize_t n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (n > 0) {
+                bytes.remove_prefix(static_cast<std::size_t>(n));
+            } else if (n < 0 && errno == EAGAIN) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            } else {
+                return false;
+            }
+        }
+        return true;
+    }
+    // Whether the display has closed the connection; what it answered is read and dropped.
+    bool closedByDisplay() {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0)
+                continue;
+            return n == 0 || errno != EAGAIN;
+        }
+    }
+    void close() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+    bool connected = false;
+
+  private:
+    int m_fd = -1;
+};
+
+std::string requests(int first, int count) {
+    std::string bytes;
+    for (int i = first; i < first + count; ++i)
+        bytes += feed::encodeFrame(FrameType::Execute, "[Send(" + std::to_string(i) + ")]");
+    return bytes;
+}
+
+std::vector<std::string> numbers(int first, int count) {
+    std::vector<std::string> texts;
+    for (int i = first; i < first + count; ++i)
+        texts.push_back(std::to_string(i));
+    return texts;
+}
+
+// Clients that misbehave, carelessly or not. What the display has read it carries out, in
+// order; a connection that stalls or never reads loses its place; and a well-behaved client
+// is served afterwards.
+TEST(FeedService, CarelessAndHostileClients) {
+    struct Case {
+        const char* name;
+        // Plays the client; returns what it expects delivered, or nullopt when only a prefix
+        // of the numbers from 0 is expected (the display stopped reading it).
+        std::function<std::optional<std::vector<std::string>>(const QString& path)> play;
+    } cases[] = {
+        {"open, requests and end in one write, then closed",
+         [](const QString& path) -> std::optional<std::vector<std::string>> {
+             RawClient raw(path);
+             EXPECT_TRUE(raw.write(feed::encodeInitiate("skiro", feed::kTopic) + requests(0, 20) +
+                                   feed::encodeFrame(FrameType::Terminate)));
+             return numbers(0, 20);
+         }},
+        {"thousands of requests written, then closed without a word",
+         [](const QString& path) -> std::optional<std::vector<std::string>> {
+             RawClient raw(path);
+             EXPECT_TRUE(raw.write(feed::encodeInitiate("skiro", feed::kTopic)));
+             for (int i = 0; i < 5000; i += 100)
+                 EXPECT_TRUE(raw.write(requests(i, 100)));
+             return numbers(0, 5000);
+         }},
+        {"a frame that stops halfway",
+         [](const QString& path) -> std::optional<std::vector<std::string>> {
+             RawClient raw(path);
+             const std::string request = requests(0, 1);
+             EXPECT_TRUE(raw.write(feed::encodeInitiate("skiro", feed::kTopic) +
+                                   request.substr(0, request.size() - 2)));
+             EXPECT_TRUE(QTest::qWaitFor([&] { return raw.closedByDisplay(); }, 10000));
+             return std::vector<std::string>{};
+         }},
+        {"a connection that says nothing",
+         [](const QString& path) -> std::optional<std::vector<std::string>> {
+             RawClient raw(path);
+             EXPECT_TRUE(QTest::qWaitFor([&] { return raw.closedByDisplay(); }, 10000));
+             return std::vector<std::string>{};
+         }},
+        {"a client that never reads the answers",
+         [](const QString& path) -> std::optional<std::vector<std::string>> {
+             RawClient raw(path);
+             EXPECT_TRUE(raw.write(feed::encodeInitiate("skiro", feed::kTopic)));
+             // Far more answers than the display keeps unread for it.
+             const int most = static_cast<int>(4 * feed::kMaxUnread / 7);
+             int sent = 0;
+             while (sent < most && raw.write(requests(sent, 1000)))
+                 sent += 1000;
+             EXPECT_LT(sent, most) << "the display never closed the connection";
+             return std::nullopt;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Served s;
+        s.server.setOpenWithin(std::chrono::milliseconds(300));
+        s.server.setFrameWithin(std::chrono::milliseconds(300));
+        ASSERT_TRUE(s.server.listen());
+        const auto expected = c.play(s.server.socketPath());
+        if (expected) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return s.texts.size() >= expected->size(); }, 10000));
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return s.server.connectionCount() == 0; }, 10000));
+        if (expected) {
+            EXPECT_EQ(s.texts, *expected);
+        } else {
+            EXPECT_FALSE(s.texts.empty());
+            EXPECT_EQ(s.texts, numbers(0, static_cast<int>(s.texts.size())));
+        }
+        s.texts.clear();
+        Peer well(s.server.socketPath());
+        ASSERT_TRUE(well.open());
+        well.execute("[Send(served)]");
+        ASSERT_TRUE(well.waitFrames(2));
+        EXPECT_EQ(s.texts, std::vector<std::string>{"served"});
+    }
+}
+
 // A connection that never opens a conversation, or asks for another service, gives its place
 // back after a while; an open conversation keeps its place however quiet it is.
 TEST(FeedService, ConnectionWithoutConversationGivesItsPlaceBack) {
     Served s;
     s.server.setOpenWithin(std::chrono::milliseconds(200));
     ASSERT_TRUE(s.server.listen()) << s.server.error().toStdString();
-    Peer silent(s.server.socketPath()), stranger(s.server.socketPath()), open(s.server.socketPath());
+    Peer silent(s.server.socketPath()), stranger(s.server.socketPath()),
+        open(s.server.socketPath());
     stranger.write(feed::encodeInitiate("viewer", feed::kTopic));
     ASSERT_TRUE(open.open());
     EXPECT_TRUE(silent.waitClosed());
@@ -431,10 +584,43 @@ TEST(SkiroSend, ExitStatusesAndWhatArrives) {
          {"r"},
          ""},
         {"wave dash lands on 81 60", {"〜"}, {}, 0, {"\x81\x60\r"}, ""},
+        {"a line command keeps its FS",
+         {},
+         "\x1C"
+         "TCff0000:red\n",
+         0,
+         {"\x1CTCff0000:red\r"},
+         ""},
+        {"near characters as Windows gives them",
+         {"Café «x»"},
+         {},
+         0,
+         {"Cafe \x81\xE1x\x81\xE2\r"},
+         ""},
         {"characters Shift-JIS cannot hold", {"a한b😀"}, {}, 0, {"a?b?\r"}, "2 characters"},
         {"unknown option", {"--loud"}, {}, 2, {}, "unknown option"},
         {"--service without a name", {"--service"}, {}, 2, {}, "needs a NAME"},
         {"no display of that name", {"--service", "viewer", "x"}, {}, 1, {}, "skiro/viewer"},
+        {"no display of that name comes within --wait",
+         {"--service", "viewer", "--wait=1", "x"},
+         {},
+         1,
+         {},
+         "no SKIRO display is running"},
+        {"--wait with no number", {"--wait=soon", "x"}, {}, 2, {}, "whole number of seconds"},
+        {"input that is not UTF-8 has its own warning",
+         {},
+         "a\xff\xfe b\n",
+         0,
+         {"a?? b\r"},
+         "2 byte sequences that are not UTF-8"},
+        {"a replacement character in the input is a character without Shift-JIS form",
+         {"a\xEF\xBF\xBD"
+          "b"},
+         {},
+         0,
+         {"a?b\r"},
+         "1 character with no Shift-JIS form"},
         {"--help", {"--help"}, {}, 0, {}, ""},
     };
     const QString exe = QCoreApplication::applicationDirPath() + "/skiro-send";
@@ -467,18 +653,206 @@ TEST(SkiroSend, ExitStatusesAndWhatArrives) {
     EXPECT_EQ(send.exitCode(), 0);
     EXPECT_EQ(s.texts, std::vector<std::string>{sj("ソ表") + "\r"});
 
-    // A line longer than one request goes in several, each cut between two characters (the
-    // odd byte in front puts the limit inside a double-byte character).
-    s.texts.clear();
-    QProcess longLine;
-    longLine.start(exe, {});
-    longLine.write("a" + QString(40000, QChar(u'あ')).toUtf8() + "\n");
-    longLine.closeWriteChannel();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return longLine.state() == QProcess::NotRunning; }, 10000));
-    EXPECT_EQ(longLine.exitCode(), 0);
-    ASSERT_EQ(s.texts.size(), 2u);
-    EXPECT_EQ(s.texts[0] + s.texts[1], "a" + sj(QString(40000, QChar(u'あ')).toUtf8()) + "\r");
-    EXPECT_FALSE(fromSjis(s.texts[0]).contains(QChar::ReplacementCharacter));
+    // A line of 1 MiB goes in one request, so that no other sender's text can come inside it;
+    // a longer one goes in pieces of 1 MiB, each cut between two characters (the limit, 1 MiB
+    // and a CR, lies inside a double-byte character).
+    struct Long {
+        const char* name;
+        int characters;
+        std::vector<std::size_t> requests; // bytes of each delivered text
+    } longLines[] = {
+        {"1 MiB and its CR in one request", 524288, {feed::kMaxLine + 1}},
+        {"a character more in a second request", 524289, {feed::kMaxLine, 3}},
+    };
+    for (const Long& c : longLines) {
+        SCOPED_TRACE(c.name);
+        s.texts.clear();
+        const QByteArray line = QString(c.characters, QChar(u'あ')).toUtf8() + "\n";
+        QProcess longLine;
+        longLine.start(exe, {});
+        longLine.write(line);
+        longLine.closeWriteChannel();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return longLine.state() == QProcess::NotRunning; }, 30000));
+        EXPECT_EQ(longLine.exitCode(), 0);
+        std::vector<std::size_t> sizes;
+        std::string joined;
+        for (const std::string& t : s.texts) {
+            sizes.push_back(t.size());
+            joined += t;
+            EXPECT_FALSE(fromSjis(t).contains(QChar::ReplacementCharacter));
+        }
+        EXPECT_EQ(sizes, c.requests);
+        EXPECT_EQ(joined, sj(line.chopped(1).constData()) + "\r");
+    }
+}
+
+QString skiroSend() {
+    return QCoreApplication::applicationDirPath() + "/skiro-send";
+}
+
+bool finished(QProcess& process, int ms = 30000) {
+    return QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, ms);
+}
+
+// Started before any display: it waits for one and delivers.
+TEST(SkiroSend, WaitsForADisplayToStart) {
+    QProcess send;
+    send.start(skiroSend(), {"--wait", "hello"});
+    ASSERT_TRUE(send.waitForStarted());
+    QTest::qWait(300); // its first look finds nothing
+    Served s;
+    ASSERT_TRUE(s.server.listen());
+    ASSERT_TRUE(finished(send));
+    EXPECT_EQ(send.exitCode(), 0) << send.readAllStandardError().toStdString();
+    EXPECT_EQ(s.texts, std::vector<std::string>{"hello\r"});
+}
+
+// `tail -f | skiro-send --reconnect` across a restart of the display: what was acknowledged is
+// not sent again, what was not goes to the next display, each line exactly once.
+TEST(SkiroSend, ReconnectCarriesAStreamAcrossARestartExactlyOnce) {
+    for (const bool waitsForTheAnswer : {true, false}) {
+        SCOPED_TRACE(waitsForTheAnswer ? "the display waits for the answer to its close"
+                                       : "the display closes without waiting for an answer");
+        QProcess send;
+        std::vector<std::string> before;
+        std::vector<std::string> after;
+        {
+            Served first;
+            ASSERT_TRUE(first.server.listen());
+            send.start(skiroSend(), {"--reconnect"});
+            ASSERT_TRUE(send.waitForStarted());
+            send.write("one\ntwo\n");
+            ASSERT_TRUE(QTest::qWaitFor([&] { return first.texts.size() == 2; }, 10000));
+            first.server.shutdown(std::chrono::milliseconds(waitsForTheAnswer ? 2000 : 0));
+            before = first.texts;
+        }
+        // Lines written while no display runs wait in the sender.
+        send.write("three\nfour\n");
+        QTest::qWait(300);
+        Served second;
+        ASSERT_TRUE(second.server.listen());
+        send.write("five\n");
+        send.closeWriteChannel();
+        ASSERT_TRUE(finished(send));
+        EXPECT_EQ(send.exitCode(), 0) << send.readAllStandardError().toStdString();
+        EXPECT_EQ(before, (std::vector<std::string>{"one\r", "two\r"}));
+        EXPECT_EQ(second.texts, (std::vector<std::string>{"three\r", "four\r", "five\r"}));
+    }
+}
+
+// Other senders keep sending while a line of 1 MiB goes over: none of their text lands inside
+// it, and the log holds it as one line.
+TEST(SkiroSend, MegabyteLineArrivesWholeAmongOtherSenders) {
+    const QString big(524288 - 1, QChar(u'あ'));
+    QTemporaryDir folder;
+    int sentByOthers = 0;
+    {
+        CMarelApp app(folder.path(), "skiro");
+        ASSERT_TRUE(app.initInstance());
+        ASSERT_NE(app.feedServer(), nullptr);
+        std::vector<std::unique_ptr<Peer>> others;
+        for (int i = 0; i < 3; ++i) {
+            others.push_back(std::make_unique<Peer>(app.feedServer()->socketPath()));
+            ASSERT_TRUE(others.back()->open());
+        }
+        QProcess send;
+        send.start(skiroSend(), {});
+        send.write(big.toUtf8() + "\n");
+        send.closeWriteChannel();
+        while (send.state() != QProcess::NotRunning || sentByOthers < 30) {
+            for (auto& other : others)
+                other->execute("[Send(other " + std::to_string(sentByOthers++) + "\r)]");
+            QTest::qWait(2);
+        }
+        EXPECT_EQ(send.exitCode(), 0) << send.readAllStandardError().toStdString();
+        for (auto& other : others)
+            EXPECT_TRUE(other->waitFrames(1 + sentByOthers / 3));
+        app.frame()->close();
+    }
+    const std::string line = sj(big.toUtf8().constData());
+    int whole = 0;
+    int short_ = 0;
+    for (const std::string& logged : logLines(folder.path())) {
+        whole += logged == line;
+        short_ += logged.rfind("other ", 0) == 0 && logged.size() < 16;
+    }
+    EXPECT_EQ(whole, 1);
+    EXPECT_EQ(short_, sentByOthers);
+}
+
+// The exit status tells a script whether sending again is safe: 1 only when nothing can have
+// arrived, 3 when part arrived or may have.
+TEST(SkiroSend, ExitStatusSaysWhetherAnythingMayHaveArrived) {
+    struct Case {
+        const char* name;
+        // Runs skiro-send against a display of its making; returns the process.
+        std::function<void(QProcess& send)> run;
+        int exitCode;
+        const char* stderrHas;
+    } cases[] = {
+        {"the display closes after the first line",
+         [](QProcess& send) {
+             Served s;
+             ASSERT_TRUE(s.server.listen());
+             send.start(skiroSend(), {});
+             send.write("one\n");
+             ASSERT_TRUE(QTest::qWaitFor([&] { return s.texts.size() == 1; }, 10000));
+             s.server.shutdown(std::chrono::milliseconds(0));
+             send.write("two\n");
+             send.closeWriteChannel();
+             ASSERT_TRUE(finished(send));
+         },
+         3, "1 of 2 requests were acknowledged; the rest did not arrive"},
+        {"the display reads a request and goes away without answering",
+         [](QProcess& send) {
+             // A display of the wire format alone that answers the open and nothing else.
+             const FeedPlace place = feedPlace("silent", true);
+             ASSERT_TRUE(place.ok());
+             QLocalServer server;
+             ASSERT_TRUE(server.listen(place.socket));
+             QLocalSocket* display = nullptr;
+             QObject::connect(&server, &QLocalServer::newConnection, [&] {
+                 display = server.nextPendingConnection();
+                 QObject::connect(display, &QLocalSocket::readyRead, [&] {
+                     const QByteArray bytes = display->readAll();
+                     if (bytes.startsWith(char(FrameType::Initiate))) {
+                         const std::string ack = feed::encodeFrame(
+                             FrameType::InitiateAck, std::string("silent\0Command", 14));
+                         display->write(ack.data(), static_cast<qint64>(ack.size()));
+                     } else {
+                         display->abort();
+                     }
+                 });
+             });
+             send.start(skiroSend(), {"--service", "silent", "hello"});
+             ASSERT_TRUE(finished(send));
+         },
+         3, "whether the rest arrived is not known"},
+        {"the display already serves as many senders as it can",
+         [](QProcess& send) {
+             Served s;
+             ASSERT_TRUE(s.server.listen());
+             std::vector<std::unique_ptr<Peer>> crowd;
+             for (std::size_t i = 0; i < feed::kMaxConversations; ++i) {
+                 crowd.push_back(std::make_unique<Peer>(s.server.socketPath()));
+                 ASSERT_TRUE(crowd.back()->open());
+             }
+             send.start(skiroSend(), {"hello"});
+             ASSERT_TRUE(finished(send));
+             EXPECT_TRUE(s.texts.empty());
+         },
+         1, "serves at most 64 senders at once"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QProcess send;
+        c.run(send);
+        ASSERT_EQ(send.state(), QProcess::NotRunning);
+        EXPECT_EQ(send.exitCode(), c.exitCode);
+        const QString err = QString::fromUtf8(send.readAllStandardError());
+        EXPECT_TRUE(err.contains(c.stderrHas)) << err.toStdString();
+    }
 }
 
 TEST(SkiroSend, NoDisplayRunningExitsOneNamingTheSocket) {

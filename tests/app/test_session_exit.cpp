@@ -1,13 +1,19 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QLocalSocket>
 #include <QTemporaryDir>
+#include <QTest>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 
 #include "app/CMainFrame.h"
 #include "app/CMarelApp.h"
+#include "core/FeedProtocol.h"
+#include "display/CMarelView.h"
+#include "feed/FeedServer.h"
 #include "tests/serial/PtyPair.h"
 
 namespace {
@@ -34,8 +40,9 @@ bool endsWith(const std::string& text, const std::string& tail) {
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// Closing while text is still waiting to be shown: every complete line that had arrived is in
-// the log, in order, before the stop stamp; the unfinished last line is not a line yet.
+// Closing while text is still waiting to be shown: every line that had arrived is in the log,
+// in order, before the stop stamp; those not shown to the end, the unfinished last one too,
+// after a stamp saying so.
 TEST(ExitWithThePortOpen, WaitingLinesAreLoggedBeforeTheStopStamp) {
     test::PtyPair pty;
     ASSERT_TRUE(pty.ok());
@@ -56,13 +63,69 @@ TEST(ExitWithThePortOpen, WaitingLinesAreLoggedBeforeTheStopStamp) {
     app.frame()->close();
 
     const std::vector<std::string> lines = logLines(folder.path());
-    ASSERT_EQ(lines.size(), 5u);
+    ASSERT_EQ(lines.size(), 7u);
     EXPECT_TRUE(endsWith(lines[0], "\x83X\x83^\x81[\x83g")); // スタート
     EXPECT_EQ(lines[1], "L1");
-    EXPECT_EQ(lines[2], "L2");
-    EXPECT_EQ(lines[3], "L3");
-    EXPECT_TRUE(endsWith(lines[4], "\x83X\x83g\x83"
+    EXPECT_TRUE(endsWith(lines[2], "\x95\\\x8E\xA6\x82\xB5\x82\xAB\x82\xEA\x82\xC8\x82\xA2\x82\xDC"
+                                   "\x82\xDC\x8FI\x97\xB9")); // 表示しきれないまま終了
+    EXPECT_EQ(lines[3], "L2");
+    EXPECT_EQ(lines[4], "L3");
+    EXPECT_EQ(lines[5], "L4");
+    EXPECT_TRUE(endsWith(lines[6], "\x83X\x83g\x83"
                                    "b\x83v")); // ストップ
+}
+
+// Closing with a long backlog and a sender that never answers the close: the profile is
+// written and the window gone before the display waits for anyone, and every line that was not
+// shown is in the log, in order, after the stamp.
+TEST(ExitWithABacklog, ProfileFirstThenEveryUnshownLineAfterAStamp) {
+    QTemporaryDir folder;
+    CMarelApp app(folder.path(), "skiro");
+    ASSERT_TRUE(app.initInstance());
+    ASSERT_NE(app.feedServer(), nullptr);
+    auto* view = qobject_cast<CMarelView*>(app.frame()->centralWidget());
+    ASSERT_NE(view, nullptr);
+
+    constexpr int kWaiting = 200000;
+    std::string received = "first\r";
+    for (int i = 0; i < kWaiting; ++i)
+        received += "line " + std::to_string(i) + "\r";
+    received += "unfinished";
+    view->receiveText(received);
+
+    // A sender that keeps its conversation open and never answers the display's close.
+    QLocalSocket silent;
+    silent.connectToServer(app.feedServer()->socketPath());
+    ASSERT_TRUE(silent.waitForConnected(10000));
+    const std::string open = feed::encodeInitiate("skiro", feed::kTopic);
+    silent.write(open.data(), static_cast<qint64>(open.size()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return silent.bytesAvailable() > 0; }, 10000));
+    silent.readAll();
+    bool profileWritten = false;
+    bool windowGone = false;
+    QObject::connect(&silent, &QLocalSocket::readyRead, [&] {
+        // The display's close has come: what has happened by now?
+        silent.readAll();
+        QFile profile(folder.filePath("skiro.ini"));
+        profileWritten = profile.open(QIODevice::ReadOnly) && profile.readAll().contains("Window=");
+        windowGone = !app.frame()->isVisible();
+    });
+    app.frame()->close();
+    EXPECT_TRUE(profileWritten);
+    EXPECT_TRUE(windowGone);
+
+    const std::vector<std::string> lines = logLines(folder.path());
+    ASSERT_EQ(lines.size(), 3u + kWaiting);
+    EXPECT_EQ(lines[0], "first");
+    EXPECT_TRUE(endsWith(lines[1], "\x95\\\x8E\xA6\x82\xB5\x82\xAB\x82\xEA\x82\xC8\x82\xA2\x82\xDC"
+                                   "\x82\xDC\x8FI\x97\xB9")); // 表示しきれないまま終了
+    for (int i = 0; i < kWaiting; ++i) {
+        if (lines[2 + i] != "line " + std::to_string(i)) {
+            ADD_FAILURE() << "line " << i << " is " << lines[2 + i];
+            break;
+        }
+    }
+    EXPECT_EQ(lines.back(), "unfinished");
 }
 
 } // namespace

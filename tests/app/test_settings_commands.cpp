@@ -1,6 +1,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
@@ -161,6 +162,98 @@ TEST_F(SettingsCommandsTest, OutlineByKeyboardReachesTheProfileAndCancelChangesN
     EXPECT_EQ(saved.readInt("Outline", "LineCnt", -1), 2);
 }
 
+// One key of a keyboard walk, sent to whatever has the focus, as a keyboard would.
+struct Key {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers = Qt::NoModifier;
+};
+Key alt(char letter) {
+    return {static_cast<Qt::Key>(Qt::Key_A + (letter - 'A')), Qt::AltModifier};
+}
+
+// Each dialog opened on stored values other than the first of each group, walked by the
+// keyboard alone and closed with Return: what the walk chose is in the profile written at
+// close. Radio groups are one stop each, entered on the checked button; arrows go round the
+// group and choose; Space on the entered button keeps the choice.
+TEST(SettingsKeyboardWalks, StartFromTheStoredValuesAndReachTheProfile) {
+    const Key tab{Qt::Key_Tab}, backtab{Qt::Key_Tab, Qt::ShiftModifier}, space{Qt::Key_Space};
+    const Key up{Qt::Key_Up}, down{Qt::Key_Down}, left{Qt::Key_Left}, right{Qt::Key_Right};
+    const struct {
+        const char* name;
+        int command;
+        const char* stored; // profile lines
+        std::vector<Key> keys;
+        std::vector<std::pair<const char*, int>> expected; // section.key → value
+    } cases[] = {
+        {"serial: each group entered on its choice, arrows choose the neighbour",
+         ID_SERIAL,
+         "[Serial]\r\nComPort=1\r\nParity=2\r\nStopBit=1\r\nBitLength=1\r\nFlowCtrl=1\r\n",
+         {alt('C'), right, alt('P'), left, alt('S'), right, alt('L'), left, alt('F'), down},
+         {{"Serial.ComPort", 2},
+          {"Serial.Parity", 1},
+          {"Serial.StopBit", 0},
+          {"Serial.BitLength", 0},
+          {"Serial.FlowCtrl", 2}}},
+        {"serial: the first stop is the chosen port, and Space keeps it",
+         ID_SERIAL,
+         "[Serial]\r\nComPort=1\r\n",
+         {space},
+         {{"Serial.ComPort", 1}}},
+        {"kinsoku: up from push-in is push-out",
+         ID_KINSOKU,
+         "[Kinsoku]\r\nType=2\r\n",
+         {alt('K'), up},
+         {{"Kinsoku.Type", 1}}},
+        {"kinsoku: back-tab from the head set enters the group on its choice",
+         ID_KINSOKU,
+         "[Kinsoku]\r\nType=1\r\n",
+         {alt('H'), backtab, down},
+         {{"Kinsoku.Type", 2}}},
+        {"scroll: the last direction wraps to the first; Space keeps the timer",
+         ID_SCROLL,
+         "[Scroll]\r\nTimerMethod=1\r\nDirection=1\r\n",
+         {alt('R'), down, alt('T'), space},
+         {{"Scroll.TimerMethod", 1}, {"Scroll.Direction", 0}}},
+        {"outline: default keeps the width picked and leaves Return to OK",
+         ID_OUTLINE,
+         "[Outline]\r\nOutline=1\r\nLineCnt=1\r\nColor=0,0,255\r\n",
+         {tab, down, down, down, tab, tab, tab, space},
+         {{"Outline.Outline", 0}, {"Outline.LineCnt", 4}}},
+    };
+    const KinsokuValues before = Kinsoku;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir folder;
+        {
+            std::ofstream ini(folder.filePath("skiro.ini").toStdString(), std::ios::binary);
+            ini << c.stored;
+        }
+        CMarelApp app(folder.path(), "skiro");
+        ASSERT_TRUE(app.initInstance());
+        app.frame()->activateWindow();
+        bool closedByReturn = false;
+        WhenModal<SettingsDialog> walk([&](SettingsDialog& dialog) {
+            for (const Key& k : c.keys)
+                QTest::keyClick(QApplication::focusWidget(), k.key, k.modifiers);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            closedByReturn = dialog.result() == QDialog::Accepted && !dialog.isVisible();
+            if (dialog.isVisible())
+                dialog.reject();
+        });
+        app.frame()->action(c.command)->trigger();
+        ASSERT_TRUE(walk.seen());
+        EXPECT_TRUE(closedByReturn);
+        app.frame()->close();
+        const Profile saved = Profile::load(folder.filePath("skiro.ini").toStdString());
+        for (const auto& [name, value] : c.expected) {
+            const std::string_view full(name);
+            const std::size_t dot = full.find('.');
+            EXPECT_EQ(saved.readInt(full.substr(0, dot), full.substr(dot + 1), -1), value) << name;
+        }
+        Kinsoku = before;
+    }
+}
+
 TEST_F(SettingsCommandsTest, KinsokuRuleChangesOnlyAtOk) {
     const KinsokuValues before = Kinsoku;
     WhenModal<CKinsokuDialog> choose([&](CKinsokuDialog& dialog) {
@@ -206,6 +299,44 @@ TEST_F(SettingsCommandsTest, HelpInADialogOpensItsOwnPage) {
         EXPECT_EQ(catcher.pages, QStringList({c.page, c.page}));
     }
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+}
+
+// The colour chooser opened by ">>色" has its own help page, and afterwards Return is still OK
+// for the outline dialog rather than the chooser once more.
+TEST_F(SettingsCommandsTest, ColourChooserOfTheOutlineHasItsHelpAndLeavesReturnToOk) {
+    QDir(m_folder.path()).mkpath(QStringLiteral("help"));
+    for (int topic : {5020, 5023}) {
+        QFile page(m_folder.filePath(QStringLiteral("help/%1.html").arg(topic)));
+        ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    }
+    HelpPageCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+    settings().Outline = 1;
+    int choosers = 0;
+    bool closedByReturn = false;
+    WhenModal<COutlineDialog> outline([&](COutlineDialog& dialog) {
+        WhenModal<QColorDialog> chooser([&](QColorDialog& colours) {
+            ++choosers;
+            QTest::keyClick(&colours, Qt::Key_F1);
+            colours.reject();
+        });
+        dialog.colourButton()->setFocus();
+        QTest::keyClick(dialog.colourButton(), Qt::Key_Space);
+        // The window manager makes the outline dialog active again (the offscreen platform
+        // leaves that to the program); the button keeps the focus.
+        dialog.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog, 10000));
+        QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
+        closedByReturn = !dialog.isVisible() && dialog.result() == QDialog::Accepted;
+        if (dialog.isVisible())
+            dialog.reject();
+    });
+    frame().action(ID_OUTLINE)->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    ASSERT_TRUE(outline.seen());
+    EXPECT_EQ(choosers, 1);
+    EXPECT_EQ(catcher.pages, QStringList({"5020.html"}));
+    EXPECT_TRUE(closedByReturn);
 }
 
 TEST(SettingsCommandStates, SerialSettingsOnlyWhileThePortIsClosed) {

@@ -4,8 +4,10 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include "core/Clock.h"
@@ -72,6 +74,8 @@ struct TipRig {
     void place(QPoint topLeft) {
         dialog.move(topLeft);
         dialog.show();
+        dialog.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&dialog, 10000));
         focused->setFocus();
         QApplication::processEvents();
     }
@@ -210,6 +214,39 @@ TEST(TipWindow, PlacedBelowTheCursorAndKeptInsideTheWorkArea) {
         EXPECT_TRUE(area.contains(got));
         rig.hold(pos + QPoint(1, 1), 1);
     }
+}
+
+// The box belongs to the dialog the user works in: a drop-down list or menu open over it, or
+// another window made active, hides it and keeps it away.
+TEST(TipWindow, QuietWhileAPopupIsOpenOrAnotherWindowIsActive) {
+    TipRig rig;
+    QPoint pos = rig.centreOf(rig.radio);
+    rig.rest(pos);
+    ASSERT_TRUE(rig.tip->isVisible());
+    {
+        QMenu menu;
+        menu.addAction(QStringLiteral("元に戻す"));
+        menu.popup(rig.dialog.mapToGlobal(QPoint(0, 0)));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activePopupWidget(); }, 10000));
+        rig.hold(pos, 1);
+        EXPECT_FALSE(rig.tip->isVisible());
+        rig.rest(pos += QPoint(1, 0));
+        EXPECT_FALSE(rig.tip->isVisible());
+        EXPECT_EQ(rig.tip->currentControl(), nullptr);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([] { return !QApplication::activePopupWidget(); }, 10000));
+    rig.rest(pos += QPoint(1, 0));
+    EXPECT_TRUE(rig.tip->isVisible()) << "back once the menu has gone";
+
+    QWidget other;
+    other.setGeometry(rig.dialog.geometry().translated(0, rig.dialog.height() + 40));
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other, 10000));
+    rig.hold(pos, 1);
+    EXPECT_FALSE(rig.tip->isVisible());
+    rig.rest(pos += QPoint(1, 0));
+    EXPECT_FALSE(rig.tip->isVisible());
 }
 
 TEST(TipWindow, HiddenWithItsDialog) {

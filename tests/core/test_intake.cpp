@@ -206,19 +206,35 @@ TEST_F(IntakeTest, LinesPileUpInTheBacklogAndAreRecordedOnlyWhenCurrent) {
     EXPECT_FALSE(state.scrolling);
 }
 
-TEST_F(IntakeTest, AtExitWaitingLinesAreRecordedOnceAndTheUnfinishedOneIsNot) {
-    settings.DeleteHandle = 1;
-    settings.DeleteBytes = 3;
-    feed({"#1:L1\r#1:L2\r#1:L3\r#1:L4"});
-    EXPECT_EQ(recorder.lines, std::vector<std::string>{"L1"});
-    intake.recordWaitingLines();
-    EXPECT_EQ(recorder.lines, (std::vector<std::string>{"L1", "L2", "L3"}));
-    EXPECT_EQ(intake.backlog(), "#1:L4");
-    // Nothing is recorded a second time should the display go on after all.
-    drain();
-    feed({"\r"});
-    drain();
-    EXPECT_EQ(recorder.lines, (std::vector<std::string>{"L1", "L2", "L3", "L4"}));
+TEST_F(IntakeTest, AtExitWhatWasNotShownToTheEndIsRecordedOnce) {
+    struct Case {
+        const char* name;
+        std::string received;
+        std::vector<std::string> atExit; // recorded at exit, after what was recorded before
+    } cases[] = {
+        {"lines waiting and an unfinished one", "#1:L1\r#1:L2\r\r#1:L4", {"L2", "", "L4"}},
+        {"lines waiting, all finished", "#1:L1\r#1:L2\r", {"L2"}},
+        {"the current line unfinished", "#1:L1", {"L1"}},
+        {"nothing waiting", "#1:L1\r", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeRecorder lines;
+        ViewState viewState;
+        Intake exiting(settings, clock, strings, lines, viewState, view);
+        settings.DeleteHandle = 1;
+        settings.DeleteBytes = 3;
+        exiting.receiveText(c.received);
+        const std::size_t before = lines.lines.size();
+        exiting.recordUnshownLines();
+        EXPECT_EQ(std::vector<std::string>(
+                      lines.lines.begin() + static_cast<std::ptrdiff_t>(before), lines.lines.end()),
+                  c.atExit);
+        // The waiting lines have left the backlog: nothing is recorded a second time.
+        if (exiting.lineComplete()) {
+            EXPECT_TRUE(exiting.backlog().empty());
+        }
+    }
 }
 
 TEST_F(IntakeTest, StoreKeepsTheNewest100AndReusesTheOldestRecord) {

@@ -84,6 +84,17 @@ TEST(Painter, StoredLinesKeepTheirCommandColoursUntilCommandsAreSwitchedOff) {
     EXPECT_EQ(rig.surface.lastDrawOf("\x1cTCff0000:RED")->colour, rgb(0, 0, 255));
 }
 
+TEST(Painter, ACharacterCutInTwoByTheLineWaitsForItsSecondByte) {
+    ViewRig rig;
+    rig.intake.receiveText("AB\x82");
+    rig.paintAll();
+    ASSERT_FALSE(rig.surface.draws.empty());
+    EXPECT_EQ(rig.surface.draws.back().text, "AB");
+    rig.intake.receiveText("\xA0\r");
+    rig.paintAll();
+    EXPECT_TRUE(rig.surface.lastDrawOf("AB\x82\xA0"));
+}
+
 TEST(Painter, OnlyRowsCrossingTheClipAreDrawn) {
     ViewRig rig;
     for (int i = 0; i < 5; ++i) {

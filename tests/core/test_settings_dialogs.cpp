@@ -161,11 +161,12 @@ TEST(MiscDialogRules, ByteCountIsAWholeNumberFromZeroTo256) {
     const struct {
         const char* text;
         ByteCountCheck check;
+        std::int32_t value = 0; // read when accepted
     } cases[] = {
-        {"0", ByteCountCheck::Accepted},
-        {"256", ByteCountCheck::Accepted},
-        {" 3 ", ByteCountCheck::Accepted},
-        {"+4", ByteCountCheck::Accepted},
+        {"0", ByteCountCheck::Accepted, 0},
+        {"256", ByteCountCheck::Accepted, 256},
+        {" 3 ", ByteCountCheck::Accepted, 3},
+        {"+4", ByteCountCheck::Accepted, 4},
         {"257", ByteCountCheck::OutOfRange},
         {"-1", ByteCountCheck::OutOfRange},
         {"99999999999", ByteCountCheck::OutOfRange},
@@ -173,16 +174,21 @@ TEST(MiscDialogRules, ByteCountIsAWholeNumberFromZeroTo256) {
         {"-", ByteCountCheck::NotInteger},
         {"3a", ByteCountCheck::NotInteger},
         {"1.5", ByteCountCheck::NotInteger},
-        {"\x82\x52", ByteCountCheck::NotInteger}, // a full-width digit
+        // As an input method types them: full-width digits, sign and space.
+        {"\x82\x50\x82\x51", ByteCountCheck::Accepted, 12},
+        {"\x81\x40\x82\x52\x82\x57", ByteCountCheck::Accepted, 38},
+        {"\x81\x7C\x82\x50", ByteCountCheck::OutOfRange},
+        {"\x82\x50\x82\xA0", ByteCountCheck::NotInteger}, // １あ
+        {"1\x82", ByteCountCheck::NotInteger},            // a lone lead byte
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         std::int32_t value = -99;
         EXPECT_EQ(checkByteCount(c.text, value), c.check);
+        if (c.check == ByteCountCheck::Accepted) {
+            EXPECT_EQ(value, c.value);
+        }
     }
-    std::int32_t value = 0;
-    checkByteCount(" 3 ", value);
-    EXPECT_EQ(value, 3);
 }
 
 TEST(MiscDialogRules, IntervalShowsInWholeMinutesAndComesBackInSeconds) {

@@ -79,6 +79,23 @@ TEST(DialogLayout, EveryTextFitsItsControlInsideTheDialogWithoutOverlap) {
                 title.remove(QLatin1Char('&'));
                 EXPECT_LT(group->fontMetrics().horizontalAdvance(title), group->width());
             }
+            // Nothing is cut off by the group box it lies in.
+            EXPECT_TRUE(control->parentWidget()->rect().contains(control->geometry()));
+            // A radio button's text keeps at least a space's room before the next button in
+            // its row, so that it does not read as that button's text.
+            if (auto* radio = qobject_cast<QRadioButton*>(control)) {
+                const QRadioButton* next = nullptr;
+                for (QRadioButton* other : control->parentWidget()->findChildren<QRadioButton*>(
+                         Qt::FindDirectChildrenOnly))
+                    if (other->y() == radio->y() && other->x() > radio->x() &&
+                        (!next || other->x() < next->x()))
+                        next = other;
+                if (next) {
+                    EXPECT_GE(next->x() - (radio->x() + neededWidth(radio)),
+                              radio->fontMetrics().horizontalAdvance(QLatin1Char(' ')))
+                        << "before " << next->text().toStdString();
+                }
+            }
             if (qobject_cast<QGroupBox*>(control))
                 continue; // a group box holds the controls that lie on it
             for (QWidget* other :

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -9,6 +10,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <array>
 #include <gtest/gtest.h>
 
@@ -45,14 +47,17 @@ QCheckBox* checkBox(const QDialog& dialog, const QString& text) {
     return nullptr;
 }
 
-// Answers the next message box, if one comes, and tells its text.
+// Answers the next message box, if one comes, and tells its text: OK, or its Cancel button.
 class MessageCatcher {
   public:
-    MessageCatcher() {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+    explicit MessageCatcher(bool cancel = false) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, cancel] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 m_text = box->text();
-                box->accept();
+                if (cancel && box->button(QMessageBox::Cancel))
+                    box->button(QMessageBox::Cancel)->click();
+                else
+                    box->accept();
             }
         });
         m_timer.start(10);
@@ -135,6 +140,24 @@ TEST(SerialDialog, EachPortGetsItsDeviceFromTheListOrTyped) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
     EXPECT_EQ(box->path(), ftdi);
     EXPECT_EQ(box->toolTip(), ftdi);
+    // The dialog's hover help over the box carries the whole path; the toolkit shows no second
+    // box of its own.
+    struct FixedCursor : TipCursor {
+        QPoint at;
+        std::optional<QPoint> position() const override { return at; }
+        int height() const override { return 20; }
+        int hotSpotY() const override { return 0; }
+    } cursor;
+    cursor.at = box->mapToGlobal(QPoint(4, 4));
+    dialog.tipWindow()->setCursorSource(&cursor);
+    dialog.tipWindow()->sample();
+    dialog.tipWindow()->sample();
+    EXPECT_TRUE(dialog.tipWindow()->currentText().endsWith(QLatin1Char('\n') + ftdi))
+        << dialog.tipWindow()->currentText().toStdString();
+    QHelpEvent hover(QEvent::ToolTip, QPoint(4, 4), box->mapToGlobal(QPoint(4, 4)));
+    QApplication::sendEvent(box, &hover);
+    EXPECT_FALSE(QToolTip::isVisible());
+    dialog.tipWindow()->setCursorSource(nullptr);
     QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier); // the focus leaves the box
     const QString shown = box->lineEdit()->text();
     EXPECT_TRUE(shown.startsWith("usb-FTDI") && shown.contains(QChar(0x2026)) &&
@@ -217,12 +240,24 @@ TEST(KinsokuDialog, SetsAreGreyUnderNoneButStillStoredAtOk) {
     QTest::keyClick(&dialog, Qt::Key_H, Qt::AltModifier);
     EXPECT_EQ(QApplication::focusWidget(), edits[0]);
     edits[0]->end(false);
-    // A character Shift-JIS cannot hold is left out, not stored as "?".
-    edits[0]->insert(QStringLiteral("ｯ\U0001F600?"));
+    // Characters Shift-JIS cannot hold are named, then left out: not stored as "?", nor as
+    // the near character Windows would give.
+    edits[0]->insert(QStringLiteral("ｯ\U0001F600é?\U0001F600"));
+    {
+        MessageCatcher cancel(true);
+        dialog.button(IDOK)->click();
+        EXPECT_FALSE(cancel.text().isEmpty());
+        EXPECT_TRUE(dialog.isVisible()) << "Cancel goes back to the set";
+        EXPECT_EQ(dialog.focusWidget(), edits[0]);
+    }
     types[0]->click();
     EXPECT_FALSE(edits[0]->isEnabled());
 
+    MessageCatcher catcher;
     dialog.button(IDOK)->click();
+    EXPECT_EQ(catcher.text(), QStringLiteral("次の文字は Shift-JIS で表せないため、\n禁則文字から"
+                                             "除きます。\n\n行頭禁則文字: \U0001F600 é\n\n"
+                                             "よろしいですか？"));
     ASSERT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.page().Type, 0);
     EXPECT_EQ(dialog.page().Head, "\x81\x42\xAF?");
@@ -233,24 +268,31 @@ TEST(MiscDialog, ByteCountOutsideItsRangeOrNotANumberKeepsTheDialogOpen) {
     const StringTable strings;
     const struct {
         const char* typed;
+        bool greyed; // the deletion is off
         bool closes;
         const char* message;
+        int bytes = 0; // the page's count after OK; 5 before
     } cases[] = {
-        {"0", true, ""},
-        {"256", true, ""},
-        {"257", false, "0 から 256 までの整数を入力してください。"},
-        {"-1", false, "0 から 256 までの整数を入力してください。"},
-        {"1a", false, "整数を入力してください。"},
+        {"0", false, true, "", 0},
+        {"256", false, true, "", 256},
+        {"257", false, false, "0 から 256 までの整数を入力してください。"},
+        {"-1", false, false, "0 から 256 までの整数を入力してください。"},
+        {"1a", false, false, "整数を入力してください。"},
+        {"１２", false, true, "", 12},
+        {"x", true, true, "", 5},
+        {"300", true, true, "", 5},
+        {"7", true, true, "", 7},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed);
         Settings settings;
-        settings.DeleteHandle = 1;
+        settings.DeleteHandle = c.greyed ? 0 : 1;
+        settings.DeleteBytes = 5;
         CMiscDialog dialog(strings, {}, {});
         dialog.page() = MiscPage::fromSettings(settings);
         showActive(dialog);
         QLineEdit* bytes = dialog.byteCountEdit();
-        EXPECT_TRUE(bytes->isEnabled());
+        EXPECT_EQ(bytes->isEnabled(), !c.greyed);
         bytes->setText(QString::fromUtf8(c.typed));
         dialog.button(IDCANCEL)->setFocus();
         MessageCatcher catcher;
@@ -258,7 +300,7 @@ TEST(MiscDialog, ByteCountOutsideItsRangeOrNotANumberKeepsTheDialogOpen) {
         EXPECT_EQ(dialog.isVisible(), !c.closes);
         EXPECT_EQ(catcher.text(), QString::fromUtf8(c.message));
         if (c.closes)
-            EXPECT_EQ(dialog.page().DeleteBytes, std::atoi(c.typed));
+            EXPECT_EQ(dialog.page().DeleteBytes, c.bytes);
         else
             EXPECT_EQ(dialog.focusWidget(), bytes);
     }

@@ -1,6 +1,6 @@
-#include <sys/socket.h>
-#include <netinet/in.h>
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,9 +18,9 @@ using namespace skiro::testing;
 
 namespace {
 
-const char* const kNihongo = "\x93\xFA\x96\x7B\x8C\xEA";          // 日本語
+const char* const kNihongo = "\x93\xFA\x96\x7B\x8C\xEA";                    // 日本語
 const char* const kKonnichiwa = "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD"; // こんにちは
-const char* const kAka = "\x90\xD4";                              // 赤
+const char* const kAka = "\x90\xD4";                                        // 赤
 
 } // namespace
 
@@ -32,9 +32,13 @@ TEST_F(WebRig, LinesReachViewersInTheFormTheDisplayShowsThem) {
     StreamClient viewer(streamUrl());
     ASSERT_TRUE(viewer.waitForHello());
 
-    // The growing line is sent as it grows, under the number it will get.
-    intake.receiveText(std::string("#1:") + kNihongo);
+    // The growing line is sent as it grows, under the number it will get; a character cut in
+    // two by the line waits for its second byte.
+    intake.receiveText(std::string("#1:") + std::string(kNihongo, 3));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !viewer.of("cur").empty(); }, 5000));
+    EXPECT_EQ(viewer.of("cur").back().value("text").toString(), QStringLiteral("日"));
+    intake.receiveText(kNihongo + 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return viewer.of("cur").size() == 2; }, 5000));
     EXPECT_EQ(viewer.of("cur").back().value("text").toString(), QStringLiteral("日本語"));
     EXPECT_EQ(viewer.of("cur").back().value("seq").toInteger(), 1);
     intake.receiveText("\r");
@@ -47,10 +51,14 @@ TEST_F(WebRig, LinesReachViewersInTheFormTheDisplayShowsThem) {
         QString colour;
     };
     const std::vector<Case> cases = {
-        {"prefix deleted, Shift-JIS made UTF-8", std::string("#1:") + kKonnichiwa,
-         QStringLiteral("こんにちは"), {}},
-        {"markup stays text", "#1:<script>alert(1)</script>&amp;",
-         QStringLiteral("<script>alert(1)</script>&amp;"), {}},
+        {"prefix deleted, Shift-JIS made UTF-8",
+         std::string("#1:") + kKonnichiwa,
+         QStringLiteral("こんにちは"),
+         {}},
+        {"markup stays text",
+         "#1:<script>alert(1)</script>&amp;",
+         QStringLiteral("<script>alert(1)</script>&amp;"),
+         {}},
         {"colour command stripped, its colour sent", std::string("#1:\x1CTCff0000:") + kAka,
          QStringLiteral("赤"), QStringLiteral("#ff0000")},
         {"command without a colon shows nothing", "#1:\x1CXX", {}, {}},
@@ -283,9 +291,10 @@ TEST_F(WebRig, ViewerThatNeverReadsIsDroppedWhileAnotherKeepsUp) {
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::connect(stalled, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const std::string handshake = "GET /stream HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
-                                  "Connection: Upgrade\r\nSec-WebSocket-Key: "
-                                  "dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    const std::string handshake =
+        "GET /stream HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+        "Connection: Upgrade\r\nSec-WebSocket-Key: "
+        "dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
     ASSERT_EQ(::send(stalled, handshake.data(), handshake.size(), 0),
               static_cast<ssize_t>(handshake.size()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return service->server().viewerCount() == 2; }, 5000));
@@ -328,8 +337,8 @@ TEST_F(WebRig, FixedRoutesOnlyAndTheAccessCodeOnPageAndStream) {
         {"page with the code", "GET /?code=Secret7 HTTP/1.1\r\nHost: h\r\n\r\n", "200"},
         {"no files from disk", "GET /../etc/passwd?code=Secret7 HTTP/1.1\r\nHost: h\r\n\r\n",
          "404"},
-        {"nothing to change", "POST /?code=Secret7 HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n",
-         "405"},
+        {"nothing to change",
+         "POST /?code=Secret7 HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n", "405"},
         {"headers beyond the limit", "GET / HTTP/1.1\r\nHost: h\r\n" + hugeHeader + "\r\n", "431"},
     };
     for (const Case& c : cases) {
@@ -376,17 +385,15 @@ TEST_F(WebRig, PageInAHeadlessBrowserShowsTheLinesAsText) {
         QTemporaryDir profile;
         ASSERT_TRUE(profile.isValid());
         QProcess browser;
-        browser.start(chromium,
-                      {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
-                       QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
-                       QStringLiteral("--no-first-run"),
-                       QStringLiteral("--disable-background-networking"),
-                       QStringLiteral("--disable-component-update"),
-                       QStringLiteral("--disable-sync"),
-                       QStringLiteral("--user-data-dir=") + profile.path(),
-                       QStringLiteral("--virtual-time-budget=%1").arg(budget),
-                       QStringLiteral("--dump-dom"),
-                       QStringLiteral("http://127.0.0.1:%1/?code=Code1").arg(port)});
+        browser.start(
+            chromium,
+            {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
+             QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
+             QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
+             QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
+             QStringLiteral("--user-data-dir=") + profile.path(),
+             QStringLiteral("--virtual-time-budget=%1").arg(budget), QStringLiteral("--dump-dom"),
+             QStringLiteral("http://127.0.0.1:%1/?code=Code1").arg(port)});
         ASSERT_TRUE(browser.waitForFinished(90000)) << "the browser did not finish";
         dom = QString::fromUtf8(browser.readAllStandardOutput());
         ASSERT_FALSE(dom.isEmpty()) << browser.readAllStandardError().left(2000).data();

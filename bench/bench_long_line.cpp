@@ -1,0 +1,185 @@
+// A caption line of a million characters without a line end, as a speech recogniser piping
+// into `skiro-send -n` gives it: what laying it out costs on the real Qt surface, and how long
+// the user-interface thread is ever held up while it arrives through the local "Send" service
+// into a shown view (the longest gap between two turns of a 5 ms probe timer). The line is
+// ended at last, and the figures say whether it was recorded whole.
+//
+// Arguments: the line's length in characters (default 1000000) and the outline's width in dots
+// (default 0, no outline).
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/DisplayLine.h"
+#include "core/LayoutParams.h"
+#include "core/Recorder.h"
+#include "core/Settings.h"
+#include "core/StringTable.h"
+#include "display/CMarelView.h"
+#include "display/QtTextSurface.h"
+#include "display/Sjis.h"
+#include "feed/FeedClient.h"
+#include "feed/FeedServer.h"
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+double ms(Steady::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// Keeps the lines it is given, so that the end of the run can say what was recorded.
+class KeptRecorder : public skiro::LineRecorder {
+  public:
+    void recordLine(std::string_view line) override { lines.emplace_back(line); }
+    std::vector<std::string> lines;
+};
+
+// Caption text, punctuation and brackets included, repeated to `characters` characters.
+std::string longLine(std::size_t characters) {
+    const QString sentence = QStringLiteral(
+        "本日は「字幕表示システム」の説明会にお越しいただき、誠にありがとうございます。"
+        "これから約三十分間、画面の使い方と設定の変え方について順番にご案内いたします。");
+    QString text;
+    text.reserve(static_cast<qsizetype>(characters));
+    while (static_cast<std::size_t>(text.size()) < characters)
+        text += sentence;
+    text.truncate(static_cast<qsizetype>(characters));
+    return skiro::toSjis(text);
+}
+
+class PaintCountingView : public skiro::CMarelView {
+  public:
+    using CMarelView::CMarelView;
+    int paints = 0;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override {
+        ++paints;
+        CMarelView::paintEvent(event);
+    }
+};
+
+void fail(const skiro::FeedClient::Result& r) {
+    if (!r.ok()) {
+        std::fprintf(stderr, "bench_long_line: %s\n", qPrintable(r.message));
+        std::exit(1);
+    }
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    QApplication app(argc, argv);
+    const std::size_t characters = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1000000;
+    const std::string line = longLine(characters);
+    const int outline = argc > 2 ? std::atoi(argv[2]) : 0;
+
+    skiro::Settings settings;
+    settings.Outline = outline > 0;
+    settings.LineCnt = std::max(1, outline);
+    skiro::Kinsoku = {2, skiro::kDefaultKinsokuHead, skiro::kDefaultKinsokuTail};
+
+    // The whole line broken into rows at once, as after a change of font or window size.
+    {
+        skiro::QtTextSurface surface(settings.Font, 0, 96.0);
+        skiro::LayoutParams p;
+        p.dc = &surface;
+        p.extentLimit = 1280;
+        p.pitchPercent = 100;
+        p.emptyThickness = surface.fontHeight();
+        skiro::CDisplayLine breaker;
+        const auto start = Steady::now();
+        const int thickness = breaker.measureLine(line, p);
+        std::printf("long_line_1m_layout_ms: %.1f ms (%zu characters, %d rows)\n",
+                    ms(Steady::now() - start), characters, thickness / p.emptyThickness);
+        std::fflush(stdout);
+    }
+
+    // The line arriving in requests of the service into a shown view.
+    KeptRecorder recorder;
+    skiro::SystemClock clock;
+    skiro::StringTable strings;
+    PaintCountingView view(settings, recorder, clock, strings);
+    view.resize(1280, 720);
+    view.show();
+    skiro::FeedServer server("skiro", [&](std::string_view text) { view.receiveText(text); });
+    if (!server.listen()) {
+        std::fprintf(stderr, "bench_long_line: %s\n", qPrintable(server.error()));
+        return 1;
+    }
+
+    std::vector<Steady::time_point> turns;
+    turns.reserve(100000);
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] { turns.push_back(Steady::now()); });
+    probe.start(5);
+
+    std::atomic<bool> sent{false};
+    const auto start = Steady::now();
+    std::thread client([&] {
+        skiro::FeedClient c("skiro");
+        fail(c.open());
+        constexpr std::size_t kPiece = 4096;
+        for (std::size_t at = 0; at < line.size();) {
+            std::size_t end = std::min(at + kPiece, line.size());
+            if (end < line.size() && (static_cast<unsigned char>(line[end - 1]) & 0x80) &&
+                end - at > 1) {
+                // Cut between characters: every character of this text is two bytes.
+                end -= (end - at) % 2;
+            }
+            fail(c.sendRequest("[Send(" + line.substr(at, end - at) + ")]"));
+            // Piece by piece, so that the view paints between them as the line grows.
+            fail(c.waitAcks(600000));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            at = end;
+        }
+        fail(c.sendRequest("[Send(\r)]"));
+        fail(c.waitAcks(600000));
+        c.terminate();
+        sent = true;
+    });
+    QEventLoop loop;
+    QTimer done;
+    QObject::connect(&done, &QTimer::timeout, &loop, [&] {
+        if (sent)
+            loop.quit();
+    });
+    done.start(10);
+    loop.exec();
+    client.join();
+    const double took = ms(Steady::now() - start);
+    // A few more turns after the last request, so that the paint it caused is counted.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    probe.stop();
+
+    double gap = 0;
+    for (std::size_t i = 1; i < turns.size(); ++i)
+        gap = std::max(gap, ms(turns[i] - turns[i - 1]));
+    const bool recorded = !recorder.lines.empty() && recorder.lines.back() == line;
+    std::printf("ui_gap_max_ms: %.1f ms (arrival took %.0f ms, %d paints, outline %d)\n", gap, took,
+                view.paints, outline);
+    std::printf("long_line_recorded: %s\n", recorded ? "yes" : "no");
+    server.shutdown(std::chrono::milliseconds(0));
+    return 0;
+}
