@@ -148,5 +148,32 @@ TEST(GlidingView, MovesEveryFrameByTheTimeAndRestsWhenTheLineIsIn) {
     }
 }
 
+// A window that cannot be painted stops the frame clock; the stall watchdog moves its lines
+// on, each recorded once and in order.
+TEST(GlidingView, AHiddenWindowLeavesItsLinesToTheWatchdog) {
+    struct Lines : LineRecorder {
+        std::vector<std::string> lines;
+        void recordLine(std::string_view line) override { lines.emplace_back(line); }
+    } recorder;
+    Settings settings;
+    settings.Font.lfHeight = -480;
+    SystemClock clock;
+    StringTable strings;
+    CMarelView view(settings, recorder, clock, strings);
+    view.resize(400, 300);
+    view.show();
+    QCoreApplication::processEvents();
+    view.hide();
+    view.receiveText("ONE\rTWO\rTHREE\r");
+    EXPECT_FALSE(view.frameClock().running());
+    QElapsedTimer waited;
+    waited.start();
+    while (view.intake().storedLineCount() < 3 && waited.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(view.intake().storedLineCount(), 3u);
+    EXPECT_EQ(recorder.lines, (std::vector<std::string>{"ONE", "TWO", "THREE"}));
+    EXPECT_FALSE(view.frameClock().running());
+}
+
 } // namespace
 } // namespace skiro
