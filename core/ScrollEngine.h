@@ -54,12 +54,13 @@ class ScrollEngine {
     std::uint32_t idleSince() const { return m_idleSince; }
 
     // Gliding (Smooth): the picture moves every frame by what the time since the last frame
-    // gives at the current speed, in fractions of a pixel. The first frame after the display
-    // starts moving only paints, so that text which turns out to fit moves nothing.
-    // `nowMs` is on the clock's millisecond scale, with the fraction.
+    // gives at the current speed, in fractions of a pixel, timed from glideStart. There is no
+    // step at the start: the repaint that intake asks for decides before the first frame
+    // whether the text fits, so text that fits moves nothing. `nowMs` is on the clock's
+    // millisecond scale, with the fraction.
     void glideStart(double nowMs);
     // One frame: moves the picture and returns the pixels moved. `waiting` is what keep-up
-    // looks at; `extent` the window's length along the scroll axis.
+    // looks at, in the order it will enter.
     double glideFrame(double nowMs, const std::vector<WaitingText>& waiting);
     // At rest after a glide: a gap of more than ten steps at the incoming edge closes as the
     // ticks at rest close it in whole steps. True when it closed one.
