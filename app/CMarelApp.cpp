@@ -2,30 +2,42 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QTemporaryFile>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/LinkMark.h"
 #include "app/SettingsCommands.h"
 #include "core/LogHistory.h"
+#ifdef _WIN32
+#include "app/WinDdeServer.h"
+#include "app/WinTermLink.h"
+#endif
 #include "display/CMarelView.h"
 #include "display/Sjis.h"
 #include "feed/FeedServer.h"
 #include "ui/CScrollDialog.h"
+#ifdef SKIRO_WEB_VIEW
 #include "web/CWebDialog.h"
+#endif
 
 namespace skiro {
 namespace {
 
+#ifndef _WIN32
 int g_signalPipe[2] = {-1, -1};
 
 void onTerminationSignal(int) {
@@ -33,11 +45,33 @@ void onTerminationSignal(int) {
     // Only async-signal-safe work here: the close itself runs on the user-interface thread.
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
 }
+#endif
+
+// A path as the logic's file calls take it: UTF-8 on Windows, whose wide-character calls then
+// reach a folder of any name, the file system's own encoding elsewhere.
+std::string pathBytes(const QString& path) {
+#ifdef _WIN32
+    return path.toStdString();
+#else
+    return QFile::encodeName(path).toStdString();
+#endif
+}
 
 std::string withSlash(QString folder) {
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
-    return QFile::encodeName(folder).toStdString();
+    return pathBytes(folder);
+}
+
+// Whether files can be made in `folder`. Windows does not mark Program Files read-only, so its
+// attributes do not tell: there a file is made and removed again.
+bool canWriteIn(const QString& folder) {
+#ifdef _WIN32
+    QTemporaryFile probe(folder + QStringLiteral("/skiro-XXXXXX.tmp"));
+    return probe.open();
+#else
+    return QFileInfo(folder).isWritable();
+#endif
 }
 
 } // namespace
@@ -51,9 +85,9 @@ AppPaths settlePaths(const QString& exeFolder, const QString& exeBase) {
     // write keep them in the user's own folders instead: root, who can write /usr/bin, too.
     const bool installed = !QFileInfo(exeFolder + QStringLiteral("/help")).isDir() &&
                            QFileInfo(helpFolder(exeFolder)).isDir();
-    if (QFileInfo(exeFolder).isWritable() && !installed) {
+    if (canWriteIn(exeFolder) && !installed) {
         paths.logFolder = paths.exeFolder;
-        paths.profileFile = paths.exeFolder + QFile::encodeName(exeBase).toStdString() + ".ini";
+        paths.profileFile = paths.exeFolder + pathBytes(exeBase) + ".ini";
         return paths;
     }
     const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
@@ -61,7 +95,7 @@ AppPaths settlePaths(const QString& exeFolder, const QString& exeBase) {
     QDir().mkpath(config);
     QDir().mkpath(data);
     paths.logFolder = withSlash(data);
-    paths.profileFile = withSlash(config) + QFile::encodeName(exeBase).toStdString() + ".ini";
+    paths.profileFile = withSlash(config) + pathBytes(exeBase) + ".ini";
     return paths;
 }
 
@@ -71,13 +105,18 @@ CMarelApp::CMarelApp(QString exeFolder, QString exeBase)
 }
 
 CMarelApp::~CMarelApp() {
+#ifdef _WIN32
+    m_dde.reset();
+#endif
     m_feeds.reset();
     m_frame.reset();
+#ifndef _WIN32
     if (g_signalPipe[0] >= 0) {
         ::close(g_signalPipe[0]);
         ::close(g_signalPipe[1]);
         g_signalPipe[0] = g_signalPipe[1] = -1;
     }
+#endif
 }
 
 bool CMarelApp::initInstance(ShowCommand startup) {
@@ -145,6 +184,22 @@ bool CMarelApp::initInstance(ShowCommand startup) {
                      qPrintable(m_exeBase), qPrintable(m_feeds->error()));
         m_feeds.reset();
     }
+
+#ifdef _WIN32
+    // DDE clients reach the display under the executable's name, topic "Command".
+    m_dde = std::make_unique<WinDdeServer>(
+        m_exeBase, [view](std::string_view text) { view->receiveText(text); });
+    if (!m_dde->start()) {
+        std::fprintf(stderr, "%s: the DDE service stays off: %s\n", qPrintable(m_exeBase),
+                     qPrintable(m_dde->error()));
+        m_dde.reset();
+    }
+    // 秀Term's text is taken in from the event loop, outside the window procedure that
+    // announced it.
+    m_termLink = std::make_unique<WinTermLink>(m_frame.get(), [view](std::string_view text) {
+        QTimer::singleShot(0, view, [view, text = std::string(text)] { view->receiveText(text); });
+    });
+#endif
 
     // 9. Back where it was at the last close.
     m_frame->restorePlacement(startup);
@@ -225,8 +280,10 @@ void CMarelApp::onCommand(int id) {
             page = dialog.page();
             return true;
         });
+#ifdef SKIRO_WEB_VIEW
         if (m_web)
             m_web->setDirection(m_doc->settings().Direction);
+#endif
         break;
     case ID_HELP_INDEX:
         winHelp({0, HelpCommand::Contents});
@@ -274,13 +331,34 @@ void CMarelApp::showHelpFailure(const QString& page, const QString& reason) {
 }
 
 bool CMarelApp::linkTerm() {
+#ifdef _WIN32
+    if (m_termLink && m_termLink->link())
+        return true;
+    QMessageBox::critical(m_frame.get(), m_texts.appTitle,
+                          fromSjis(m_strings.text(IDS_TERM_FAILED)));
+    return false;
+#else
     return m_frame->linkTerm();
+#endif
 }
 
 void CMarelApp::unlinkTerm() {
+#ifdef _WIN32
+    if (m_termLink)
+        m_termLink->unlink();
+#endif
     m_frame->unlinkTerm();
 }
 
+#ifndef SKIRO_WEB_VIEW
+// A build without the web view (Windows) leaves a [Web] section of the profile as it is and
+// says so when its command is chosen.
+void CMarelApp::applyWebView() {}
+
+void CMarelApp::showWebDialog() {
+    QMessageBox::information(m_frame.get(), m_texts.appTitle, m_texts.webViewMissing);
+}
+#else
 void CMarelApp::applyWebView() {
     const WebSettings& web = m_doc->settings().Web;
     const bool on = web.Enabled != 0 || m_webForRun;
@@ -331,6 +409,7 @@ void CMarelApp::showWebDialog() {
     m_webForRun = false;
     applyWebView();
 }
+#endif
 
 void CMarelApp::closeDocument() {
     // The profile first (the frame has put the placement into it): whatever the rest of the
@@ -346,8 +425,12 @@ void CMarelApp::closeDocument() {
     // answer.
     if (m_feeds)
         m_feeds->shutdown();
+#ifdef _WIN32
+    if (m_dde)
+        m_dde->shutdown();
+#endif
     if (m_frame)
-        m_frame->unlinkTerm();
+        unlinkTerm();
     // The view does no more work: what it had not shown to the end is recorded now, in order,
     // after a stamp saying so and before the stop stamp; what the port already holds comes
     // first.
@@ -359,14 +442,26 @@ void CMarelApp::closeDocument() {
         }
         m_view->intake().recordUnshownLines();
     }
+#ifdef SKIRO_WEB_VIEW
     // The web view goes first: no viewer is told anything after the window is gone.
     if (m_view)
         m_view->intake().setObserver(nullptr);
     m_web.reset();
+#endif
     m_doc->session().stopSession();
     m_doc->recorder().setClipboard(nullptr);
 }
 
+#ifdef _WIN32
+void CMarelApp::closeOnTerminationSignals() {
+    // Windows ends a session (log-off, shutdown) with WM_QUERYENDSESSION rather than a signal:
+    // the window closes as by its close box, so the settings and the stop stamp are written.
+    connect(qGuiApp, &QGuiApplication::commitDataRequest, this, [this] {
+        if (m_frame)
+            m_frame->close();
+    });
+}
+#else
 void CMarelApp::closeOnTerminationSignals() {
     if (g_signalPipe[0] >= 0)
         return;
@@ -387,5 +482,7 @@ void CMarelApp::closeOnTerminationSignals() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
 }
+
+#endif
 
 } // namespace skiro

@@ -12,7 +12,9 @@
 #include "core/HelpTopics.h"
 #include "core/Placement.h"
 #include "core/StringTable.h"
+#ifdef SKIRO_WEB_VIEW
 #include "web/WebService.h"
+#endif
 
 class QSocketNotifier;
 
@@ -23,6 +25,10 @@ class CMarelView;
 class LinkMark;
 class SettingsCommands;
 class FeedServer;
+#ifdef _WIN32
+class WinDdeServer;
+class WinTermLink;
+#endif
 
 // Where the profile and the logs go for an executable in `exeFolder` named `exeBase`: beside
 // it when that folder can be written, else in the user's configuration and data folders.
@@ -69,8 +75,15 @@ class CMarelApp : public QObject {
 
     // --web[=PORT]: the web view is on for this run, at `port` (0: the profile's port), whatever
     // the profile says; the profile itself is left as it is. Before initInstance().
-    void setWebForThisRun(int port) { m_webForRun = true; m_webRunPort = port; }
-    WebService* webService() const { return m_web.get(); }
+    void setWebForThisRun(int port) {
+        m_webForRun = true;
+        m_webRunPort = port;
+    }
+#ifdef SKIRO_WEB_VIEW
+    WebService* webService() const {
+        return m_web.get();
+    }
+#endif
 
   private:
     void onCommand(int id);
@@ -98,8 +111,16 @@ class CMarelApp : public QObject {
     LinkMark* m_linkMark = nullptr; // owned by the frame
     std::unique_ptr<SettingsCommands> m_settingsCommands;
     std::unique_ptr<FeedServer> m_feeds;
+#ifdef _WIN32
+    // The real DDE server, beside the local service that skiro-send uses.
+    std::unique_ptr<WinDdeServer> m_dde;
+    // The link with 秀Term, which exists on Windows alone.
+    std::unique_ptr<WinTermLink> m_termLink;
+#endif
     QSocketNotifier* m_signalNotifier = nullptr;
+#ifdef SKIRO_WEB_VIEW
     std::unique_ptr<WebService> m_web;
+#endif
     bool m_webForRun = false;
     int m_webRunPort = 0;
 };

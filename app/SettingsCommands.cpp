@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include "app/CMainFrame.h"
 #include "app/CMarelDoc.h"
@@ -67,6 +68,20 @@ void SettingsCommands::serial() {
                 offerPorts(dialog);
         });
     }
+#ifdef _WIN32
+    // Windows tells no descriptor about arriving ports: its list is looked at once a second,
+    // and the dialog's list is made again only when it changed.
+    std::vector<PortChoice> listed = PortTable::listPorts();
+    QTimer lookAgain;
+    QObject::connect(&lookAgain, &QTimer::timeout, &dialog, [&] {
+        std::vector<PortChoice> now = PortTable::listPorts();
+        if (now != listed) {
+            listed = std::move(now);
+            offerPorts(dialog);
+        }
+    });
+    lookAgain.start(1000);
+#endif
     if (dialog.exec() != QDialog::Accepted)
         return;
     dialog.page().toSettings(settings);

@@ -69,6 +69,8 @@ struct UiTexts {
     QString appTitle = QStringLiteral("SKIRO");
     QString createFailed = QStringLiteral("空のﾄﾞｷｭﾒﾝﾄの作成に失敗しました。");
     QString helpFailed = QStringLiteral("ﾍﾙﾌﾟの起動に失敗しました。");
+    // The command of the audience web view in a build without it (Windows).
+    QString webViewMissing = QStringLiteral("このWindows版にはウェブ表示がありません。");
     QString aboutTitle = QStringLiteral("SKIRO のバージョン情報");
     QString aboutText = QStringLiteral("SKIRO Version 2.2");
     // The serial link waits for its device to come back: the mark in the view's corner, and

@@ -315,9 +315,23 @@ class Sender {
 } // namespace
 
 int main(int argc, char* argv[]) {
+#ifdef SIGPIPE
     // A display that goes away mid-write is reported, not a silent death by SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     QCoreApplication app(argc, argv);
+#ifdef _WIN32
+    // Windows hands argv over in the ANSI code page, which cannot hold every character: the
+    // command line is taken in Unicode instead and made UTF-8, as the texts are everywhere else.
+    std::vector<std::string> unicodeArgs;
+    for (const QString& arg : QCoreApplication::arguments())
+        unicodeArgs.push_back(arg.toStdString());
+    std::vector<char*> unicodeArgv;
+    for (std::string& arg : unicodeArgs)
+        unicodeArgv.push_back(arg.data());
+    argc = static_cast<int>(unicodeArgv.size());
+    argv = unicodeArgv.data();
+#endif
 
     Options options;
     bool onlyTexts = false;
@@ -345,7 +359,11 @@ int main(int argc, char* argv[]) {
             } else {
                 name = arg.substr(10);
             }
+#ifdef _WIN32
+            options.service = QString::fromStdString(name);
+#else
             options.service = QString::fromLocal8Bit(name.c_str());
+#endif
             if (!skiro::isServiceName(options.service))
                 return usageError("'" + name + "' cannot name a service");
         } else if (arg == "--wait") {

@@ -5,9 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#ifdef _WIN32
+#include "core/WinFiles.h"
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include "core/ShiftJis.h"
 
@@ -269,6 +273,8 @@ class AsciiOnly final : public SjisConversion {
 const AsciiOnly kAsciiOnly;
 
 // --- files --------------------------------------------------------------------------------
+// (On Windows these are the wide-character calls of WinFiles.cpp.)
+#ifndef _WIN32
 
 ProfileSaveResult failure(const std::string& step) {
     const int error = errno != 0 ? errno : EIO;
@@ -315,6 +321,7 @@ bool writeAll(int fd, std::string_view bytes) {
     }
     return true;
 }
+#endif
 
 } // namespace
 
@@ -629,6 +636,7 @@ std::string Profile::bytes() const {
     return text;
 }
 
+#ifndef _WIN32
 ProfileSaveResult Profile::commit() const {
     if (m_file.empty())
         return {EINVAL, "no profile file"};
@@ -696,5 +704,7 @@ ProfileSaveResult Profile::commit() const {
     }
     return {};
 }
+
+#endif
 
 } // namespace skiro

@@ -2,16 +2,22 @@
 
 #include <cerrno>
 #include <cstdio>
+#ifdef _WIN32
+#include "core/WinFiles.h"
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#endif
 
 #include "core/TextFormat.h"
 
 namespace skiro {
 
+// On Windows LogAppend and appendRecord are WinFiles.cpp's.
+#ifndef _WIN32
 namespace {
 
 // Another writer (a second instance logging into the same folder) holds the lock only for
@@ -79,15 +85,20 @@ class LogAppend {
     int m_fd;
 };
 
-// The unshown lines at exit go out in writes of about this size.
-constexpr std::size_t kUnshownPieceBytes = 4 * 1024 * 1024;
-
 } // namespace
 
 bool appendRecord(const std::string& path, std::string_view record) {
     LogAppend log(path);
     return log.ok() && log.append(record);
 }
+#endif
+
+namespace {
+
+// The unshown lines at exit go out in writes of about this size.
+constexpr std::size_t kUnshownPieceBytes = 4 * 1024 * 1024;
+
+} // namespace
 
 Recorder::Recorder(const Settings& settings, const Clock& clock, const StringTable& strings,
                    std::string logFolder)

@@ -7,12 +7,13 @@
 #include <QPainter>
 #include <QScreen>
 
-#include <fontconfig/fontconfig.h>
 #include <hb-ot.h>
 #include <hb.h>
-#include <unicode/uchar.h>
-#include <unicode/uscript.h>
-#include <unicode/utf16.h>
+#ifdef _WIN32
+#include "display/WinFallbackFaces.h"
+#else
+#include <fontconfig/fontconfig.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -20,6 +21,7 @@
 
 #include "core/SettingRanges.h"
 #include "core/ShiftJis.h"
+#include "display/VerticalOrientation.h"
 
 namespace skiro {
 
@@ -256,34 +258,33 @@ constexpr std::uint8_t kLatinRun = 0;
 constexpr std::uint8_t kJapaneseRun = 1;
 constexpr std::uint8_t kOtherRun = 9;
 
-std::uint8_t runScriptOf(UChar32 c) {
+// By HarfBuzz's own Unicode data, which is the same in every build.
+std::uint8_t runScriptOf(char32_t c) {
     if (c < 0x80)
         return kLatinRun;
-    UErrorCode status = U_ZERO_ERROR;
-    switch (uscript_getScript(c, &status)) {
-    case USCRIPT_LATIN:
+    switch (hb_unicode_script(hb_unicode_funcs_get_default(), c)) {
+    case HB_SCRIPT_LATIN:
         // Full-width Latin letters belong to the Japanese text around them.
         return c >= 0xFF00 && c <= 0xFFEF ? kJapaneseRun : kLatinRun;
-    case USCRIPT_GREEK:
+    case HB_SCRIPT_GREEK:
         return 2;
-    case USCRIPT_CYRILLIC:
+    case HB_SCRIPT_CYRILLIC:
         return 3;
-    case USCRIPT_HANGUL:
+    case HB_SCRIPT_HANGUL:
         return 4;
-    case USCRIPT_ARABIC:
+    case HB_SCRIPT_ARABIC:
         return 5;
-    case USCRIPT_HEBREW:
+    case HB_SCRIPT_HEBREW:
         return 6;
-    case USCRIPT_THAI:
+    case HB_SCRIPT_THAI:
         return 7;
-    case USCRIPT_DEVANAGARI:
+    case HB_SCRIPT_DEVANAGARI:
         return 8;
-    case USCRIPT_HAN:
-    case USCRIPT_HIRAGANA:
-    case USCRIPT_KATAKANA:
-    case USCRIPT_KATAKANA_OR_HIRAGANA:
-    case USCRIPT_COMMON:
-    case USCRIPT_INHERITED:
+    case HB_SCRIPT_HAN:
+    case HB_SCRIPT_HIRAGANA:
+    case HB_SCRIPT_KATAKANA:
+    case HB_SCRIPT_COMMON:
+    case HB_SCRIPT_INHERITED:
         return kJapaneseRun;
     default:
         return kOtherRun;
@@ -291,7 +292,9 @@ std::uint8_t runScriptOf(UChar32 c) {
 }
 
 // The installed faces in the order the font matcher prefers them for the view font, Japanese
-// faces first, for the characters the view font lacks.
+// faces first, for the characters the view font lacks. (Windows has no fontconfig: there Qt's
+// font database lists them, in WinFallbackFaces.cpp.)
+#ifndef _WIN32
 class FallbackFaces {
   public:
     FallbackFaces(const QFont& font) {
@@ -351,6 +354,7 @@ class FallbackFaces {
     FcFontSet* m_sorted = nullptr;
     std::vector<Candidate> m_candidates;
 };
+#endif
 
 } // namespace
 
@@ -434,7 +438,7 @@ void QtTextSurface::shape(std::string_view row, std::vector<Glyph>& glyphs) cons
     const int length = static_cast<int>(text.size());
     std::int64_t pen = 0;
 
-    auto classify = [&](UChar32 c) {
+    auto classify = [&](char32_t c) {
         std::uint32_t* memo = static_cast<std::size_t>(c) < s.classOf.size()
                                   ? &s.classOf[static_cast<std::size_t>(c)]
                                   : nullptr;
@@ -448,8 +452,7 @@ void QtTextSurface::shape(std::string_view row, std::vector<Glyph>& glyphs) cons
         k.script = runScriptOf(c);
         // In a column: kanji, kana and full-width forms upright, Latin, digits and
         // half-width forms on their side, by the Unicode vertical orientation property.
-        k.rotated =
-            m_vertical && u_getIntPropertyValue(c, UCHAR_VERTICAL_ORIENTATION) == U_VO_ROTATED;
+        k.rotated = m_vertical && isSetSideways(c);
         if (memo)
             *memo = (std::uint32_t{k.face} | std::uint32_t{k.script} << 8 |
                      std::uint32_t{k.rotated} << 16) +
@@ -489,9 +492,10 @@ void QtTextSurface::shape(std::string_view row, std::vector<Glyph>& glyphs) cons
     int runStart = 0;
     CharClass runClass;
     for (int i = 0; i < length;) {
-        UChar32 c;
         const int at = i;
-        U16_NEXT(units, i, length, c);
+        char32_t c = units[i++];
+        if (QChar::isHighSurrogate(c) && i < length && QChar::isLowSurrogate(units[i]))
+            c = QChar::surrogateToUcs4(static_cast<char16_t>(c), units[i++]);
         const CharClass k = classify(c);
         if (at > runStart && !(k == runClass)) {
             shapeRun(runStart, at, runClass);

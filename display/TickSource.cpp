@@ -4,7 +4,13 @@
 
 namespace skiro {
 
-TickSource::TickSource(std::function<void()> post) : m_post(std::move(post)) {
+TickSource::TickSource(std::function<void()> post)
+    : m_post(std::move(post))
+#ifdef _WIN32
+      ,
+      m_multimedia([this] { m_post(); })
+#endif
+{
     m_coarse.setTimerType(Qt::CoarseTimer);
     QObject::connect(&m_coarse, &QTimer::timeout, [this] { m_post(); });
 }
@@ -21,6 +27,14 @@ void TickSource::start(int method, int intervalMs) {
         m_coarse.start(intervalMs);
         return;
     }
+#ifdef _WIN32
+    // Without a timer device that gives 10 ms, no source runs: lines then advance by the
+    // view's watchdog alone.
+    if (method == 1) {
+        m_multimedia.start(intervalMs);
+        return;
+    }
+#endif
     const bool fixedGrid = method == 1;
     m_threadKind = fixedGrid ? Kind::PreciseTimer : Kind::Thread;
     m_interval.store(intervalMs);
@@ -29,6 +43,9 @@ void TickSource::start(int method, int intervalMs) {
 
 void TickSource::stop() {
     m_coarse.stop();
+#ifdef _WIN32
+    m_multimedia.stop();
+#endif
     if (m_thread.joinable()) {
         {
             std::lock_guard lock(m_wakeLock);
@@ -47,6 +64,9 @@ void TickSource::pause() {
     if (m_paused.load() || runningSources() == 0)
         return;
     m_coarse.stop();
+#ifdef _WIN32
+    m_multimedia.pause();
+#endif
     std::lock_guard lock(m_wakeLock);
     m_paused.store(true);
 }
@@ -60,23 +80,39 @@ void TickSource::resume() {
     }
     if (m_thread.joinable())
         m_wake.notify_all();
+#ifdef _WIN32
+    else if (m_multimedia.started())
+        m_multimedia.resume();
+#endif
     else
         m_coarse.start();
 }
 
 TickSource::Kind TickSource::running() const {
+#ifdef _WIN32
+    if (m_multimedia.started())
+        return Kind::PreciseTimer;
+#endif
     if (m_coarse.isActive() || (m_paused.load() && !m_thread.joinable()))
         return Kind::CoarseTimer;
     return m_thread.joinable() ? m_threadKind : Kind::None;
 }
 
 int TickSource::interval() const {
+#ifdef _WIN32
+    if (m_multimedia.started())
+        return m_multimedia.interval();
+#endif
     if (m_coarse.isActive())
         return m_coarse.interval();
     return m_thread.joinable() ? m_interval.load() : 0;
 }
 
 int TickSource::runningSources() const {
+#ifdef _WIN32
+    if (m_multimedia.started())
+        return 1 + int(m_coarse.isActive()) + int(m_thread.joinable());
+#endif
     const bool coarse = m_coarse.isActive() || (m_paused.load() && !m_thread.joinable());
     return int(coarse) + int(m_thread.joinable());
 }

@@ -7,6 +7,10 @@
 #include <mutex>
 #include <thread>
 
+#ifdef _WIN32
+#include "display/WinMultimediaTimer.h"
+#endif
+
 namespace skiro {
 
 // The scroll engine's periodic tick, delivered to the user-interface thread as a queued event
@@ -57,6 +61,10 @@ class TickSource {
     std::thread m_thread;
     std::mutex m_wakeLock;
     std::condition_variable m_wake;
+#ifdef _WIN32
+    // The precise source on Windows: the system's multimedia timer rather than a thread.
+    MultimediaTimer m_multimedia;
+#endif
 };
 
 } // namespace skiro

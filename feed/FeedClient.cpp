@@ -6,6 +6,9 @@
 #include <utility>
 
 #include "feed/FeedPlace.h"
+#ifdef _WIN32
+#include "feed/WinFeedPlace.h"
+#endif
 
 namespace skiro {
 
@@ -32,6 +35,15 @@ FeedClient::Result FeedClient::open(int timeoutMs) {
         return failure(Status::NoDisplay,
                        QStringLiteral("no SKIRO display is running (nothing answers at %1)")
                            .arg(m_socketPath));
+#ifdef _WIN32
+    // Pipe names are open to every user of the machine: text goes only to a display of this
+    // user, never to a pipe someone else made under the same name.
+    if (!pipePeerIsThisUser(m_socket.socketDescriptor(), true)) {
+        m_socket.abort();
+        return failure(Status::PlaceRefused,
+                       QStringLiteral("the pipe %1 is served by another user").arg(m_socketPath));
+    }
+#endif
     const QByteArray service = QFile::encodeName(m_service);
     const std::string frame = feed::encodeInitiate(
         std::string_view(service.constData(), static_cast<std::size_t>(service.size())),

@@ -7,16 +7,26 @@
 
 #include <algorithm>
 #include <cerrno>
+#ifdef _WIN32
+#include "feed/WinFeedPlace.h"
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include "feed/FeedPlace.h"
 
 namespace skiro {
 namespace {
+
+#ifdef _WIN32
+bool isThisUser(QLocalSocket* socket) {
+    return pipePeerIsThisUser(socket->socketDescriptor(), false);
+}
+#else
 
 // The user id of the process at the other end of a local socket, or -1.
 long peerUid(qintptr fd) {
@@ -26,6 +36,11 @@ long peerUid(qintptr fd) {
         return -1;
     return static_cast<long>(cred.uid);
 }
+
+bool isThisUser(QLocalSocket* socket) {
+    return peerUid(socket->socketDescriptor()) == static_cast<long>(::geteuid());
+}
+#endif
 
 } // namespace
 
@@ -46,6 +61,14 @@ bool FeedServer::listen() {
         m_error = place.error;
         return false;
     }
+#ifdef _WIN32
+    // Whoever holds the session's mutex of the name owns the pipe: a second display of the
+    // same name leaves the first one's pipe alone.
+    if (!claimService(m_socketPath, m_claim)) {
+        m_error = QStringLiteral("another SKIRO already serves %1").arg(m_socketPath);
+        return false;
+    }
+#else
     // Whoever holds the lock owns the socket: a second display of the same name leaves the
     // first one's socket alone, and a socket left behind by a crashed display (whose lock the
     // system released) may be replaced.
@@ -78,6 +101,7 @@ bool FeedServer::listen() {
         }
         ::unlink(socketBytes.constData());
     }
+#endif
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     m_server.setListenBacklogSize(2 * static_cast<int>(feed::kMaxConversations));
     if (!m_server.listen(m_socketPath)) {
@@ -94,7 +118,7 @@ void FeedServer::onNewConnection() {
     while (QLocalSocket* socket = m_server.nextPendingConnection()) {
         // Only the user's own programs may hand text to the display; anyone else is dropped
         // without a word, even where the folder's permissions were loosened.
-        const bool sameUser = peerUid(socket->socketDescriptor()) == static_cast<long>(::geteuid());
+        const bool sameUser = isThisUser(socket);
         if (!sameUser || m_conversations.size() >= feed::kMaxConversations) {
             socket->abort();
             socket->deleteLater();
@@ -299,10 +323,14 @@ void FeedServer::shutdown(std::chrono::milliseconds bound) {
         drop(c, false);
     m_conversations.clear();
 
+#ifdef _WIN32
+    releaseServiceClaim(m_claim);
+#else
     if (m_lockFd >= 0) {
         ::close(m_lockFd);
         m_lockFd = -1;
     }
+#endif
 }
 
 } // namespace skiro

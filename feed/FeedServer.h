@@ -82,7 +82,11 @@ class FeedServer : public QObject {
     QLocalServer m_server;
     QString m_socketPath;
     QString m_error;
+#ifdef _WIN32
+    void* m_claim = nullptr; // the session's mutex of the service name
+#else
     int m_lockFd = -1;
+#endif
     std::vector<Record> m_conversations;
     std::chrono::milliseconds m_openWithin = std::chrono::seconds(10);
     std::chrono::milliseconds m_frameWithin = std::chrono::seconds(30);

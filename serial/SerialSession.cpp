@@ -5,17 +5,37 @@
 
 #include "core/TextFormat.h"
 #include "serial/PortTable.h"
+#include "serial/SystemError.h"
+#ifdef _WIN32
+#include "serial/WinReconnector.h"
+#include "serial/WinSerialPort.h"
+#include "serial/WinWatchThread.h"
+#else
 #include "serial/PosixReadyEvent.h"
 #include "serial/PosixSerialPort.h"
 #include "serial/Reconnector.h"
-#include "serial/SystemError.h"
 #include "serial/WatchThread.h"
+#endif
 
 namespace skiro {
 
 namespace {
 
 constexpr int kOverriddenPorts = 256;
+
+#ifdef _WIN32
+constexpr int kMissingDevice = ERROR_FILE_NOT_FOUND;
+constexpr int kDeviceGone = ERROR_GEN_FAILURE;
+HANDLE watched(const WinSerialPort& port) {
+    return port.handle();
+}
+#else
+constexpr int kMissingDevice = ENOENT;
+constexpr int kDeviceGone = EIO;
+int watched(const PosixSerialPort& port) {
+    return port.fd();
+}
+#endif
 
 } // namespace
 
@@ -24,7 +44,7 @@ constexpr int kOverriddenPorts = 256;
 // user-interface thread only.
 class SerialSession::ViewPort final : public SerialPort {
   public:
-    ViewPort(PosixSerialPort& port, std::string path, const StringTable& strings)
+    ViewPort(PlatformSerialPort& port, std::string path, const StringTable& strings)
         : m_port(port), m_path(std::move(path)), m_strings(strings) {}
     IoResult read(char* buffer, std::size_t capacity) override {
         return remember(m_port.read(buffer, capacity));
@@ -40,7 +60,7 @@ class SerialSession::ViewPort final : public SerialPort {
             m_lastError = result.error;
         return result;
     }
-    PosixSerialPort& m_port;
+    PlatformSerialPort& m_port;
     std::string m_path;
     const StringTable& m_strings;
     int m_lastError = 0;
@@ -82,10 +102,11 @@ bool SerialSession::startSession() {
     const PortTable table = PortTable::fromMachine(portOverrides(m_profile.current(), comPort));
     const std::string path = table.devicePath(comPort);
 
-    auto port = std::make_shared<PosixSerialPort>(m_guards);
+    auto port = std::make_shared<PlatformSerialPort>(m_guards);
     // A COM number that names no device is a missing device, as on a machine without it.
-    const OpenResult opened = path.empty() ? OpenResult{OpenStep::Open, ENOENT, std::nullopt}
-                                           : port->open(path, m_settings.Dcb);
+    const OpenResult opened = path.empty()
+                                  ? OpenResult{OpenStep::Open, kMissingDevice, std::nullopt}
+                                  : port->open(path, m_settings.Dcb);
     if (!opened.ok()) {
         // The device on a line of its own; a COM number with no device behind it names itself.
         if (m_view)
@@ -104,8 +125,8 @@ bool SerialSession::startSession() {
     return true;
 }
 
-bool SerialSession::attach(std::shared_ptr<PosixSerialPort> port, const std::string& path) {
-    auto readyEvent = std::make_unique<PosixReadyEvent>();
+bool SerialSession::attach(std::shared_ptr<PlatformSerialPort> port, const std::string& path) {
+    auto readyEvent = std::make_unique<PlatformReadyEvent>();
     const std::uint64_t generation = ++m_generation;
     WatchCallbacks callbacks;
     if (m_view) {
@@ -116,7 +137,8 @@ bool SerialSession::attach(std::shared_ptr<PosixSerialPort> port, const std::str
             view->postToUi([this, generation] { onDeviceLost(generation); });
         };
     }
-    auto watchThread = std::make_unique<WatchThread>(port->fd(), *readyEvent, std::move(callbacks));
+    auto watchThread =
+        std::make_unique<PlatformWatchThread>(watched(*port), *readyEvent, std::move(callbacks));
     if (!watchThread->start())
         return false;
     m_readyEvent = std::move(readyEvent);
@@ -178,7 +200,7 @@ void SerialSession::onDeviceLost(std::uint64_t generation) {
         while (m_view->readPort() > 0) {
         }
     }
-    const int error = m_viewPort->lastError() != 0 ? m_viewPort->lastError() : EIO;
+    const int error = m_viewPort->lastError() != 0 ? m_viewPort->lastError() : kDeviceGone;
     const std::string device = m_viewPort->devicePath();
     if (m_settings.Reconnect) {
         detach();
@@ -204,9 +226,10 @@ bool SerialSession::waitForDevice(const std::string& device) {
     paths.push_back(device);
     const std::uint64_t generation = ++m_generation;
     SessionView* view = m_view;
-    auto reconnector = std::make_unique<Reconnector>(
+    auto reconnector = std::make_unique<PlatformReconnector>(
         std::move(paths), m_settings.Dcb, m_guards,
-        [this, view, generation](std::shared_ptr<PosixSerialPort> port, const std::string& path) {
+        [this, view, generation](std::shared_ptr<PlatformSerialPort> port,
+                                 const std::string& path) {
             if (view)
                 view->postToUi(
                     [this, generation, port, path] { onDeviceBack(generation, port, path); });
@@ -220,7 +243,7 @@ bool SerialSession::waitForDevice(const std::string& device) {
     return true;
 }
 
-void SerialSession::onDeviceBack(std::uint64_t generation, std::shared_ptr<PosixSerialPort> port,
+void SerialSession::onDeviceBack(std::uint64_t generation, std::shared_ptr<PlatformSerialPort> port,
                                  const std::string& path) {
     // A return found after Stop (or for an earlier wait) is closed again as the last owner
     // lets go of it.

@@ -22,10 +22,27 @@
 // device to come back and goes on, with a stamp in the log for each.
 namespace skiro {
 
+// The port, its ready event, the watch thread and the wait for a device that went away, on the
+// platform's own calls: termios, poll() and inotify, or the Win32 communications calls.
+#ifdef _WIN32
+class WinReadyEvent;
+class WinReconnector;
+class WinSerialPort;
+class WinWatchThread;
+using PlatformReadyEvent = WinReadyEvent;
+using PlatformReconnector = WinReconnector;
+using PlatformSerialPort = WinSerialPort;
+using PlatformWatchThread = WinWatchThread;
+#else
 class PosixReadyEvent;
 class PosixSerialPort;
 class Reconnector;
 class WatchThread;
+using PlatformReadyEvent = PosixReadyEvent;
+using PlatformReconnector = Reconnector;
+using PlatformSerialPort = PosixSerialPort;
+using PlatformWatchThread = WatchThread;
+#endif
 
 // The side of the view (and the application around it) that the session talks to.
 class SessionView {
@@ -94,7 +111,7 @@ class SerialSession {
 
     // Hands an open port to a new watch thread and to the view; false when the thread cannot
     // be made (the port is then closed again).
-    bool attach(std::shared_ptr<PosixSerialPort> port, const std::string& path);
+    bool attach(std::shared_ptr<PlatformSerialPort> port, const std::string& path);
     // Ends the watch thread and closes the port; the session's state is the caller's.
     void detach();
     // On the user-interface thread, after the watch thread found the device gone: whatever
@@ -103,7 +120,7 @@ class SerialSession {
     // earlier port is ignored.
     void onDeviceLost(std::uint64_t generation);
     // On the user-interface thread, when the reconnector has opened the device again.
-    void onDeviceBack(std::uint64_t generation, std::shared_ptr<PosixSerialPort> port,
+    void onDeviceBack(std::uint64_t generation, std::shared_ptr<PlatformSerialPort> port,
                       const std::string& path);
     bool waitForDevice(const std::string& device);
     void closeSession();
@@ -115,11 +132,11 @@ class SerialSession {
     SessionView* m_view = nullptr;
 
     PortGuards m_guards;
-    std::shared_ptr<PosixSerialPort> m_port;
+    std::shared_ptr<PlatformSerialPort> m_port;
     std::unique_ptr<ViewPort> m_viewPort;
-    std::unique_ptr<PosixReadyEvent> m_readyEvent;
-    std::unique_ptr<WatchThread> m_watchThread;
-    std::unique_ptr<Reconnector> m_reconnector;
+    std::unique_ptr<PlatformReadyEvent> m_readyEvent;
+    std::unique_ptr<PlatformWatchThread> m_watchThread;
+    std::unique_ptr<PlatformReconnector> m_reconnector;
     // The path Start opened, and the device's stable by-id name: what a return is looked for by.
     std::string m_path;
     std::string m_byId;

@@ -1,0 +1,20 @@
+#include "serial/DeviceWatch.h"
+
+// Windows has no descriptor that becomes readable when a serial device comes or goes: the
+// watch is never ready there, and whoever wants to follow the ports looks at the system's list
+// again from time to time instead.
+namespace skiro {
+
+DeviceWatch::DeviceWatch() = default;
+
+DeviceWatch::~DeviceWatch() = default;
+
+void DeviceWatch::watchFolder(const std::string&) {}
+
+void DeviceWatch::watchFolderOf(const std::string&) {}
+
+bool DeviceWatch::takeEvents() {
+    return false;
+}
+
+} // namespace skiro
