@@ -287,10 +287,15 @@ void CMarelView::reportEchoFailure() {
 
 namespace {
 
+// The processor time this thread has used, where the platform tells it (0 where not).
 double threadCpuMs() {
+#if defined(CLOCK_THREAD_CPUTIME_ID) && !defined(_WIN32)
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) * 1000 + static_cast<double>(t.tv_nsec) / 1e6;
+#else
+    return 0;
+#endif
 }
 
 } // namespace
