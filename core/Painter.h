@@ -91,6 +91,8 @@ class Painter {
     std::int32_t outsideOf(const RowLayoutCache::Rows& cut, std::string_view text,
                            std::string_view line, const LayoutParams& params, int x0, int y0,
                            const Rect& client);
+    // The current line as far as it can be shown.
+    std::string_view shownCurrentLine();
     // Drops the rows of lines that have left the store.
     void forgetLinesGone();
     void setUp(Layout& layout, TextSurface& surface, const Rect& client);
@@ -100,6 +102,9 @@ class Painter {
     ViewState& m_state;
     RowDrawer* m_rowDrawer = nullptr;
     RowLayoutCache m_rows;
+    // Where shownCurrentLine stopped telling the characters of the current line apart.
+    std::uint64_t m_scanSerial = 0;
+    std::size_t m_scanned = 0;
 
     // Per paint.
     Rect m_client;

@@ -418,8 +418,11 @@ void CMarelView::prepareRows() {
     }
     if (!m_rowCache.hasQueued()) {
         // Only when the lines about to enter have changed: a gliding view paints every frame.
+        // The current line is told by its number and length (it only grows while it keeps its
+        // number), so that a long one costs nothing here.
         const std::size_t upcoming =
-            std::hash<std::string_view>()(m_intake.currentLine()) ^
+            std::hash<std::uint64_t>()(m_intake.currentLineSerial() * 0x9E3779B97F4A7C15ULL ^
+                                       m_intake.currentLine().size()) ^
             (std::hash<std::string_view>()(m_intake.backlog().substr(0, 256)) << 1) ^
             static_cast<std::size_t>(width() * 65599 + height());
         if (upcoming != m_preparedFor) {

@@ -38,6 +38,8 @@ class RecordingSurface : public TextSurface {
             ++chars;
         return {chars * charWidth, cellHeight};
     }
+    // Every row is a cell thick, as on the display's surface.
+    int acrossExtent(std::string_view, bool) const override { return cellHeight; }
     int fontHeight() const override { return cellHeight; }
     std::uint8_t pitchAndFamily() const override { return kTrueTypePitchBit; }
     void drawText(int x, int y, std::string_view row, Colour colour) override {
