@@ -214,6 +214,10 @@ TEST(LongLine, WithoutWrappingOnlyWhatTheWindowShowsIsMeasuredAndDrawn) {
         EXPECT_TRUE(std::string_view(next).starts_with(prepared.rows[0]));
         EXPECT_LE(drawnAlong(prepared.rows[0]), farthest);
         EXPECT_GE(drawnAlong(prepared.rows[0]), room + surface.cellHeight);
+        // Keep-up counts the waiting line as the one row it is, not as more than a window.
+        std::vector<int> waiting;
+        rig.painter.measureWaitingLines(surface, client, 64, waiting);
+        EXPECT_EQ(waiting, std::vector<int>{surface.cellHeight + 2 * c.outline});
         const std::size_t before = surface.measured;
         for (int paints = 0; paints < 3; ++paints)
             rig.painter.paintLines(surface, client, client);
