@@ -1,6 +1,7 @@
 // What the program costs while the display rests with the port open: the whole application on
 // the offscreen platform, Start on a pseudo-terminal, one line shown, then nothing. At rest
-// only the 500 ms clock should wake the program.
+// only the 500 ms clock should wake the program. With the argument "whole-steps" the display
+// moves by whole steps per tick instead of gliding.
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -60,6 +61,9 @@ int main(int argc, char** argv) {
     {
         std::ofstream ini(folder.filePath("skiro.ini").toStdString(), std::ios::binary);
         ini << "[Serial]\r\nCOM1=" << name << "\r\n";
+        // "whole-steps": the display moves by whole steps per tick rather than gliding.
+        if (argc > 1 && std::string(argv[1]) == "whole-steps")
+            ini << "[Scroll]\r\nSmooth=0\r\n";
     }
     skiro::CMarelApp app(folder.path(), "skiro");
     if (!app.initInstance())

@@ -1,8 +1,9 @@
 // A caption line of a million characters without a line end, as a speech recogniser piping
 // into `skiro-send -n` gives it: what laying it out costs on the real Qt surface, and how long
 // the user-interface thread is ever held up while it arrives through the local "Send" service
-// into a shown view (the longest gap between two turns of a 5 ms probe timer). The line is
-// ended at last, and the figures say whether it was recorded whole.
+// into a shown, gliding view (the longest gap between two turns of a 5 ms probe timer), once
+// broken into rows and once as the single row that runs past the window's edge (NoWrap). The
+// line is ended at last, and the figures say whether it was recorded whole.
 //
 // Arguments: the line's length in characters (default 1000000) and the outline's width in dots
 // (default 0, no outline).
@@ -79,40 +80,16 @@ void fail(const skiro::FeedClient::Result& r) {
     }
 }
 
-} // namespace
+struct Arrival {
+    double gapMs = 0;
+    double tookMs = 0;
+    int paints = 0;
+    bool recorded = false;
+};
 
-int main(int argc, char* argv[]) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir runtime;
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    QApplication app(argc, argv);
-    const std::size_t characters = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1000000;
-    const std::string line = longLine(characters);
-    const int outline = argc > 2 ? std::atoi(argv[2]) : 0;
-
-    skiro::Settings settings;
-    settings.Outline = outline > 0;
-    settings.LineCnt = std::max(1, outline);
-    skiro::Kinsoku = {2, skiro::kDefaultKinsokuHead, skiro::kDefaultKinsokuTail};
-
-    // The whole line broken into rows at once, as after a change of font or window size.
-    {
-        skiro::QtTextSurface surface(settings.Font, 0, 96.0);
-        skiro::LayoutParams p;
-        p.dc = &surface;
-        p.extentLimit = 1280;
-        p.pitchPercent = 100;
-        p.emptyThickness = surface.fontHeight();
-        skiro::CDisplayLine breaker;
-        const auto start = Steady::now();
-        const int thickness = breaker.measureLine(line, p);
-        std::printf("long_line_1m_layout_ms: %.1f ms (%zu characters, %d rows)\n",
-                    ms(Steady::now() - start), characters, thickness / p.emptyThickness);
-        std::fflush(stdout);
-    }
-
-    // The line arriving in requests of the service into a shown view.
+// Sends `line` in 4 KiB requests through the service into a shown view, then its end, and
+// watches the user-interface thread's turns meanwhile.
+Arrival arrive(skiro::Settings settings, const std::string& line) {
     KeptRecorder recorder;
     skiro::SystemClock clock;
     skiro::StringTable strings;
@@ -122,7 +99,7 @@ int main(int argc, char* argv[]) {
     skiro::FeedServer server("skiro", [&](std::string_view text) { view.receiveText(text); });
     if (!server.listen()) {
         std::fprintf(stderr, "bench_long_line: %s\n", qPrintable(server.error()));
-        return 1;
+        std::exit(1);
     }
 
     std::vector<Steady::time_point> turns;
@@ -165,7 +142,8 @@ int main(int argc, char* argv[]) {
     done.start(10);
     loop.exec();
     client.join();
-    const double took = ms(Steady::now() - start);
+    Arrival a;
+    a.tookMs = ms(Steady::now() - start);
     // A few more turns after the last request, so that the paint it caused is counted.
     QElapsedTimer settle;
     settle.start();
@@ -173,13 +151,95 @@ int main(int argc, char* argv[]) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
     probe.stop();
 
-    double gap = 0;
     for (std::size_t i = 1; i < turns.size(); ++i)
-        gap = std::max(gap, ms(turns[i] - turns[i - 1]));
-    const bool recorded = !recorder.lines.empty() && recorder.lines.back() == line;
-    std::printf("ui_gap_max_ms: %.1f ms (arrival took %.0f ms, %d paints, outline %d)\n", gap, took,
-                view.paints, outline);
-    std::printf("long_line_recorded: %s\n", recorded ? "yes" : "no");
+        a.gapMs = std::max(a.gapMs, ms(turns[i] - turns[i - 1]));
+    a.recorded = !recorder.lines.empty() && recorder.lines.back() == line;
+    a.paints = view.paints;
     server.shutdown(std::chrono::milliseconds(0));
+    return a;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    QApplication app(argc, argv);
+    const std::size_t characters = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1000000;
+    const std::string line = longLine(characters);
+    const int outline = argc > 2 ? std::atoi(argv[2]) : 0;
+
+    skiro::Settings settings;
+    settings.Outline = outline > 0;
+    settings.LineCnt = std::max(1, outline);
+    skiro::Kinsoku = {2, skiro::kDefaultKinsokuHead, skiro::kDefaultKinsokuTail};
+
+    // The whole line broken into rows at once, as after a change of font or window size.
+    {
+        skiro::QtTextSurface surface(settings.Font, 0, 96.0);
+        skiro::LayoutParams p;
+        p.dc = &surface;
+        p.extentLimit = 1280;
+        p.pitchPercent = 100;
+        p.emptyThickness = surface.fontHeight();
+        skiro::CDisplayLine breaker;
+        const auto start = Steady::now();
+        const int thickness = breaker.measureLine(line, p);
+        std::printf("long_line_1m_layout_ms: %.1f ms (%zu characters, %d rows)\n",
+                    ms(Steady::now() - start), characters, thickness / p.emptyThickness);
+        std::fflush(stdout);
+    }
+
+    // The whole line as one row past the window's edge: the first paint of a fresh view
+    // (as after a change of font or window), then a repaint with its rows kept, the cost of a
+    // gliding frame that repaints the whole window.
+    for (const int direction : {0, 1}) {
+        skiro::Settings s = settings;
+        s.NoWrap = 1;
+        s.Direction = direction;
+        KeptRecorder none;
+        skiro::SystemClock clock;
+        skiro::StringTable strings;
+        PaintCountingView view(s, none, clock, strings);
+        view.resize(1280, 720);
+        view.show();
+        QElapsedTimer shown;
+        shown.start();
+        while (view.paints == 0 && shown.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        view.receiveText(line);
+        const int before = view.paints;
+        const auto first = Steady::now();
+        view.repaint();
+        const double firstMs = ms(Steady::now() - first);
+        if (view.paints == before) {
+            std::fprintf(stderr, "bench_long_line: the view did not paint\n");
+            return 1;
+        }
+        constexpr int kRepaints = 10;
+        const auto again = Steady::now();
+        for (int i = 0; i < kRepaints; ++i)
+            view.repaint();
+        const double repaintMs = ms(Steady::now() - again) / kRepaints;
+        std::printf("nowrap_1m_layout_ms%s: %.1f ms (first paint; a repaint %.2f ms, %s)\n",
+                    direction ? "_vertical" : "", firstMs, repaintMs,
+                    direction ? "vertical" : "horizontal");
+        std::fflush(stdout);
+    }
+
+    // The line arriving in requests of the service into a shown view that glides and keeps up.
+    settings.Smooth = 1;
+    settings.KeepUp = 1;
+    for (const int noWrap : {0, 1}) {
+        settings.NoWrap = noWrap;
+        const Arrival a = arrive(settings, line);
+        const char* prefix = noWrap ? "nowrap_" : "";
+        std::printf("%sui_gap_max_ms: %.1f ms (arrival took %.0f ms, %d paints, outline %d)\n",
+                    prefix, a.gapMs, a.tookMs, a.paints, outline);
+        std::printf("%slong_line_recorded: %s\n", prefix, a.recorded ? "yes" : "no");
+        std::fflush(stdout);
+    }
     return 0;
 }

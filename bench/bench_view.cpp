@@ -203,6 +203,7 @@ int main(int argc, char** argv) {
     }
 
     skiro::Settings settings;
+    settings.Smooth = 0; // the whole steps per tick; bench_glide measures the glide
     settings.Step = 2;
     settings.Outline = 1;
     settings.LineCnt = 10;

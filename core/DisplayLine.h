@@ -29,6 +29,14 @@ class CDisplayLine {
     bool nextRow(const std::string_view* lineText, const LayoutParams& params, std::string* rowText,
                  int& rowThickness);
 
+    // How many bytes of the row [start, start + length) of `line` are worth drawing: the whole
+    // row, unless it runs past the room along it (a row without wrapping); then its characters
+    // up to a cut beyond the room's far edge where the glyphs before the cut are those of the
+    // whole row, so that drawing them alone gives the picture the whole row gives. Costs what
+    // the window shows, however long the row.
+    std::size_t drawnLength(std::string_view line, std::size_t start, std::size_t length,
+                            const LayoutParams& params);
+
     // The sum of the thicknesses of all rows of lineText. Leaves `cursor` at its end.
     int measureLine(std::string_view lineText, const LayoutParams& params);
 

@@ -47,10 +47,17 @@ bool Intake::receiveText(std::string_view text) {
     if (m_incoming.empty())
         return true;
 
+    m_lastArrival = m_clock.tickCount();
+    const auto noteWaitingLines = [this](std::string_view added) {
+        for (std::size_t n = std::count(added.begin(), added.end(), kCr); n > 0; --n)
+            m_waitingArrivals.push_back(m_lastArrival);
+    };
     if (m_lineComplete) {
         // The text waits behind the line that is still entering.
         m_backlog.append(m_incoming);
+        noteWaitingLines(m_incoming);
     } else {
+        m_currentArrival = m_lastArrival;
         // The current line is the whole backlog and holds no CR, so only the new text needs
         // looking at for the terminator.
         const std::size_t cr = m_incoming.find(kCr);
@@ -60,6 +67,7 @@ bool Intake::receiveText(std::string_view text) {
             m_currentLine.append(m_incoming, 0, cr);
             m_backlog.assign(m_incoming, cr + 1);
             m_backlogStart = 0;
+            noteWaitingLines(m_backlog);
             completeCurrentLine();
         }
         startScrolling();
@@ -180,6 +188,11 @@ void Intake::commitLine(std::int32_t offset) {
         if (cr != std::string::npos) {
             m_currentLine.assign(m_backlog, m_backlogStart, cr - m_backlogStart);
             m_backlogStart = cr + 1;
+            m_currentArrival = m_lastArrival;
+            if (!m_waitingArrivals.empty()) {
+                m_currentArrival = m_waitingArrivals.front();
+                m_waitingArrivals.pop_front();
+            }
             if (m_backlogStart == m_backlog.size()) {
                 m_backlog.clear();
                 m_backlogStart = 0;
@@ -191,6 +204,7 @@ void Intake::commitLine(std::int32_t offset) {
             completeCurrentLine();
         } else {
             m_currentLine.assign(m_backlog, m_backlogStart);
+            m_currentArrival = m_lastArrival;
             m_backlog.clear();
             m_backlogStart = 0;
             m_lineComplete = false;
@@ -220,6 +234,7 @@ void Intake::recordUnshownLines() {
         m_backlog.clear();
         m_backlogStart = 0;
     }
+    m_waitingArrivals.clear();
 }
 
 void Intake::appendStoredLine(std::string_view text) {

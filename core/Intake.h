@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -92,6 +93,12 @@ class Intake {
     // current line itself.
     std::string_view backlog() const;
 
+    // When the text waiting to enter arrived (clock ticks), for the display to keep up: the
+    // current line's latest text, and the terminator of each complete line behind it, oldest
+    // first.
+    std::uint32_t currentArrival() const { return m_currentArrival; }
+    std::size_t waitingLineCount() const { return m_waitingArrivals.size(); }
+    std::uint32_t waitingArrival(std::size_t index) const { return m_waitingArrivals[index]; }
     // The text received since the last terminator: the line still arriving, wherever the
     // display is.
     const std::string& arrivingLine() const { return m_arriving; }
@@ -132,7 +139,11 @@ class Intake {
     std::string m_backlog;
     std::size_t m_backlogStart = 0;
 
+    std::deque<std::uint32_t> m_waitingArrivals; // one per complete line in the backlog
+    std::uint32_t m_currentArrival = 0;
+    std::uint32_t m_lastArrival = 0;
     std::string m_arriving;
+
     std::string m_incoming; // the text being taken in, without LF and NUL
     std::string m_echo;
     std::vector<char> m_readBuffer;

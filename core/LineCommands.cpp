@@ -1,5 +1,7 @@
 #include "core/LineCommands.h"
 
+#include <algorithm>
+
 namespace skiro {
 
 namespace {
@@ -30,14 +32,23 @@ std::size_t skipLeadingBytes(std::string_view text, const Settings& settings) {
 std::size_t parseExtendedCommand(std::string_view text, const Settings& settings, bool& show,
                                  Colour& textColor, Colour& outlineColor) {
     show = true;
-    // Lines are NUL-terminated texts to painting: nothing after a NUL belongs to the line.
-    text = text.substr(0, text.find('\0'));
     if (!settings.ExtCommands || text.empty() || text[0] != kCommandIntroducer)
         return 0;
+    // Lines are NUL-terminated texts to painting: nothing after a NUL belongs to the line. Only
+    // the command itself (to its colon, and its colour bytes) is looked through for one, so
+    // that a long line costs painting nothing here.
+    constexpr std::size_t kColourEnd = 3 + 6;
+    std::size_t colon = text.find(':');
+    const std::size_t command = colon == std::string_view::npos ? colon : colon + 1;
+    if (const std::size_t nul = text.substr(0, std::max(command, kColourEnd)).find('\0');
+        nul != std::string_view::npos) {
+        text = text.substr(0, nul);
+        if (colon > nul)
+            colon = std::string_view::npos;
+    }
     if (text.size() >= 3) {
         const char first = upper(text[1]);
         const bool isColour = (first == 'T' || first == 'O') && upper(text[2]) == 'C';
-        constexpr std::size_t kColourEnd = 3 + 6;
         if (isColour && text.size() >= kColourEnd) {
             int channel[3];
             for (int i = 0; i < 3; ++i)
@@ -46,7 +57,6 @@ std::size_t parseExtendedCommand(std::string_view text, const Settings& settings
             (first == 'T' ? textColor : outlineColor) = colour;
         }
     }
-    const std::size_t colon = text.find(':');
     if (colon == std::string_view::npos) {
         show = false;
         return text.size();

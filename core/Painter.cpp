@@ -12,22 +12,10 @@
 #include "core/ShiftJis.h"
 
 namespace skiro {
-namespace {
-
-// The current line as far as it can be shown: while it is still arriving, a character whose
-// second byte has not come yet waits for it rather than showing as a broken one.
-std::string_view shownCurrentLine(const Intake& intake) {
-    const std::string_view line = intake.currentLine();
-    return intake.lineComplete() ? line : sjis::withoutPartialChar(line);
-}
-
-} // namespace
-
 // The per-paint row breaker and its request; one of each per paint.
 struct Painter::Layout {
     LayoutParams params;
     CDisplayLine breaker;
-    std::string row;
 };
 
 namespace {
@@ -100,7 +88,7 @@ Painter::RowRun Painter::drawLineRows(const RowLayoutCache::Rows& rows, TextSurf
         const int ry = m_vertical ? y : pixelsFrom(y, rows.before(i));
         if (!bandMeetsClip(rx, ry, row.thickness))
             continue;
-        const std::string_view rowText = text.substr(row.start, row.length);
+        const std::string_view rowText = text.substr(row.start, row.drawn);
         if (m_rowDrawer)
             m_rowDrawer->drawRow(surface, rx, ry, rowText, m_outlineWidth, textColour,
                                  outlineColour, m_vertical);
@@ -150,7 +138,7 @@ void Painter::prepareUpcoming(TextSurface& surface, const Rect& client) {
 
     // The entering line's rows that are not wholly inside the window yet: the line's start
     // lies entryOffset in from the incoming edge.
-    const std::string_view current = shownCurrentLine(m_intake);
+    const std::string_view current = shownCurrentLine();
     std::string_view line = current;
     if (shown(line)) {
         const RowLayoutCache::Rows& rows =
@@ -158,7 +146,7 @@ void Painter::prepareUpcoming(TextSurface& surface, const Rect& client) {
                           layout.params, std::int64_t{std::max(0, m_state.entryOffset)} + room);
         for (std::size_t i = rows.meeting(m_state.entryOffset, m_state.entryOffset + room).first;
              i < rows.size() && room > 0; ++i) {
-            m_rowDrawer->prepareRow(surface, line.substr(rows[i].start, rows[i].length),
+            m_rowDrawer->prepareRow(surface, line.substr(rows[i].start, rows[i].drawn),
                                     m_outlineWidth, text, outline, m_vertical);
             room -= std::max(1, rows[i].thickness);
         }
@@ -173,15 +161,33 @@ void Painter::prepareUpcoming(TextSurface& surface, const Rect& client) {
     line = waiting.substr(0, end);
     if (!shown(line))
         return;
-    int thickness = 0;
-    bool last = layout.breaker.nextRow(&line, layout.params, &layout.row, thickness);
-    for (;;) {
-        m_rowDrawer->prepareRow(surface, layout.row, m_outlineWidth, text, outline, m_vertical);
+    CDisplayLine& breaker = layout.breaker;
+    breaker.breaking = line;
+    breaker.cursor = 0;
+    for (bool last = false; !last && room > 0;) {
+        const std::size_t start = breaker.cursor;
+        int thickness = 0;
+        last = breaker.nextRow(nullptr, layout.params, nullptr, thickness);
+        const std::size_t length = breaker.cursor - start;
+        m_rowDrawer->prepareRow(
+            surface, line.substr(start, breaker.drawnLength(line, start, length, layout.params)),
+            m_outlineWidth, text, outline, m_vertical);
         room -= std::max(1, thickness);
-        if (last || room <= 0)
-            break;
-        last = layout.breaker.nextRow(nullptr, layout.params, &layout.row, thickness);
     }
+}
+
+std::string_view Painter::shownCurrentLine() {
+    // While the line is still arriving, a character whose second byte has not come yet waits
+    // for it rather than showing as a broken one. The line only grows while it keeps its
+    // number, so its characters are told apart from where the last paint left off.
+    const std::string_view line = m_intake.currentLine();
+    if (m_intake.lineComplete())
+        return line;
+    if (m_scanSerial != m_intake.currentLineSerial()) {
+        m_scanSerial = m_intake.currentLineSerial();
+        m_scanned = 0;
+    }
+    return sjis::withoutPartialChar(line, m_scanned);
 }
 
 void Painter::forgetLinesGone() {
@@ -191,6 +197,88 @@ void Painter::forgetLinesGone() {
     if (m_intake.storedLineCount() > 0)
         oldest = std::min(oldest, m_intake.storedLine(0).serial);
     m_rows.forgetBefore(oldest);
+}
+
+std::int32_t Painter::outsideOf(const RowLayoutCache::Rows& cut, std::string_view text,
+                                std::string_view line, const LayoutParams& params, int x0, int y0,
+                                const Rect& client) {
+    // Rows are cut only as deep as painting needs; keep-up wants the whole line. A line longer
+    // than any caption is not cut through for it: it counts as more than a window can hold.
+    const RowLayoutCache::Rows* rows = &cut;
+    if (!cut.complete()) {
+        if (text.size() > kMeasuredBytesMax)
+            return kBeyondAnyWindow;
+        rows = &m_rows.rowsOf(m_intake.currentLineSerial(), offsetIn(line, text), text, params);
+    }
+    const std::int64_t end = m_vertical ? std::int64_t{x0} - rows->thickness() - client.left
+                                        : std::int64_t{y0} + rows->thickness() - client.bottom;
+    const std::int64_t outside = m_vertical ? -end : end;
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(outside, 0, kBeyondAnyWindow));
+}
+
+void Painter::measureWaitingLines(TextSurface& surface, const Rect& client, std::size_t limit,
+                                  std::vector<int>& thicknesses) {
+    thicknesses.clear();
+    if (!m_intake.lineComplete())
+        return;
+    Layout layout;
+    setUp(layout, surface, client);
+    const LayoutParams& p = layout.params;
+    const LayoutParams& k = m_measureKey;
+    const bool sameLayout =
+        p.dc == k.dc && p.extentLimit == k.extentLimit && p.outlineWidth == k.outlineWidth &&
+        p.advanceIsHeight == k.advanceIsHeight && p.pitchPercent == k.pitchPercent &&
+        p.noWrap == k.noWrap && p.emptyThickness == k.emptyThickness;
+    if (!sameLayout || m_measureKinsoku.Type != Kinsoku.Type ||
+        m_measureKinsoku.Head != Kinsoku.Head || m_measureKinsoku.Tail != Kinsoku.Tail ||
+        m_measureDeleteBytes != m_settings.DeleteHandle * 1000 + m_settings.DeleteBytes ||
+        m_measureExtCommands != m_settings.ExtCommands) {
+        m_measured.clear();
+        m_measureKey = layout.params;
+        m_measureKinsoku = Kinsoku;
+        m_measureDeleteBytes = m_settings.DeleteHandle * 1000 + m_settings.DeleteBytes;
+        m_measureExtCommands = m_settings.ExtCommands;
+    }
+    // Each waiting line is measured once; the lines behind a burst are asked for every frame.
+    constexpr std::size_t kMeasuredMax = 256;
+    if (m_measured.size() > kMeasuredMax)
+        m_measured.clear();
+    std::string_view waiting = m_intake.backlog();
+    // Beyond a few windows of waiting text the speed is at its ceiling whatever comes after.
+    const std::int64_t enough = 4 * std::int64_t{m_vertical ? client.width() : client.height()};
+    std::int64_t total = 0;
+    while (thicknesses.size() < limit && total <= enough) {
+        const std::size_t end = waiting.find('\r');
+        if (end == std::string_view::npos)
+            break;
+        std::string_view line = waiting.substr(0, end);
+        waiting.remove_prefix(end + 1);
+        // A line longer than any caption is not kept by its text: its key alone would cost
+        // its length at every frame.
+        const bool kept = line.size() <= kMeasuredBytesMax;
+        if (const auto known = kept ? m_measured.find(std::string(line)) : m_measured.end();
+            known != m_measured.end()) {
+            thicknesses.push_back(known->second);
+            total += known->second;
+            continue;
+        }
+        std::string_view text = line;
+        text.remove_prefix(skipLeadingBytes(text, m_settings));
+        bool show = true;
+        Colour scratchText = 0;
+        Colour scratchOutline = 0;
+        text.remove_prefix(
+            parseExtendedCommand(text, m_settings, show, scratchText, scratchOutline));
+        // Without wrapping any line is one row, measured without looking along it.
+        const int t = !show ? 0
+                      : text.size() > kMeasuredBytesMax && !layout.params.noWrap
+                          ? kBeyondAnyWindow
+                          : layout.breaker.measureLine(text, layout.params);
+        if (kept)
+            m_measured.emplace(std::string(line), t);
+        thicknesses.push_back(t);
+        total += t;
+    }
 }
 
 void Painter::paintLines(TextSurface& surface, const Rect& client, const Rect& clip) {
@@ -252,8 +340,9 @@ void Painter::paintLines(TextSurface& surface, const Rect& client, const Rect& c
     // The current line from the start point toward the incoming edge, in the document's own
     // colours, which its colour command changes.
     RowRun run{x0, y0, -1};
+    m_state.currentOutside = 0;
     {
-        const std::string_view line = shownCurrentLine(m_intake);
+        const std::string_view line = shownCurrentLine();
         std::string_view text = line;
         text.remove_prefix(skipLeadingBytes(text, m_settings));
         bool show = true;
@@ -266,6 +355,7 @@ void Painter::paintLines(TextSurface& surface, const Rect& client, const Rect& c
                               std::max(0, offset));
             run = drawLineRows(rows, surface, text, x0, y0, m_settings.Color.Text,
                                m_settings.OutlineColor);
+            m_state.currentOutside = outsideOf(rows, text, line, params, x0, y0, client);
         }
     }
     forgetLinesGone();

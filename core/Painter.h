@@ -1,8 +1,12 @@
 #pragma once
+#include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "core/Colour.h"
 #include "core/Geometry.h"
+#include "core/LayoutParams.h"
 #include "core/RowLayoutCache.h"
 #include "core/Settings.h"
 #include "core/TextSurface.h"
@@ -56,6 +60,19 @@ class Painter {
     // drawer's prepareRow, so that they can be rendered before they are needed. Changes nothing.
     void prepareUpcoming(TextSurface& surface, const Rect& client);
 
+    // The thickness of each complete line waiting behind the current line, at most `limit` of
+    // them in the order they will enter, as painting will lay them out. Measured once per line
+    // and layout.
+    void measureWaitingLines(TextSurface& surface, const Rect& client, std::size_t limit,
+                             std::vector<int>& thicknesses);
+    // Keep-up measures lines of at most this many bytes; a longer one counts as this many
+    // pixels, more than a window holds, and is cut only as it comes into view.
+    static constexpr std::size_t kMeasuredBytesMax = 16384;
+    static constexpr std::int32_t kBeyondAnyWindow = 1 << 20;
+
+    // The font changed in a way the layout request does not show.
+    void forgetMeasures() { m_measured.clear(); }
+
   private:
     struct Layout;
     struct RowRun {
@@ -69,6 +86,13 @@ class Painter {
                         std::string_view text, int x, int y, Colour textColour,
                         Colour outlineColour);
     bool bandMeetsClip(int x, int y, int thickness) const;
+    // How far the current line, whose rows start at (x0, y0), still lies outside the
+    // incoming edge.
+    std::int32_t outsideOf(const RowLayoutCache::Rows& cut, std::string_view text,
+                           std::string_view line, const LayoutParams& params, int x0, int y0,
+                           const Rect& client);
+    // The current line as far as it can be shown.
+    std::string_view shownCurrentLine();
     // Drops the rows of lines that have left the store.
     void forgetLinesGone();
     void setUp(Layout& layout, TextSurface& surface, const Rect& client);
@@ -78,12 +102,22 @@ class Painter {
     ViewState& m_state;
     RowDrawer* m_rowDrawer = nullptr;
     RowLayoutCache m_rows;
+    // Where shownCurrentLine stopped telling the characters of the current line apart.
+    std::uint64_t m_scanSerial = 0;
+    std::size_t m_scanned = 0;
 
     // Per paint.
     Rect m_client;
     Rect m_clip;
     bool m_vertical = false;
     int m_outlineWidth = 0;
+
+    // Waiting lines measured with the layout, rule and deletion they were measured under.
+    std::unordered_map<std::string, int> m_measured;
+    LayoutParams m_measureKey;
+    KinsokuValues m_measureKinsoku;
+    int m_measureDeleteBytes = -1;
+    int m_measureExtCommands = -1;
 };
 
 } // namespace skiro

@@ -35,8 +35,6 @@ bool kinsokuSetContains(std::string_view set, std::string_view ch) {
 
 namespace {
 
-constexpr std::int64_t kNoWrapLimit = 0x7FFFFFFF;
-
 int alongOf(const TextExtent& e, const LayoutParams& p) {
     return p.advanceIsHeight ? e.cy : e.cx;
 }
@@ -105,12 +103,29 @@ bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams&
     }
     cursor = std::min(cursor, breaking.size());
     const std::string_view rest = breaking.substr(cursor);
+    const auto thicknessOf = [&](std::int64_t across) {
+        if (params.outlineWidth > 0)
+            across += 2 * static_cast<std::int64_t>(params.outlineWidth);
+        return static_cast<int>(params.pitchPercent * across / 100);
+    };
+
+    if (params.noWrap) {
+        // Without wrapping the rest of the line is one row, however far past the window it
+        // runs. Only its thickness is measured, which a surface whose rows are as thick as
+        // its font gives without looking at the text: a row a million characters long costs
+        // no more than a short one.
+        rowThickness =
+            thicknessOf(rest.empty() ? params.emptyThickness
+                                     : dc.acrossExtent(rest, params.advanceIsHeight != 0));
+        if (rowText)
+            rowText->assign(rest);
+        cursor = breaking.size();
+        return true;
+    }
 
     std::int64_t limit = params.extentLimit;
     if (params.outlineWidth > 0)
         limit -= 2 * static_cast<std::int64_t>(params.outlineWidth);
-    if (params.noWrap)
-        limit = kNoWrapLimit;
 
     // Character boundaries of the rest of the line, found only as far as the row needs them,
     // so that a row costs time in proportion to its own length, not to what follows it.
@@ -182,15 +197,45 @@ bool CDisplayLine::nextRow(const std::string_view* lineText, const LayoutParams&
         }
     }
 
-    std::int64_t across = acrossOf(rowExtent, params);
-    if (params.outlineWidth > 0)
-        across += 2 * static_cast<std::int64_t>(params.outlineWidth);
-    rowThickness = static_cast<int>(params.pitchPercent * across / 100);
+    rowThickness = thicknessOf(acrossOf(rowExtent, params));
 
     if (rowText)
         rowText->assign(rest.substr(0, len));
     cursor += len;
     return last;
+}
+
+std::size_t CDisplayLine::drawnLength(std::string_view line, std::size_t start, std::size_t length,
+                                      const LayoutParams& params) {
+    // Rows that wrap fit the room; only a row without wrapping runs past it.
+    if (!params.noWrap)
+        return length;
+    start = std::min(start, line.size());
+    const std::string_view row = line.substr(start, std::min(length, line.size() - start));
+    // Past the room's far edge by more than a glyph reaches back over where it begins (a
+    // font's height) and by the outline on both sides: nothing from there on can show.
+    const std::int64_t edge = std::int64_t{params.extentLimit} + params.emptyThickness +
+                              2 * std::int64_t{std::max(0, params.outlineWidth)};
+    std::int64_t limit = std::max<std::int64_t>(edge, 1);
+    std::size_t given = 0;
+    for (;;) {
+        params.dc->prefixExtentsUpTo(line, start, limit, params.advanceIsHeight != 0, m_rowExtents);
+        const std::size_t known = m_rowExtents.empty() ? 0 : m_rowExtents.size() - 1;
+        // The first character boundary past the edge where the glyphs before it are those
+        // of the whole row: drawn alone, they give the same pixels.
+        std::size_t pos = 0;
+        while (pos < row.size() && pos <= known) {
+            if (pos > 0 && m_rowExtents[pos].exact &&
+                alongOf(m_rowExtents[pos].extent, params) >= edge)
+                return pos;
+            pos += sjis::charLength(row, pos);
+        }
+        // The row ends first, or the surface gave all it will: the whole row is drawn.
+        if (pos >= row.size() || known <= given)
+            return length;
+        given = known;
+        limit = std::min<std::int64_t>(2 * limit, std::int64_t{1} << 40);
+    }
 }
 
 int CDisplayLine::measureLine(std::string_view lineText, const LayoutParams& params) {

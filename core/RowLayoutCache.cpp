@@ -91,7 +91,9 @@ const RowLayoutCache::Rows& RowLayoutCache::rowsOf(std::uint64_t line, std::size
             const std::size_t rowStart = m_breaker.cursor;
             int thickness = 0;
             rows.m_complete = m_breaker.nextRow(nullptr, params, nullptr, thickness);
-            rows.m_rows.push_back({rowStart, m_breaker.cursor - rowStart, thickness});
+            const std::size_t length = m_breaker.cursor - rowStart;
+            rows.m_rows.push_back({rowStart, length, thickness,
+                                   m_breaker.drawnLength(text, rowStart, length, params)});
             rows.m_before.push_back(rows.m_before.back() + thickness);
         }
         rows.m_next = m_breaker.cursor;

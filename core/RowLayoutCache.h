@@ -20,13 +20,17 @@ namespace skiro {
 // window shows of it, and the rest is cut as it scrolls in. A line that joins the store keeps
 // the rows it had as the current line. A line of a million characters thus costs, at each
 // paint, time in proportion to what arrived or came into view, not to its length. Any change
-// of font, room, outline, pitch, wrapping or kinsoku breaks a line afresh.
+// of font, room, outline, pitch, wrapping or kinsoku breaks a line afresh. Without wrapping, a
+// line is one row however long; it is measured only as far as the window shows it.
 class RowLayoutCache {
   public:
     struct Row {
         std::size_t start = 0;  // byte offset in the displayed text
         std::size_t length = 0; // bytes
         int thickness = 0;      // across the writing direction, line pitch included
+        // The bytes from start worth drawing: all of them, but for a row without wrapping
+        // that runs past the window, only as far as the window can show.
+        std::size_t drawn = 0;
     };
 
     // The rows of one line, with where each begins across the writing direction.

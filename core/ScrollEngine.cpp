@@ -1,5 +1,8 @@
 #include "core/ScrollEngine.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "core/Intake.h"
 #include "core/SettingRanges.h"
 
@@ -23,6 +26,7 @@ void ScrollEngine::onTick() {
     if (hasGapToClose()) {
         m_target.invalidate(m_target.clientRect(), true);
         m_state.entryOffset = 0;
+        m_state.entryPhase = 0;
     }
 }
 
@@ -59,6 +63,67 @@ int ScrollEngine::scrollStep(int step) {
         m_state.partialRowRect.top += dy;
     }
     return step;
+}
+
+void ScrollEngine::glideStart(double nowMs) {
+    if (m_gliding)
+        return;
+    m_gliding = true;
+    m_lastFrameMs = nowMs;
+    m_idleSince = static_cast<std::uint32_t>(static_cast<std::int64_t>(std::floor(nowMs)));
+    m_speed.start(baseSpeed(m_settings));
+}
+
+double ScrollEngine::glideFrame(double nowMs, const std::vector<WaitingText>& waiting) {
+    if (!m_gliding)
+        glideStart(nowMs);
+    const double dt = std::clamp(nowMs - m_lastFrameMs, 0.0, kMaxFrameGapMs);
+    m_lastFrameMs = nowMs;
+    if (!m_state.scrolling) {
+        m_gliding = false;
+        return 0;
+    }
+    const double base = baseSpeed(m_settings);
+    const Rect client = m_target.clientRect();
+    const bool vertical = m_settings.Direction == 1;
+    double target = base;
+    const auto nowTick = static_cast<std::uint32_t>(static_cast<std::int64_t>(std::floor(nowMs)));
+    if (m_settings.KeepUp) {
+        target = GlideSpeed::target(base, vertical ? client.width() : client.height(), waiting,
+                                    nowTick, m_speed.speed());
+    } else if (m_settings.SpeedUp &&
+               nowTick - m_idleSince > static_cast<std::uint32_t>(m_settings.SpeedUpDelay)) {
+        target = 2 * base;
+    }
+    const double moved = m_speed.advance(dt, target);
+
+    double phase = m_state.entryPhase + moved;
+    const double whole = std::floor(phase);
+    m_state.entryPhase = phase - whole;
+    const int step = static_cast<int>(whole);
+    if (step > 0) {
+        m_state.entryOffset += step;
+        if (!m_state.partialRowRect.isEmpty()) {
+            if (vertical)
+                m_state.partialRowRect.right += step;
+            else
+                m_state.partialRowRect.top -= step;
+        }
+    }
+    return moved;
+}
+
+bool ScrollEngine::closeGapAtRest() {
+    if (m_state.scrolling)
+        return false;
+    m_gliding = false;
+    m_idleSince = m_clock.tickCount();
+    if (!hasGapToClose())
+        return false;
+    m_target.invalidate(m_target.clientRect(), true);
+    m_state.entryOffset = 0;
+    m_state.entryPhase = 0;
+    return true;
 }
 
 bool ScrollEngine::checkStall() {

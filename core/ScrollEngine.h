@@ -1,8 +1,11 @@
 #pragma once
 #include <cstdint>
 
+#include <vector>
+
 #include "core/Clock.h"
 #include "core/Geometry.h"
+#include "core/GlideSpeed.h"
 #include "core/Settings.h"
 #include "core/ViewState.h"
 
@@ -50,6 +53,23 @@ class ScrollEngine {
 
     std::uint32_t idleSince() const { return m_idleSince; }
 
+    // Gliding (Smooth): the picture moves every frame by what the time since the last frame
+    // gives at the current speed, in fractions of a pixel, timed from glideStart. There is no
+    // step at the start: the repaint that intake asks for decides before the first frame
+    // whether the text fits, so text that fits moves nothing. `nowMs` is on the clock's
+    // millisecond scale, with the fraction.
+    void glideStart(double nowMs);
+    // One frame: moves the picture and returns the pixels moved. `waiting` is what keep-up
+    // looks at, in the order it will enter.
+    double glideFrame(double nowMs, const std::vector<WaitingText>& waiting);
+    // At rest after a glide: a gap of more than ten steps at the incoming edge closes as the
+    // ticks at rest close it in whole steps. True when it closed one.
+    bool closeGapAtRest();
+    const GlideSpeed& glideSpeed() const { return m_speed; }
+    // Longest time between two frames that the picture moves for in one frame: after a longer
+    // stall it goes on from where it was rather than leaping ahead.
+    static constexpr double kMaxFrameGapMs = 100;
+
     // Whether a tick could do anything: step while scrolling, or close a gap at the incoming
     // edge at rest. When it could not, the view lets its tick source rest, so that a display
     // at rest does not wake the program for nothing.
@@ -67,6 +87,9 @@ class ScrollEngine {
     Intake& m_intake;
     ScrollTarget& m_target;
     std::uint32_t m_idleSince;
+    GlideSpeed m_speed;
+    double m_lastFrameMs = 0;
+    bool m_gliding = false; // a glide has started and not yet painted its first frame
 };
 
 } // namespace skiro

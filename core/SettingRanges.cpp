@@ -35,4 +35,9 @@ int scrollTimerInterval(std::int32_t timerMethod, std::int32_t tick) {
     return tick <= 0 ? kMinWindowTimerMs : tick;
 }
 
+double baseSpeed(const Settings& settings) {
+    return static_cast<double>(scrollStepPixels(settings.Step)) /
+           scrollTimerInterval(0, settings.Tick);
+}
+
 } // namespace skiro

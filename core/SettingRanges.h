@@ -34,6 +34,10 @@ int outlineDots(const Settings& settings);
 // The distance the picture moves per tick.
 int scrollStepPixels(std::int32_t step);
 
+// The gliding picture's base speed in pixels per millisecond: Step pixels every Tick
+// milliseconds, with the step and the period as the window timer's ticks would give them.
+double baseSpeed(const Settings& settings);
+
 // The tick source's period for `Tick` milliseconds: the window timer (method 0) runs no faster
 // than every 10 ms, and a Tick of 0 or less runs every source at 10 ms rather than not at all.
 int scrollTimerInterval(std::int32_t timerMethod, std::int32_t tick);

@@ -94,6 +94,12 @@ struct Settings {
     std::int32_t SpeedUpDelay = 1000; // ms
     std::int32_t Interline = 0;
     std::int32_t InterlineSpace = 20; // percent of the character height
+    // The picture glides at the display's refresh, placed where the elapsed time puts it at
+    // Step/Tick pixels per millisecond; 0 moves it a whole Step per Tick.
+    std::int32_t Smooth = 1;
+    // With Smooth: the speed rises smoothly while text waits to enter and falls back to
+    // Step/Tick once it has caught up; SpeedUp then has no part.
+    std::int32_t KeepUp = 1;
     // The misc switches: never stored, every run starts with these.
     std::int32_t Log = 1;
     std::int32_t HideTitleBar = 0;

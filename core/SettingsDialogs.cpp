@@ -46,8 +46,20 @@ void echoBackClicked(SerialPage& page) {
         page.TxCrConv = 1;
 }
 
+bool speedUpEnabled(const ScrollPage& page) {
+    return !(keepUpEnabled(page) && page.KeepUp == 1);
+}
+
 bool speedUpDelayEnabled(const ScrollPage& page) {
-    return page.SpeedUp == 1;
+    return page.SpeedUp == 1 && speedUpEnabled(page);
+}
+
+bool keepUpEnabled(const ScrollPage& page) {
+    return page.Smooth == 1;
+}
+
+bool timerMethodEnabled(const ScrollPage& page) {
+    return page.Smooth != 1;
 }
 
 bool interlineSpaceEnabled(const ScrollPage& page) {

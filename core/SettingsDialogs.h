@@ -40,7 +40,12 @@ bool txCrConvEnabled(const SerialPage& page);
 void echoBackClicked(SerialPage& page);
 
 // Scroll: the delay list follows the speed-up switch, the space list the interline switch.
+// Keep-up means something only while the picture glides, and then takes the place of speed-up;
+// the tick source is chosen only for the whole steps.
+bool speedUpEnabled(const ScrollPage& page);
 bool speedUpDelayEnabled(const ScrollPage& page);
+bool keepUpEnabled(const ScrollPage& page);
+bool timerMethodEnabled(const ScrollPage& page);
 bool interlineSpaceEnabled(const ScrollPage& page);
 
 // Outline: the width list and the colour button follow the outline switch.

@@ -171,6 +171,8 @@ ScrollPage ScrollPage::fromSettings(const Settings& settings) {
     page.SpeedUpDelay = unsignedDecimal(static_cast<std::uint32_t>(settings.SpeedUpDelay));
     page.Interline = settings.Interline;
     page.InterlineSpace = decimal(settings.InterlineSpace);
+    page.Smooth = settings.Smooth;
+    page.KeepUp = settings.KeepUp;
     return page;
 }
 
@@ -183,6 +185,8 @@ void ScrollPage::toSettings(Settings& settings) const {
     settings.SpeedUpDelay = numberOf(SpeedUpDelay);
     settings.Interline = Interline;
     settings.InterlineSpace = numberOf(InterlineSpace);
+    settings.Smooth = Smooth;
+    settings.KeepUp = KeepUp;
 }
 
 void ScrollPage::setDefaults() {
@@ -194,6 +198,8 @@ void ScrollPage::setDefaults() {
     SpeedUpDelay = "1000";
     Interline = 0;
     InterlineSpace = "20";
+    Smooth = 1;
+    KeepUp = 1;
 }
 
 void ScrollPage::load(const Profile& profile) {
@@ -206,6 +212,10 @@ void ScrollPage::load(const Profile& profile) {
         unsignedDecimal(static_cast<std::uint32_t>(profile.readInt(kScroll, "SpeedUpDelay", 1000)));
     Interline = profile.readInt(kScroll, "Interline", 0);
     InterlineSpace = decimal(profile.readInt(kScroll, "InterlineSpace", 20));
+    // Keys of this program's own: a new profile, or one from the Windows program, glides and
+    // keeps up.
+    Smooth = profile.readInt(kScroll, "Smooth", 1);
+    KeepUp = profile.readInt(kScroll, "KeepUp", 1);
 }
 
 void ScrollPage::save(Profile& profile) const {
@@ -217,6 +227,8 @@ void ScrollPage::save(Profile& profile) const {
     profile.writeText(kScroll, "SpeedUpDelay", SpeedUpDelay);
     profile.writeInt(kScroll, "Interline", Interline);
     profile.writeText(kScroll, "InterlineSpace", InterlineSpace);
+    profile.writeInt(kScroll, "Smooth", Smooth);
+    profile.writeInt(kScroll, "KeepUp", KeepUp);
 }
 
 // --- outline ---

@@ -54,6 +54,8 @@ struct ScrollPage {
     std::string SpeedUpDelay; // ms, "%u"
     std::int32_t Interline = 0;
     std::string InterlineSpace; // percent, "%d"
+    std::int32_t Smooth = 0;
+    std::int32_t KeepUp = 0;
 
     bool operator==(const ScrollPage&) const = default;
 

@@ -25,16 +25,23 @@ constexpr std::size_t charLength(std::string_view text, std::size_t pos) {
 
 // The text without a lead byte that ends it alone: in a line still arriving, that is the first
 // byte of a character whose second byte is on its way, and it is shown once it has come.
-constexpr std::string_view withoutPartialChar(std::string_view text) {
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t length = charLength(text, pos);
-        if (length == 1 && pos + 1 == text.size() &&
-            isLeadByte(static_cast<unsigned char>(text[pos])))
-            return text.substr(0, pos);
-        pos += length;
-    }
+// For a text that only grows at its end, `scanned` carries over from one call to the next (0
+// at first), so that each byte is looked at once however often the text is asked for.
+constexpr std::string_view withoutPartialChar(std::string_view text, std::size_t& scanned) {
+    // A boundary before the last byte stays one as the text grows: the character there was
+    // measured with its next byte already present.
+    std::size_t pos = scanned <= text.size() ? scanned : 0;
+    while (pos + 1 < text.size())
+        pos += charLength(text, pos);
+    scanned = pos;
+    if (pos + 1 == text.size() && isLeadByte(static_cast<unsigned char>(text[pos])))
+        return text.substr(0, pos);
     return text;
+}
+
+constexpr std::string_view withoutPartialChar(std::string_view text) {
+    std::size_t scanned = 0;
+    return withoutPartialChar(text, scanned);
 }
 
 } // namespace skiro::sjis

@@ -31,4 +31,9 @@ void TextSurface::prefixExtentsUpTo(std::string_view line, std::size_t start, st
     prefixExtents(line, start, extents);
 }
 
+int TextSurface::acrossExtent(std::string_view text, bool alongIsHeight) const {
+    const TextExtent e = textExtent(text);
+    return alongIsHeight ? e.cx : e.cy;
+}
+
 } // namespace skiro

@@ -56,6 +56,12 @@ class TextSurface {
     virtual void prefixExtentsUpTo(std::string_view line, std::size_t start, std::int64_t limit,
                                    bool alongIsHeight, std::vector<PrefixExtent>& extents) const;
 
+    // The extent across a row of `text` measured on its own: textExtent's cy, or its cx when
+    // the height component runs along the row. The default measures the text; a surface whose
+    // rows are as thick as its font whatever they hold answers without looking at it, so that
+    // a row of any length costs nothing to know the thickness of.
+    virtual int acrossExtent(std::string_view text, bool alongIsHeight) const;
+
     // The font's text-metric height (ascent + descent) and its pitch-and-family byte.
     virtual int fontHeight() const = 0;
     virtual std::uint8_t pitchAndFamily() const = 0;

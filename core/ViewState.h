@@ -12,6 +12,11 @@ struct ViewState {
     bool scrolling = false;
     // Pixels between the incoming edge and the start of the current line.
     std::int32_t entryOffset = 0;
+    // While gliding: the fraction of a pixel, 0 to 1, that the picture has moved beyond
+    // entryOffset; painting shifts everything by it toward the outgoing edge. 0 in whole steps.
+    double entryPhase = 0;
+    // Pixels of the current line still outside the incoming edge at the last paint.
+    std::int32_t currentOutside = 0;
     // From the last row of an incomplete current line to the incoming edge; empty when none.
     Rect partialRowRect;
     // After a line change the next step repaints the whole entry band.

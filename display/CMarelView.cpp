@@ -9,6 +9,11 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <functional>
+
 #include "core/SettingRanges.h"
 #include "display/FirstScreenHint.h"
 #include "display/QtTextSurface.h"
@@ -47,13 +52,16 @@ CMarelView::CMarelView(Settings& settings, LineRecorder& recorder, const Clock& 
       m_engine(settings, clock, m_state, m_intake, *this), m_painter(settings, m_intake, m_state),
       m_cursor(std::make_unique<QtCursorControl>()),
       m_viewClock(settings, clock, m_state, m_intake, m_engine, recorder, m_cursor.get()),
-      m_ticks([this] { postTick(); }), m_strings(strings) {
+      m_ticks([this] { postTick(); }), m_frames(this, [this](double due) { onFrame(due); }),
+      m_strings(strings) {
     // Painting covers every pixel it is asked for, so the window system need not erase first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     // Text committed by an input method (a Japanese IME) arrives as typed text.
     setAttribute(Qt::WA_InputMethodEnabled);
     m_painter.setRowDrawer(&m_rowCache);
+    if (const QByteArray trace = qgetenv("SKIRO_FRAME_TRACE"); !trace.isEmpty())
+        m_trace = std::fopen(trace.constData(), "w");
 
     // The initial update: tick source, clock, then the update step.
     m_state.entryOffset = 0;
@@ -70,7 +78,10 @@ CMarelView::CMarelView(Settings& settings, LineRecorder& recorder, const Clock& 
 CMarelView::~CMarelView() {
     // The window ends: tick source and clock stop, the popup goes and a drag lets the mouse go.
     stopScrollTimer();
+    m_frames.stop();
     m_clockTimer.stop();
+    if (m_trace)
+        std::fclose(m_trace);
     delete m_contextMenu;
     m_contextMenu = nullptr;
     endDrag();
@@ -109,7 +120,19 @@ void CMarelView::updateView() {
         m_fontUsed = m_settings.Font;
         m_directionUsed = m_settings.Direction;
         m_rowCache.clear();
+        m_painter.forgetMeasures();
     }
+    if (m_rowCache.glide() != gliding()) {
+        m_rowCache.clear();
+        m_rowCache.setGlide(gliding());
+        m_sceneRects.clear();
+        if (!gliding())
+            m_state.entryPhase = 0;
+    }
+    // A window full of rows stays cached while it glides, with the rows about to enter.
+    const int extent = m_settings.Direction == 1 ? width() : height();
+    m_rowCache.setCapacity(
+        static_cast<std::size_t>(48 + 2 * extent / std::max(4, m_surface->fontHeight())));
     const int outline = outlineDots(m_settings);
     if (outline != m_outlineUsed) {
         m_outlineUsed = outline;
@@ -122,6 +145,15 @@ void CMarelView::updateView() {
 }
 
 void CMarelView::startScrollTimer(int interval) {
+    // A gliding picture is paced by the display's refresh, not by a tick source.
+    if (gliding()) {
+        m_ticks.stop();
+        QCoreApplication::removePostedEvents(this, kScrollTickEvent);
+        m_queuedTicks.store(0);
+        keepTicking();
+        return;
+    }
+    m_frames.stop();
     m_ticks.start(m_settings.TimerMethod, scrollTimerInterval(m_settings.TimerMethod, interval));
 }
 
@@ -168,10 +200,21 @@ void CMarelView::invalidate(const Rect& area, bool) {
 
 void CMarelView::scrollStep(int step) {
     keepTicking();
-    m_engine.scrollStep(step);
+    // Gliding, the motion starts with the next frame, timed from now.
+    if (!gliding())
+        m_engine.scrollStep(step);
 }
 
 void CMarelView::keepTicking() {
+    if (gliding()) {
+        // The frame clock runs while the picture moves and the window can show it; a window
+        // that cannot leaves the lines to the stall watchdog.
+        if (m_state.scrolling && !m_frames.running() && paintable()) {
+            m_engine.glideStart(FrameClock::nowMs());
+            m_frames.start();
+        }
+        return;
+    }
     if (m_ticks.paused() && m_engine.needsTicks()) {
         m_engine.ticksResumed();
         m_ticks.resume();
@@ -183,6 +226,8 @@ void CMarelView::movePicture(int dx, int dy) {
     // the paint).
     scroll(dx, dy);
     m_paintPending = true;
+    m_travelled += std::abs(dx) + std::abs(dy);
+    traceMotion(FrameClock::nowMs(), 0);
 }
 
 bool CMarelView::event(QEvent* event) {
@@ -201,6 +246,12 @@ bool CMarelView::event(QEvent* event) {
 }
 
 void CMarelView::onTick() {
+    if (gliding()) {
+        // A tick posted before the switch to gliding.
+        m_queuedTicks.store(0);
+        QCoreApplication::removePostedEvents(this, kScrollTickEvent);
+        return;
+    }
     m_engine.onTick();
     // Ticks that queued up while the thread was busy are dropped: the picture moves one step
     // per handled tick and never races to catch up.
@@ -234,6 +285,93 @@ void CMarelView::reportEchoFailure() {
     }
 }
 
+namespace {
+
+// The processor time this thread has used, where the platform tells it (0 where not).
+double threadCpuMs() {
+#if defined(CLOCK_THREAD_CPUTIME_ID) && !defined(_WIN32)
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1000 + static_cast<double>(t.tv_nsec) / 1e6;
+#else
+    return 0;
+#endif
+}
+
+} // namespace
+
+void CMarelView::onFrame(double dueMs) {
+    const double startMs = FrameClock::nowMs();
+    const double startCpuMs = m_frameObserver ? threadCpuMs() : 0;
+    m_paintable = paintable();
+    if (!gliding() || !m_paintable) {
+        m_frames.stop();
+        return;
+    }
+    // What waits to enter, for keep-up: the rest of the current line, then the lines behind.
+    m_waiting.clear();
+    if (m_settings.KeepUp && m_surface) {
+        m_waiting.push_back(
+            {static_cast<double>(m_state.currentOutside), m_intake.currentArrival()});
+        m_painter.measureWaitingLines(*m_surface, clientRect(), 64, m_waitingThickness);
+        for (std::size_t i = 0; i < m_waitingThickness.size() && i < m_intake.waitingLineCount();
+             ++i)
+            m_waiting.push_back(
+                {static_cast<double>(m_waitingThickness[i]), m_intake.waitingArrival(i)});
+    }
+    const double moved = m_engine.glideFrame(dueMs, m_waiting);
+    m_travelled += moved;
+    repaint(glideRegion(moved));
+    traceMotion(dueMs, m_engine.glideSpeed().speed());
+    if (!m_state.scrolling) {
+        m_frames.stop();
+        m_engine.closeGapAtRest();
+    }
+    if (m_frameObserver)
+        m_frameObserver(dueMs, FrameClock::nowMs() - startMs, threadCpuMs() - startCpuMs);
+}
+
+QRegion CMarelView::glideRegion(double moved) {
+    const bool vertical = m_settings.Direction == 1;
+    const int grow = static_cast<int>(std::ceil(moved)) + 1;
+    QRegion region;
+    for (QRect r : m_sceneRects) {
+        if (vertical)
+            r.setRight(r.right() + grow);
+        else
+            r.setTop(r.top() - grow);
+        region += r;
+    }
+    // New rows come in at the incoming edge; after a line change the new line may already
+    // have entered by the room the last one left.
+    int strip = grow + 1;
+    if (m_state.bandRepaintPending) {
+        strip += std::max(0, m_state.entryOffset);
+        m_state.bandRepaintPending = false;
+    }
+    region += vertical ? QRect(0, 0, strip, height()) : QRect(0, height() - strip, width(), strip);
+    return region & rect();
+}
+
+void CMarelView::noteDrawnRows(const QRegion& painted) {
+    // Rows wholly repainted are where this paint drew them now; the others stay where they
+    // were drawn before.
+    std::erase_if(m_sceneRects, [&](const QRect& r) { return (QRegion(r) - painted).isEmpty(); });
+    for (const QRect& r : m_rowCache.takeDrawnRects()) {
+        const QRect inside = r & rect();
+        if (!inside.isEmpty() &&
+            std::find(m_sceneRects.begin(), m_sceneRects.end(), inside) == m_sceneRects.end())
+            m_sceneRects.push_back(inside);
+    }
+}
+
+void CMarelView::traceMotion(double atMs, double speedPxPerMs) {
+    if (!m_trace)
+        return;
+    std::fprintf(m_trace, "%.3f %.4f %.1f %d\n", atMs, m_travelled, speedPxPerMs * 1000,
+                 m_state.scrolling ? 1 : 0);
+}
+
 void CMarelView::paintEvent(QPaintEvent* event) {
     m_paintPending = false;
     const QRegion& region = event->region();
@@ -241,23 +379,33 @@ void CMarelView::paintEvent(QPaintEvent* event) {
     if (!bounds.isEmpty() && m_surface) {
         QPainter painter(this);
         m_surface->setPainter(&painter);
+        m_rowCache.setPhase(m_state.entryPhase);
         for (const QRect& r : region) {
             m_painter.eraseArea(*m_surface, Rect{r.left(), r.top(), r.right() + 1, r.bottom() + 1});
             m_paintedPixels += static_cast<std::uint64_t>(r.width()) * r.height();
         }
         m_rowCache.begin(*m_surface, painter);
-        m_painter.paintLines(
-            *m_surface, clientRect(),
-            Rect{bounds.left(), bounds.top(), bounds.right() + 1, bounds.bottom() + 1});
+        Rect clip{bounds.left(), bounds.top(), bounds.right() + 1, bounds.bottom() + 1};
+        // A row moved by a fraction of a pixel reaches one pixel beyond its band on the
+        // outgoing side, into the clip from just outside it.
+        if (gliding()) {
+            if (m_settings.Direction == 1)
+                --clip.left;
+            else
+                ++clip.bottom;
+        }
+        m_painter.paintLines(*m_surface, clientRect(), clip);
         m_rowCache.end();
         m_surface->setPainter(nullptr);
+        if (gliding())
+            noteDrawnRows(region);
     }
     m_engine.paintDone();
     // A paint that finds the current line outside the window (after a resize, a larger font)
     // sets scrolling without a step.
     keepTicking();
     // Render the rows about to enter between ticks, so that no tick waits for a new row.
-    if (m_settings.Outline && !m_preparing && m_surface) {
+    if ((m_settings.Outline || gliding()) && !m_preparing && m_surface) {
         m_preparing = true;
         QTimer::singleShot(0, this, [this] { prepareRows(); });
     }
@@ -268,8 +416,20 @@ void CMarelView::prepareRows() {
         m_preparing = false;
         return;
     }
-    if (!m_rowCache.hasQueued())
-        m_painter.prepareUpcoming(*m_surface, clientRect());
+    if (!m_rowCache.hasQueued()) {
+        // Only when the lines about to enter have changed: a gliding view paints every frame.
+        // The current line is told by its number and length (it only grows while it keeps its
+        // number), so that a long one costs nothing here.
+        const std::size_t upcoming =
+            std::hash<std::uint64_t>()(m_intake.currentLineSerial() * 0x9E3779B97F4A7C15ULL ^
+                                       m_intake.currentLine().size()) ^
+            (std::hash<std::string_view>()(m_intake.backlog().substr(0, 256)) << 1) ^
+            static_cast<std::size_t>(width() * 65599 + height());
+        if (upcoming != m_preparedFor) {
+            m_preparedFor = upcoming;
+            m_painter.prepareUpcoming(*m_surface, clientRect());
+        }
+    }
     // One row per turn of the event loop, so that a tick is never held up for long.
     if (m_rowCache.renderQueued(*m_surface))
         QTimer::singleShot(0, this, [this] { prepareRows(); });

@@ -1,15 +1,19 @@
 #pragma once
 #include <QEvent>
+#include <QRect>
+#include <QRegion>
 #include <QTimer>
 #include <QWidget>
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/Clock.h"
 #include "core/Intake.h"
@@ -21,6 +25,7 @@
 #include "core/StringTable.h"
 #include "core/ViewClock.h"
 #include "core/ViewState.h"
+#include "display/FrameClock.h"
 #include "display/OutlineRowCache.h"
 #include "display/TickSource.h"
 
@@ -73,6 +78,15 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     Intake& intake() { return m_intake; }
     const ViewState& state() const { return m_state; }
     const TickSource& tickSource() const { return m_ticks; }
+    // Wakes the view at each refresh while the picture glides (Smooth).
+    const FrameClock& frameClock() const { return m_frames; }
+    // Pixels the picture has moved since the view was made, with the fraction.
+    double travelled() const { return m_travelled; }
+    // Told after each glide frame: the time it was due for, what it took and the processor
+    // time the thread spent on it (all in ms).
+    void setFrameObserver(std::function<void(double dueMs, double costMs, double cpuMs)> observer) {
+        m_frameObserver = std::move(observer);
+    }
     // Ticks the tick source has posted since the view was made.
     std::uint64_t ticksPosted() const { return m_ticksPosted.load(); }
     ScrollEngine& engine() { return m_engine; }
@@ -154,6 +168,13 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     // Wakes the resting tick source when a tick has something to do again.
     void keepTicking();
     void prepareRows();
+    bool gliding() const { return m_settings.Smooth != 0; }
+    void onFrame(double dueMs);
+    // What the next glide frame must repaint: every row where it was and where it goes, and
+    // the strip at the incoming edge where new rows come in.
+    QRegion glideRegion(double moved);
+    void noteDrawnRows(const QRegion& painted);
+    void traceMotion(double atMs, double speedPxPerMs);
 
     Settings& m_settings;
     ViewState m_state;
@@ -164,7 +185,18 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     ViewClock m_viewClock;
     OutlineRowCache m_rowCache;
     TickSource m_ticks;
+    FrameClock m_frames;
     QTimer m_clockTimer;
+    // Gliding: where the rows drawn on the view lie (ink only), and what keep-up looks at.
+    std::vector<QRect> m_sceneRects;
+    std::vector<WaitingText> m_waiting;
+    std::vector<int> m_waitingThickness;
+    double m_travelled = 0;
+    // The motion trace (SKIRO_FRAME_TRACE names the file): each displayed update's time and
+    // position, to plot how the picture moves.
+    std::FILE* m_trace = nullptr;
+    std::function<void(double, double, double)> m_frameObserver;
+    std::size_t m_preparedFor = 0;
 
     std::unique_ptr<QtTextSurface> m_surface;
     // The font description and direction the surface was made with.

@@ -54,6 +54,35 @@ void orShifted(const BitImage& in, BitImage& out, int dx, int dy) {
     }
 }
 
+// The image cut to the pixels that carry ink, its offset moved along; null when none does.
+OutlineRowCache::RowImage cropped(OutlineRowCache::RowImage row) {
+    const QImage& image = row.image;
+    int top = image.height(), bottom = -1, left = image.width(), right = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        int first = -1, last = -1;
+        for (int x = 0; x < image.width(); ++x)
+            if (line[x] != 0) {
+                if (first < 0)
+                    first = x;
+                last = x;
+            }
+        if (first < 0)
+            continue;
+        top = std::min(top, y);
+        bottom = y;
+        left = std::min(left, first);
+        right = std::max(right, last);
+    }
+    if (bottom < 0)
+        return {};
+    const QRect ink(QPoint(left, top), QPoint(right, bottom));
+    if (ink.size() != image.size())
+        row.image = image.copy(ink);
+    row.offset += ink.topLeft();
+    return row;
+}
+
 } // namespace
 
 std::size_t OutlineRowCache::KeyHash::operator()(const Key& k) const {
@@ -68,6 +97,20 @@ std::size_t OutlineRowCache::KeyHash::operator()(const Key& k) const {
 
 OutlineRowCache::OutlineRowCache(std::size_t capacity)
     : m_capacity(std::max<std::size_t>(1, capacity)) {}
+
+void OutlineRowCache::setGlide(bool on) {
+    m_glide = on;
+    m_phase = 0;
+    m_drawn.clear();
+}
+
+void OutlineRowCache::setCapacity(std::size_t capacity) {
+    m_capacity = std::max<std::size_t>(1, capacity);
+    while (m_entries.size() > m_capacity) {
+        m_index.erase(m_entries.back().key);
+        m_entries.pop_back();
+    }
+}
 
 void OutlineRowCache::begin(QtTextSurface& surface, QPainter& painter) {
     m_surface = &surface;
@@ -89,7 +132,7 @@ void OutlineRowCache::prepareRow(TextSurface&, std::string_view row, int outline
                                  Colour textColour, Colour outlineColour, bool vertical) {
     // A few rows ahead are enough: the lines behind them are announced again by later paints.
     constexpr std::size_t kQueueLimit = 16;
-    if (outlineWidth <= 0 || row.empty() || m_queue.size() >= kQueueLimit)
+    if ((outlineWidth <= 0 && !m_glide) || row.empty() || m_queue.size() >= kQueueLimit)
         return;
     Key key{std::string(row), textColour, outlineColour, outlineWidth, vertical};
     if (m_index.count(key) || std::find(m_queue.begin(), m_queue.end(), key) != m_queue.end())
@@ -102,34 +145,119 @@ bool OutlineRowCache::renderQueued(QtTextSurface& surface) {
         return false;
     const Key key = std::move(m_queue.front());
     m_queue.pop_front();
-    rowImage(surface, key.row, key.width, key.text, key.outline, key.vertical);
+    Entry& e = entry(surface, key.row, key.width, key.text, key.outline, key.vertical);
+    // A gliding row is drawn at every phase on its way in: make them now, not in a frame.
+    if (m_glide && !e.image.image.isNull())
+        for (int quarter = 1; quarter < kPhases; ++quarter)
+            if (e.phases[quarter].image.isNull())
+                e.phases[quarter] = shifted(e.image, quarter, key.vertical);
     return !m_queue.empty();
 }
 
 void OutlineRowCache::drawRow(TextSurface& surface, int x, int y, std::string_view row,
                               int outlineWidth, Colour textColour, Colour outlineColour,
                               bool vertical) {
-    if (outlineWidth <= 0 || !m_surface || !m_painter || &surface != m_surface) {
+    if ((outlineWidth <= 0 && !m_glide) || !m_surface || !m_painter || &surface != m_surface) {
         drawRowImpressions(surface, x, y, row, outlineWidth, textColour, outlineColour, vertical);
         return;
     }
     if (row.empty())
         return;
-    const RowImage& image =
-        rowImage(*m_surface, row, outlineWidth, textColour, outlineColour, vertical);
-    // Opaque and fully transparent pixels only: source-over puts down exactly the image.
-    m_painter->drawImage(QPoint(x, y) + image.offset, image.image);
+    if (!m_glide) {
+        const RowImage& image =
+            rowImage(*m_surface, row, outlineWidth, textColour, outlineColour, vertical);
+        // Opaque and fully transparent pixels only: source-over puts down exactly the image.
+        if (!image.image.isNull())
+            m_painter->drawImage(QPoint(x, y) + image.offset, image.image);
+        return;
+    }
+    // The nearest quarter pixel; four quarters are a whole pixel further on.
+    int quarter = static_cast<int>(std::lround(m_phase * kPhases));
+    QPoint at(x, y);
+    if (quarter >= kPhases) {
+        quarter -= kPhases;
+        at += vertical ? QPoint(1, 0) : QPoint(0, -1);
+    }
+    Entry& e = entry(*m_surface, row, outlineWidth, textColour, outlineColour, vertical);
+    if (e.image.image.isNull())
+        return;
+    RowImage fresh;
+    if (quarter > 0 && !m_keepPhases)
+        fresh = shifted(e.image, quarter, vertical);
+    else if (quarter > 0 && e.phases[quarter].image.isNull())
+        e.phases[quarter] = shifted(e.image, quarter, vertical);
+    const RowImage& image = quarter == 0 ? e.image : m_keepPhases ? e.phases[quarter] : fresh;
+    const QPoint corner = at + image.offset;
+    m_painter->drawImage(corner, image.image);
+    m_drawn.emplace_back(corner, image.image.size());
+}
+
+OutlineRowCache::RowImage OutlineRowCache::shifted(const RowImage& base, int quarter,
+                                                   bool vertical) {
+    // Each pixel takes what the row, moved by the fraction f, covers of it: a share 1 - f of
+    // its own pixel and f of its neighbour on the incoming side. The copy is one pixel longer
+    // along the scroll axis, on the outgoing side.
+    const auto f = static_cast<std::uint32_t>(256 * quarter / kPhases);
+    const QImage& in = base.image;
+    const int w = in.width();
+    const int h = in.height();
+    RowImage out;
+    const auto mix = [f](QRgb own, QRgb next) -> QRgb {
+        const std::uint32_t keep = 256 - f;
+        const std::uint32_t rb =
+            (((own & 0xff00ffu) * keep + (next & 0xff00ffu) * f) >> 8) & 0xff00ffu;
+        const std::uint32_t ag =
+            (((own >> 8) & 0xff00ffu) * keep + ((next >> 8) & 0xff00ffu) * f) & 0xff00ff00u;
+        return rb | ag;
+    };
+    if (vertical) {
+        // Moving right: pixel j takes 1 - f of column j and f of column j - 1.
+        out.image = QImage(w + 1, h, QImage::Format_ARGB32_Premultiplied);
+        for (int y = 0; y < h; ++y) {
+            const auto* src = reinterpret_cast<const QRgb*>(in.constScanLine(y));
+            auto* dst = reinterpret_cast<QRgb*>(out.image.scanLine(y));
+            QRgb previous = 0;
+            for (int x = 0; x < w; ++x) {
+                dst[x] = mix(src[x], previous);
+                previous = src[x];
+            }
+            dst[w] = mix(0, previous);
+        }
+        out.offset = base.offset;
+    } else {
+        // Moving up: pixel row j (from one above the row) takes 1 - f of row j - 1 and f of
+        // row j.
+        out.image = QImage(w, h + 1, QImage::Format_ARGB32_Premultiplied);
+        std::vector<QRgb> blank(static_cast<std::size_t>(w), 0);
+        for (int j = 0; j <= h; ++j) {
+            const auto* above =
+                j > 0 ? reinterpret_cast<const QRgb*>(in.constScanLine(j - 1)) : blank.data();
+            const auto* below =
+                j < h ? reinterpret_cast<const QRgb*>(in.constScanLine(j)) : blank.data();
+            auto* dst = reinterpret_cast<QRgb*>(out.image.scanLine(j));
+            for (int x = 0; x < w; ++x)
+                dst[x] = mix(above[x], below[x]);
+        }
+        out.offset = base.offset - QPoint(0, 1);
+    }
+    return out;
 }
 
 const OutlineRowCache::RowImage& OutlineRowCache::rowImage(QtTextSurface& surface,
                                                            std::string_view row, int outlineWidth,
                                                            Colour textColour, Colour outlineColour,
                                                            bool vertical) {
-    Key key{std::string(row), textColour, outlineColour, outlineWidth, vertical};
+    return entry(surface, row, outlineWidth, textColour, outlineColour, vertical).image;
+}
+
+OutlineRowCache::Entry& OutlineRowCache::entry(QtTextSurface& surface, std::string_view row,
+                                               int outlineWidth, Colour textColour,
+                                               Colour outlineColour, bool vertical) {
+    Key key{std::string(row), textColour, outlineColour, std::max(outlineWidth, 0), vertical};
     const auto found = m_index.find(key);
     if (found != m_index.end()) {
         m_entries.splice(m_entries.begin(), m_entries, found->second);
-        return found->second->image;
+        return *found->second;
     }
     RowImage image = render(surface, key);
     ++m_rendered;
@@ -137,9 +265,9 @@ const OutlineRowCache::RowImage& OutlineRowCache::rowImage(QtTextSurface& surfac
         m_index.erase(m_entries.back().key);
         m_entries.pop_back();
     }
-    m_entries.push_front(Entry{key, std::move(image)});
+    m_entries.push_front(Entry{key, std::move(image), {}});
     m_index.emplace(std::move(key), m_entries.begin());
-    return m_entries.front().image;
+    return m_entries.front();
 }
 
 OutlineRowCache::RowImage OutlineRowCache::render(QtTextSurface& surface, const Key& key) const {
@@ -154,6 +282,22 @@ OutlineRowCache::RowImage OutlineRowCache::render(QtTextSurface& surface, const 
     // The text position c of the pattern inside the image; the row's band corner lies w dots
     // up and left (horizontal) or up and right (vertical) of it.
     const QPoint c(key.vertical ? width - margin : margin, margin);
+
+    const QPoint corner = key.vertical ? QPoint(-w, w) : QPoint(w, w);
+    if (w == 0) {
+        // No outline: the glyphs as the surface draws them, anti-aliased.
+        RowImage plain;
+        plain.image = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+        plain.image.fill(Qt::transparent);
+        {
+            QPainter p(&plain.image);
+            surface.setPainter(&p);
+            surface.drawText(c.x(), c.y(), key.row, key.text);
+            surface.setPainter(m_painter);
+        }
+        plain.offset = corner - c;
+        return cropped(std::move(plain));
+    }
 
     QImage glyphs(width, height, QImage::Format_MonoLSB);
     glyphs.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
@@ -215,9 +359,8 @@ OutlineRowCache::RowImage OutlineRowCache::render(QtTextSurface& surface, const 
                 line[x0 + b] = (text >> b) & 1 ? textPixel : ((ring >> b) & 1 ? outlinePixel : 0u);
         }
     }
-    const QPoint corner = key.vertical ? QPoint(-w, w) : QPoint(w, w);
     result.offset = corner - c;
-    return result;
+    return cropped(std::move(result));
 }
 
 } // namespace skiro

@@ -521,6 +521,11 @@ TextExtent QtTextSurface::textExtent(std::string_view text) const {
     return {toPixels(along), fontHeight()};
 }
 
+int QtTextSurface::acrossExtent(std::string_view text, bool alongIsHeight) const {
+    // textExtent gives the cell's height across the row; the width is the one it measures.
+    return alongIsHeight ? TextSurface::acrossExtent(text, alongIsHeight) : fontHeight();
+}
+
 void QtTextSurface::layOutPiece(std::string_view line, std::size_t start, std::size_t bytes) const {
     // The piece ends between two characters.
     const std::string_view rest = line.substr(start);

@@ -37,6 +37,8 @@ class QtTextSurface : public TextSurface {
                        std::vector<PrefixExtent>& extents) const override;
     void prefixExtentsUpTo(std::string_view line, std::size_t start, std::int64_t limit,
                            bool alongIsHeight, std::vector<PrefixExtent>& extents) const override;
+    // Every row is as thick as the font's cell, whatever it holds.
+    int acrossExtent(std::string_view text, bool alongIsHeight) const override;
     int fontHeight() const override { return m_ascent + m_descent; }
     std::uint8_t pitchAndFamily() const override { return m_pitchAndFamily; }
     void drawText(int x, int y, std::string_view row, Colour colour) override;

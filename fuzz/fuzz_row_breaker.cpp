@@ -123,7 +123,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     for (std::size_t i = 0; i < whole.size(); ++i)
         if ((*grown)[i].start != whole[i].start || (*grown)[i].length != whole[i].length ||
-            (*grown)[i].thickness != whole[i].thickness)
+            (*grown)[i].thickness != whole[i].thickness || (*grown)[i].drawn != whole[i].drawn)
+            std::abort();
+    // What is drawn of a row is the row's start, past the room's far edge or the whole row.
+    for (std::size_t i = 0; i < whole.size(); ++i)
+        if (whole[i].drawn > whole[i].length || (whole[i].drawn == 0) != (whole[i].length == 0) ||
+            !boundary[whole[i].start + whole[i].drawn])
             std::abort();
     return 0;
 }

@@ -10,7 +10,7 @@
 namespace skiro {
 
 CScrollDialog::CScrollDialog(const StringTable& strings, HelpHook help, QWidget* parent)
-    : SettingsDialog(kTemplateId, QStringLiteral("ｽｸﾛｰﾙ"), 154, 216, strings, std::move(help),
+    : SettingsDialog(kTemplateId, QStringLiteral("ｽｸﾛｰﾙ"), 154, 244, strings, std::move(help),
                      parent) {
     setObjectName(QStringLiteral("CScrollDialog"));
     QGroupBox* tickGroup = m_tickGroup = addGroup(QStringLiteral("ｽｸﾛｰﾙ間隔(&S)"), 10, 5, 90, 25);
@@ -45,8 +45,14 @@ CScrollDialog::CScrollDialog(const StringTable& strings, HelpHook help, QWidget*
     m_interlineSpace = addList(interlineGroup, IDS_LIST_INTERLINE_SPACE, 100, 188, 30);
     addStatic(interlineGroup, QStringLiteral("%"), 135, 190, 13, 8);
 
+    // The motion of this program's own: gliding at the display's refresh, and keeping up.
+    m_smooth = addCheck(this, QStringLiteral("滑らかに動かす(&M)"), 10, 215, 140, 10);
+    m_keepUp = addCheck(this, QStringLiteral("入力に追いつく(&K)"), 20, 228, 120, 10);
+
     addButtons({{105, 5}, {105, 20}, {105, 35}, {105, 50}}, 45, 13);
 
+    connect(m_smooth, &QCheckBox::clicked, this, &CScrollDialog::switchClicked);
+    connect(m_keepUp, &QCheckBox::clicked, this, &CScrollDialog::switchClicked);
     connect(m_speedUp, &QCheckBox::clicked, this, &CScrollDialog::switchClicked);
     connect(m_interline, &QCheckBox::clicked, this, &CScrollDialog::switchClicked);
 }
@@ -60,6 +66,8 @@ void CScrollDialog::fieldsToControls() {
     m_speedUpDelay.show(m_page.SpeedUpDelay);
     m_interline->setChecked(m_page.Interline != 0);
     m_interlineSpace.show(m_page.InterlineSpace);
+    m_smooth->setChecked(m_page.Smooth != 0);
+    m_keepUp->setChecked(m_page.KeepUp != 0);
 }
 
 bool CScrollDialog::controlsToFields() {
@@ -71,11 +79,17 @@ bool CScrollDialog::controlsToFields() {
     m_page.SpeedUpDelay = m_speedUpDelay.take(m_page.SpeedUpDelay);
     m_page.Interline = m_interline->isChecked() ? 1 : 0;
     m_page.InterlineSpace = m_interlineSpace.take(m_page.InterlineSpace);
+    m_page.Smooth = m_smooth->isChecked() ? 1 : 0;
+    m_page.KeepUp = m_keepUp->isChecked() ? 1 : 0;
     return true;
 }
 
 void CScrollDialog::updateDependents() {
+    m_speedUp->setEnabled(speedUpEnabled(m_page));
     m_speedUpDelay.box()->setEnabled(speedUpDelayEnabled(m_page));
+    m_keepUp->setEnabled(keepUpEnabled(m_page));
+    for (QRadioButton* button : m_timer)
+        button->setEnabled(timerMethodEnabled(m_page));
     m_interlineSpace.box()->setEnabled(interlineSpaceEnabled(m_page));
 }
 
@@ -100,6 +114,8 @@ void CScrollDialog::registerTips() {
     addTip(m_interlineSpace.box(), 33069);
     addTip(m_interline, 33068);
     addTip(m_interlineGroup, 33067);
+    addTip(m_smooth, 33070);
+    addTip(m_keepUp, 33071);
 }
 
 void CScrollDialog::switchClicked() {

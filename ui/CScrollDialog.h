@@ -6,8 +6,8 @@
 
 namespace skiro {
 
-// The scroll settings: tick interval, step, tick source, direction, speed-up and interline
-// space. The view fills the page from the settings and applies it after OK.
+// The scroll settings: tick interval, step, tick source, direction, speed-up, interline
+// space, gliding and keep-up. The view fills the page from the settings and applies it after OK.
 class CScrollDialog : public SettingsDialog {
     Q_OBJECT
   public:
@@ -43,6 +43,8 @@ class CScrollDialog : public SettingsDialog {
     DialogList m_speedUpDelay;
     QCheckBox* m_interline = nullptr;
     DialogList m_interlineSpace;
+    QCheckBox* m_smooth = nullptr;
+    QCheckBox* m_keepUp = nullptr;
 };
 
 } // namespace skiro

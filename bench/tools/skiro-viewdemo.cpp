@@ -3,7 +3,8 @@
 //
 //   skiro-viewdemo [--direction 0|1] [--outline DOTS] [--outline-colour RRGGBB] [--fs]
 //                  [--interval MS] [--size WxH] [--face NAME] [--font-twips N] [--step N]
-//                  [--tick MS] [--timer 0|1|2] [--lines FILE] [--shot FILE.png --shot-after MS]
+//                  [--tick MS] [--timer 0|1|2] [--smooth 0|1] [--keep-up 0|1] [--lines FILE]
+//                  [--shot FILE.png --shot-after MS]
 //
 // Lines from FILE are UTF-8, one per line; without it a built-in text is used.
 #include <QApplication>
@@ -65,6 +66,9 @@ struct Options {
     QCommandLineOption step{"step", "pixels per tick (default 2)", "n", "2"};
     QCommandLineOption tick{"tick", "ms per tick (default 50)", "ms", "50"};
     QCommandLineOption timer{"timer", "tick source 0, 1 or 2 (default 1)", "n", "1"};
+    QCommandLineOption smooth{"smooth", "1 glide at the refresh, 0 whole steps (default 1)", "n",
+                              "1"};
+    QCommandLineOption keepUp{"keep-up", "1 keep up with the text (default 1)", "n", "1"};
     QCommandLineOption lines{"lines", "UTF-8 text file, one line each (default: built-in text)",
                              "file"};
     QCommandLineOption shot{"shot", "save a picture of the view and quit", "png"};
@@ -75,7 +79,7 @@ struct Options {
         parser.setApplicationDescription(
             "A window with the view alone, fed with Japanese lines at an interval.");
         parser.addOptions({direction, outline, outlineColour, fs, interval, size, face, fontTwips,
-                           step, tick, timer, lines, shot, shotAfter});
+                           step, tick, timer, smooth, keepUp, lines, shot, shotAfter});
     }
 };
 
@@ -107,7 +111,7 @@ int main(int argc, char** argv) {
     o.addTo(parser);
     parser.process(app);
     const auto& [direction, outline, outlineColour, fs, interval, size, face, fontTwips, step, tick,
-                 timer, lines, shot, shotAfter] = o;
+                 timer, smooth, keepUp, lines, shot, shotAfter] = o;
 
     skiro::Settings settings;
     settings.Direction = parser.value(direction).toInt();
@@ -121,6 +125,8 @@ int main(int argc, char** argv) {
     settings.Step = parser.value(step).toInt();
     settings.Tick = parser.value(tick).toInt();
     settings.TimerMethod = parser.value(timer).toInt();
+    settings.Smooth = parser.value(smooth).toInt();
+    settings.KeepUp = parser.value(keepUp).toInt();
     settings.ExtCommands = parser.isSet(fs);
     skiro::Kinsoku.Type = 1;
     skiro::Kinsoku.Head = skiro::kDefaultKinsokuHead;

@@ -38,6 +38,8 @@ class RecordingSurface : public TextSurface {
             ++chars;
         return {chars * charWidth, cellHeight};
     }
+    // Every row is a cell thick, as on the display's surface.
+    int acrossExtent(std::string_view, bool) const override { return cellHeight; }
     int fontHeight() const override { return cellHeight; }
     std::uint8_t pitchAndFamily() const override { return kTrueTypePitchBit; }
     void drawText(int x, int y, std::string_view row, Colour colour) override {
@@ -81,7 +83,12 @@ class WindowSpy : public IntakeView, public ScrollTarget {
         if (erase && area == client)
             ++fullErases;
     }
-    void scrollStep(int step) override { engine->scrollStep(step); }
+    // Gliding, the view starts the motion with its next frame instead of a step.
+    bool glide = false;
+    void scrollStep(int step) override {
+        if (!glide)
+            engine->scrollStep(step);
+    }
     void movePicture(int dx, int dy) override {
         moves.push_back(dx != 0 ? dx : -dy);
         invalid.push_back(dx > 0 ? Rect{0, 0, dx, client.bottom}
@@ -136,6 +143,21 @@ struct ViewRig {
         paintPending();
         for (int i = 0; i < 1000 && state.scrolling; ++i)
             tick();
+    }
+
+    // One glide frame due at `dueMs`, with what waits to enter gathered as the view gathers it,
+    // and a paint of the whole window.
+    double frame(double dueMs) {
+        clock.tick = static_cast<std::uint32_t>(dueMs);
+        std::vector<WaitingText> waiting;
+        waiting.push_back({double(state.currentOutside), intake.currentArrival()});
+        std::vector<int> thickness;
+        painter.measureWaitingLines(surface, window.client, 64, thickness);
+        for (std::size_t i = 0; i < thickness.size() && i < intake.waitingLineCount(); ++i)
+            waiting.push_back({double(thickness[i]), intake.waitingArrival(i)});
+        const double moved = engine.glideFrame(dueMs, waiting);
+        paintAll();
+        return moved;
     }
 
     // One tick of the tick source followed by the paint it causes; the clock moves by Tick.

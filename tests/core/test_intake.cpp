@@ -493,6 +493,10 @@ TEST(LineCommands, ExtendedCommands) {
         {"no FS first", 1, "a\x1CTCff0000:", 0, true, kText, kOutline},
         {"empty line", 1, "", 0, true, kText, kOutline},
         {"NUL ends the line", 1, "\x1CTC\0:"s, 3, false, kText, kOutline},
+        {"NUL after the colon ends the colour bytes", 1,
+         "\x1CTC12:\0"
+         "345"s,
+         6, true, kText, kOutline},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

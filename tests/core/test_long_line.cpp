@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -133,6 +134,97 @@ TEST(LongLine, LargePieceCostsWhatTheWindowShows) {
     rig.painter.paintLines(surface, client, client);
     EXPECT_LT(surface.measured - before, 2000u);
     EXPECT_TRUE(sameDraws(surface.draws, freshPaint(rig, client)));
+}
+
+std::size_t characters(std::string_view text) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < text.size(); i += sjis::charLength(text, i))
+        ++n;
+    return n;
+}
+
+// Keeps the rows that painting hands over to be rendered ahead.
+class PreparedRows : public RowDrawer {
+  public:
+    std::vector<std::string> rows;
+    void drawRow(TextSurface& surface, int x, int y, std::string_view row, int outlineWidth,
+                 Colour text, Colour outline, bool vertical) override {
+        drawRowImpressions(surface, x, y, row, outlineWidth, text, outline, vertical);
+    }
+    void prepareRow(TextSurface&, std::string_view row, int, Colour, Colour, bool) override {
+        rows.emplace_back(row);
+    }
+};
+
+// Without wrapping a line is one row that runs on past the window. Painting it, as it grows and
+// while it waits behind another, costs what the window shows and what arrived, never the
+// line's length, in both writing directions; the row is drawn from its start to just past the
+// window's far edge, which is all of it the window can show; lines commit and are recorded
+// once and in order as with wrapping.
+TEST(LongLine, WithoutWrappingOnlyWhatTheWindowShowsIsMeasuredAndDrawn) {
+    const struct Case {
+        const char* name;
+        int direction;
+        int outline;
+    } cases[] = {{"horizontal", 0, 0}, {"vertical", 1, 0}, {"horizontal, outlined", 0, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        KinsokuScope kinsoku(1);
+        ViewRig rig;
+        rig.settings.NoWrap = 1;
+        rig.settings.Direction = c.direction;
+        rig.settings.Outline = c.outline > 0;
+        rig.settings.LineCnt = std::max(1, c.outline);
+        PreparedRows prepared;
+        rig.painter.setRowDrawer(&prepared);
+        CountingSurface surface;
+        const Rect client = rig.window.client;
+        const int room = c.direction ? client.height() : client.width();
+        // The row is drawn until a character begins past the far edge by a cell and the
+        // outline, and not beyond.
+        const int farthest = room + surface.cellHeight + 2 * c.outline + surface.charWidth;
+        const auto drawnAlong = [&](std::string_view row) {
+            return static_cast<int>(characters(row)) * surface.charWidth;
+        };
+        rig.state.entryOffset = 100; // the row lies inside the window
+        rig.window.glide = true;     // and stays there as text arrives
+        const std::string line = caption(100000);
+        for (std::size_t at = 0, piece = 997; at < line.size(); at += piece) {
+            rig.intake.receiveText(std::string_view(line).substr(at, piece));
+            surface.draws.clear();
+            rig.painter.paintLines(surface, client, client);
+            ASSERT_FALSE(surface.draws.empty());
+            for (const RecordingSurface::Draw& d : surface.draws) {
+                ASSERT_TRUE(std::string_view(line).starts_with(d.text));
+                ASSERT_LE(drawnAlong(d.text), farthest);
+                if (d.text.size() + 1 < rig.intake.currentLine().size())
+                    ASSERT_GE(drawnAlong(d.text), room + surface.cellHeight);
+            }
+        }
+        // Laying out the whole line at each paint would measure some 5 * 10^6 bytes.
+        EXPECT_LT(surface.measured, line.size());
+        EXPECT_EQ(rig.intake.storedLineCount(), 0u);
+
+        // Ended, with another long line waiting behind it: the rows rendered ahead are cut at
+        // the window's edge too.
+        const std::string next = caption(30000).substr(2);
+        rig.intake.receiveText("\r" + next + "\r");
+        rig.painter.prepareUpcoming(surface, client);
+        ASSERT_EQ(prepared.rows.size(), 1u); // the ended line is inside: only the next's row
+        EXPECT_TRUE(std::string_view(next).starts_with(prepared.rows[0]));
+        EXPECT_LE(drawnAlong(prepared.rows[0]), farthest);
+        EXPECT_GE(drawnAlong(prepared.rows[0]), room + surface.cellHeight);
+        // Keep-up counts the waiting line as the one row it is, not as more than a window.
+        std::vector<int> waiting;
+        rig.painter.measureWaitingLines(surface, client, 64, waiting);
+        EXPECT_EQ(waiting, std::vector<int>{surface.cellHeight + 2 * c.outline});
+        const std::size_t before = surface.measured;
+        for (int paints = 0; paints < 3; ++paints)
+            rig.painter.paintLines(surface, client, client);
+        EXPECT_LT(surface.measured - before, 1000u);
+        EXPECT_EQ(rig.intake.storedLineCount(), 2u);
+        EXPECT_EQ(rig.recorder.lines, (std::vector<std::string>{line, next}));
+    }
 }
 
 // Pieces cut inside double-byte characters, in a window so narrow that rows hold a character

@@ -57,6 +57,12 @@ TEST(SettingsStore, EmptyProfileGivesConstructionDefaultsAndDefaultKinsokuSets) 
     EXPECT_EQ(loaded.settings.Font.lfFaceName, kGothic);
     EXPECT_EQ(loaded.kinsoku.Head.size(), 113u);
     EXPECT_EQ(loaded.kinsoku.Tail.size(), 26u);
+
+    // A profile from the Windows program has the scroll section without the gliding keys.
+    const Loaded windows = loadFrom("[Scroll]\r\nTick=20\r\nStep=1\r\nSpeedUp=1\r\n");
+    EXPECT_EQ(windows.settings.Smooth, 1);
+    EXPECT_EQ(windows.settings.KeepUp, 1);
+    EXPECT_EQ(windows.settings.SpeedUp, 1);
 }
 
 TEST(SettingsStore, DefaultRecordIsWrittenInSectionAndKeyOrder) {
@@ -65,7 +71,7 @@ TEST(SettingsStore, DefaultRecordIsWrittenInSectionAndKeyOrder) {
                                  "LocalEcho=0\r\nReconnect=1\r\n"
                                  "[Scroll]\r\nTick=50\r\nStep=2\r\nTimerMethod=0\r\nDirection=0\r\n"
                                  "SpeedUp=0\r\nSpeedUpDelay=1000\r\nInterline=0\r\n"
-                                 "InterlineSpace=20\r\n"
+                                 "InterlineSpace=20\r\nSmooth=1\r\nKeepUp=1\r\n"
                                  "[Font]\r\nHeight=480\r\nWeight=400\r\nItalic=0\r\nUnderline=0\r\n"
                                  "CharSet=1\r\nPitchAndFamily=0\r\nFaceName=" +
                                  kGothic +
@@ -101,6 +107,8 @@ TEST(SettingsStore, ChangedRecordSurvivesAFileRoundTripAndMiscSwitchesAreNotStor
     settings.SpeedUpDelay = 2500;
     settings.Interline = 1;
     settings.InterlineSpace = 40;
+    settings.Smooth = 0;
+    settings.KeepUp = 0;
     settings.Font.lfHeight = -300;
     settings.Font.lfWeight = 700;
     settings.Font.lfItalic = 255;
@@ -399,12 +407,12 @@ TEST(SettingsStore, ProfileIntegersAtTheirLimitsMeetTheArithmeticBounded) {
          "[Outline]\nOutline=1\nLineCnt=10\n[Font]\nHeight=-1440\n",
          (37 + 20) * 2, 20, 500, 96},
         {"smallest dialog values",
-         "[Scroll]\nTick=10\nStep=1\nInterline=1\nInterlineSpace=10\nTimerMethod=1\n", 40, 1,
-         10, 32},
-        {"interline space near 2^31", "[Scroll]\nInterline=1\nInterlineSpace=2147483647\n",
-         37 * 11, 2, 50, 32},
-        {"interline space near -2^31", "[Scroll]\nInterline=1\nInterlineSpace=-2147483648\n", 0,
+         "[Scroll]\nTick=10\nStep=1\nInterline=1\nInterlineSpace=10\nTimerMethod=1\n", 40, 1, 10,
+         32},
+        {"interline space near 2^31", "[Scroll]\nInterline=1\nInterlineSpace=2147483647\n", 37 * 11,
          2, 50, 32},
+        {"interline space near -2^31", "[Scroll]\nInterline=1\nInterlineSpace=-2147483648\n", 0, 2,
+         50, 32},
         {"outline near 2^31", "[Outline]\nOutline=1\nLineCnt=2147483647\n", 37 + 200, 2, 50, 32},
         {"step near 2^31 doubled by the speed-up",
          "[Scroll]\nStep=2147483647\nSpeedUp=1\nSpeedUpDelay=0\n", 37, 8192, 50, 32},

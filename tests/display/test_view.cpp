@@ -9,13 +9,17 @@
 #include <string>
 
 #include "core/Clock.h"
+#include "core/DisplayLine.h"
+#include "core/LayoutParams.h"
 #include "core/Recorder.h"
 #include "core/Settings.h"
 #include "core/StringTable.h"
 #include "display/CMarelView.h"
 #include "display/OutlineRowCache.h"
 #include "display/QtTextSurface.h"
+#include "display/Sjis.h"
 #include "display/TickSource.h"
+#include "tests/core/ViewRig.h"
 
 namespace skiro {
 namespace {
@@ -112,12 +116,106 @@ TEST(OutlineRowCache, CachedRowEqualsTheRepeatedTextOutputsPixelForPixel) {
     }
 }
 
+// Without wrapping, a row longer than the window is drawn only as far as the window shows it.
+// The picture is the one drawing the whole row gives, in a font that kerns Latin pairs, in
+// both directions, outlined or not, drawn directly or from the gliding rows' images.
+TEST(NoWrapRow, ShowsWhatDrawingTheWholeRowShows) {
+    const struct Case {
+        const char* name;
+        int direction;
+        int dots;
+        bool glide;
+    } cases[] = {
+        {"horizontal", 0, 0, false},           {"vertical", 1, 0, false},
+        {"horizontal, outlined", 0, 2, false}, {"vertical, outlined", 1, 2, false},
+        {"horizontal, gliding", 0, 0, true},   {"vertical, outlined, gliding", 1, 2, true},
+    };
+    const QString words = QStringLiteral("AVAT To, Yo. WAVE あア漢「字幕」ー1 Ta.V ");
+    QString text;
+    while (text.size() < 3000)
+        text += words;
+    const std::string line = toSjis(text);
+    Font font;
+    font.lfHeight = -360; // 24 px
+    font.lfFaceName = toSjis(QStringLiteral("DejaVu Sans"));
+    const QRgb back = qRgb(0, 0, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool vertical = c.direction == 1;
+        testing::ViewRig rig;
+        rig.settings.NoWrap = 1;
+        rig.settings.Direction = c.direction;
+        rig.settings.Outline = c.dots > 0;
+        rig.settings.LineCnt = std::max(1, c.dots);
+        rig.settings.Color.Text = rgb(255, 255, 255);
+        rig.settings.OutlineColor = rgb(0, 0, 255);
+        rig.window.glide = true; // the picture stays put as text arrives
+        rig.window.client = vertical ? Rect{0, 0, 120, 400} : Rect{0, 0, 400, 120};
+        const Rect client = rig.window.client;
+        rig.state.entryOffset = 60;
+        QtTextSurface surface(font, c.direction, 96);
+        OutlineRowCache cache, wholeRows;
+        for (OutlineRowCache* rows : {&cache, &wholeRows}) {
+            rows->setGlide(c.glide);
+            rows->setPhase(0.5);
+        }
+        rig.painter.setRowDrawer(c.glide ? &cache : nullptr);
+
+        // Painted as it grows, then whole.
+        const auto paint = [&](auto draw) {
+            QImage image(client.width(), client.height(), QImage::Format_RGB32);
+            image.fill(back);
+            QPainter p(&image);
+            surface.setPainter(&p);
+            cache.begin(surface, p);
+            wholeRows.begin(surface, p);
+            draw();
+            cache.end();
+            wholeRows.end();
+            surface.setPainter(nullptr);
+            return image;
+        };
+        rig.intake.receiveText(std::string_view(line).substr(0, 1001));
+        paint([&] { rig.painter.paintLines(surface, client, client); });
+        rig.intake.receiveText(std::string_view(line).substr(1001));
+        const QImage cut = paint([&] { rig.painter.paintLines(surface, client, client); });
+
+        const int x = vertical ? client.left + 60 : client.left;
+        const int y = vertical ? client.top : client.bottom - 60;
+        const Colour textColour = rgb(255, 255, 255);
+        const Colour outlineColour = rgb(0, 0, 255);
+        const QImage whole = paint([&] {
+            if (c.glide)
+                wholeRows.drawRow(surface, x, y, line, c.dots, textColour, outlineColour, vertical);
+            else
+                drawRowImpressions(surface, x, y, line, c.dots, textColour, outlineColour,
+                                   vertical);
+        });
+        EXPECT_EQ(cut, whole);
+        // Drawn only so far: the row's start, past the far edge by a little.
+        LayoutParams p;
+        p.dc = &surface;
+        p.extentLimit = vertical ? client.height() : client.width();
+        p.outlineWidth = c.dots;
+        p.noWrap = 1;
+        p.emptyThickness = surface.fontHeight();
+        EXPECT_LT(CDisplayLine().drawnLength(line, 0, line.size(), p), 200u);
+        // The row reaches the far edge.
+        int inkAtTheEdge = 0;
+        for (int along = 0; along < 48; ++along)
+            for (int across = 0; across < 120; ++across)
+                inkAtTheEdge += (vertical ? cut.pixel(across, cut.height() - 1 - along)
+                                          : cut.pixel(cut.width() - 1 - along, across)) != back;
+        EXPECT_GT(inkAtTheEdge, 0);
+    }
+}
+
 class NoRecorder : public LineRecorder {
   public:
     void recordLine(std::string_view) override {}
 };
 
-// A view that moves only when the test posts ticks.
+// A view that moves only when the test posts ticks: the whole-step motion.
 struct ViewFixture {
     Settings settings;
     SystemClock clock;
@@ -127,6 +225,7 @@ struct ViewFixture {
 
     explicit ViewFixture(int direction = 0) {
         settings.Direction = direction;
+        settings.Smooth = 0;           // whole steps, one per posted tick
         settings.Font.lfHeight = -480; // 32 pixels
         settings.Color.Back = rgb(0, 0, 0);
         settings.Color.Text = rgb(255, 255, 255);
@@ -170,6 +269,8 @@ TEST(CMarelView, BurstOfQueuedTicksGivesOneStep) {
     EXPECT_EQ(f.view->state().entryOffset, before + f.settings.Step);
     f.ticks(1);
     EXPECT_EQ(f.view->state().entryOffset, before + 2 * f.settings.Step);
+    EXPECT_EQ(f.view->state().entryPhase, 0) << "whole steps only";
+    EXPECT_FALSE(f.view->frameClock().running()) << "the ticks alone move it";
 }
 
 // A window that cannot paint (hidden, minimized) keeps its update pending for ever; that must

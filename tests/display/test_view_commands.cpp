@@ -181,6 +181,8 @@ TEST(ColourCommands, OkStoresAndRedrawsCancelLeavesEverything) {
 // the font is made again for vertical writing and the tick source runs with the new interval.
 TEST(ScrollCommand, NewDirectionRemakesTheFontAndRestartsTheTicks) {
     CommandFixture f;
+    f.settings.Smooth = 0;
+    f.view->startScrollTimer(f.settings.Tick);
     f.view->receiveText("abc\r");
     ASSERT_FALSE(f.view->surface()->vertical());
     const std::uint64_t painted = f.view->paintedPixels();

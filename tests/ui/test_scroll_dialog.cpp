@@ -9,6 +9,7 @@
 
 #include "core/SettingsDialogs.h"
 #include "ui/CScrollDialog.h"
+#include "ui/CTipWnd.h"
 
 using namespace skiro;
 
@@ -25,10 +26,12 @@ void showActive(QDialog& dialog) {
 TEST(ScrollDialog, KeyboardChangesReachThePageAtOk) {
     const StringTable strings;
     CScrollDialog dialog(strings, {});
-    dialog.page() = ScrollPage::fromSettings(Settings{});
+    Settings start;
+    start.KeepUp = 0; // speed-up counts only without keep-up
+    dialog.page() = ScrollPage::fromSettings(start);
     showActive(dialog);
 
-    auto* speedUp = dialog.findChild<QCheckBox*>();
+    auto* speedUp = dialog.findChildren<QCheckBox*>().value(0);
     ASSERT_NE(speedUp, nullptr);
     const auto lists = dialog.findChildren<QComboBox*>();
     ASSERT_EQ(lists.size(), 4);
@@ -90,6 +93,67 @@ TEST(ScrollDialog, DefaultPutsTheDefaultsInAndEscapeCancels) {
 
     QTest::keyClick(&dialog, Qt::Key_Escape);
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
+}
+
+// The two motion switches by their mnemonics: gliding off brings back the timer choice and
+// greys keep-up, keep-up off brings back speed-up; the default button turns both on again.
+TEST(ScrollDialog, GlidingAndKeepUpByKeyboardWithTheirDependents) {
+    const StringTable strings;
+    CScrollDialog dialog(strings, {});
+    dialog.page() = ScrollPage::fromSettings(Settings{});
+    showActive(dialog);
+    const auto checks = dialog.findChildren<QCheckBox*>();
+    ASSERT_EQ(checks.size(), 4);
+    QCheckBox* speedUp = checks[0];
+    QCheckBox* smooth = checks[2];
+    QCheckBox* keepUp = checks[3];
+    const auto radios = dialog.findChildren<QRadioButton*>();
+    QRadioButton* timer = radios[0];
+    EXPECT_TRUE(smooth->isChecked());
+    EXPECT_TRUE(keepUp->isChecked() && keepUp->isEnabled());
+    EXPECT_FALSE(speedUp->isEnabled()) << "keep-up takes the place of speed-up";
+    EXPECT_FALSE(timer->isEnabled()) << "a glide needs no timer";
+
+    // Resting on a switch, its help shows, greyed or not.
+    struct FixedCursor : TipCursor {
+        QPoint at;
+        std::optional<QPoint> position() const override { return at; }
+        int height() const override { return 20; }
+        int hotSpotY() const override { return 0; }
+    } cursor;
+    dialog.tipWindow()->setCursorSource(&cursor);
+    for (const auto& [check, opening] :
+         {std::pair{smooth, QStringLiteral("画面の更新ごとに")},
+          std::pair{keepUp, QStringLiteral("表示を待っている文字")}}) {
+        cursor.at = check->mapToGlobal(QPoint(4, 4));
+        dialog.tipWindow()->sample();
+        dialog.tipWindow()->sample();
+        EXPECT_TRUE(dialog.tipWindow()->currentText().startsWith(opening));
+    }
+
+    QTest::keyClick(&dialog, Qt::Key_K, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), keepUp);
+    QTest::keyClick(keepUp, Qt::Key_Space);
+    EXPECT_FALSE(keepUp->isChecked());
+    EXPECT_TRUE(speedUp->isEnabled());
+
+    QTest::keyClick(&dialog, Qt::Key_M, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), smooth);
+    QTest::keyClick(smooth, Qt::Key_Space);
+    EXPECT_FALSE(smooth->isChecked());
+    EXPECT_FALSE(keepUp->isEnabled());
+    EXPECT_TRUE(timer->isEnabled());
+
+    dialog.button(IDC_DEFAULT)->click();
+    EXPECT_TRUE(smooth->isChecked() && keepUp->isChecked() && keepUp->isEnabled());
+    EXPECT_FALSE(timer->isEnabled());
+
+    QTest::keyClick(&dialog, Qt::Key_M, Qt::AltModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.page().Smooth, 0);
+    EXPECT_EQ(dialog.page().KeepUp, 1) << "kept for when gliding comes back";
 }
 
 TEST(ScrollDialog, UnofferedValuesSurviveOk) {
