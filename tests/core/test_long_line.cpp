@@ -197,8 +197,9 @@ TEST(LongLine, WithoutWrappingOnlyWhatTheWindowShowsIsMeasuredAndDrawn) {
             for (const RecordingSurface::Draw& d : surface.draws) {
                 ASSERT_TRUE(std::string_view(line).starts_with(d.text));
                 ASSERT_LE(drawnAlong(d.text), farthest);
-                if (d.text.size() + 1 < rig.intake.currentLine().size())
+                if (d.text.size() + 1 < rig.intake.currentLine().size()) {
                     ASSERT_GE(drawnAlong(d.text), room + surface.cellHeight);
+                }
             }
         }
         // Laying out the whole line at each paint would measure some 5 * 10^6 bytes.
