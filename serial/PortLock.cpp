@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace skiro {
@@ -89,6 +90,31 @@ std::string pidLine() {
     return line;
 }
 
+// The number N of a pseudo-terminal's slave /dev/pts/N, -1 for any other device.
+long ptyIndex(dev_t device) {
+    const unsigned int group = major(device);
+    if (group < 136 || group > 143)
+        return -1;
+    return static_cast<long>(group - 136) * 256 + static_cast<long>(minor(device));
+}
+
+// The slave number of the pseudo-terminal whose master a descriptor holds, as its fdinfo file
+// tells it ("tty-index:"); -1 when it does not.
+long masterIndex(const std::string& fdInfo) {
+    std::FILE* file = std::fopen(fdInfo.c_str(), "re");
+    if (!file)
+        return -1;
+    long index = -1;
+    char line[128];
+    while (std::fgets(line, sizeof line, file)) {
+        if (std::sscanf(line, "tty-index: %ld", &index) == 1)
+            break;
+        index = -1;
+    }
+    std::fclose(file);
+    return index;
+}
+
 } // namespace
 
 std::string lockFileName(const std::string& realDevice) {
@@ -125,6 +151,7 @@ std::optional<PortHolder> findPortHolder(dev_t device, const std::string& procRo
     if (!proc)
         return std::nullopt;
     const long self = ::getpid();
+    const long pty = ptyIndex(device);
     std::optional<PortHolder> found;
     while (!found) {
         const dirent* entry = ::readdir(proc);
@@ -140,16 +167,24 @@ std::optional<PortHolder> findPortHolder(dev_t device, const std::string& procRo
         DIR* fds = ::opendir(fdFolder.c_str());
         if (!fds)
             continue;
+        bool holdsDevice = false;
+        bool holdsFarEnd = false;
         while (const dirent* fd = ::readdir(fds)) {
             struct stat st {};
-            if (fd->d_name[0] == '.' || ::fstatat(::dirfd(fds), fd->d_name, &st, 0) != 0)
+            if (fd->d_name[0] == '.' || ::fstatat(::dirfd(fds), fd->d_name, &st, 0) != 0 ||
+                !S_ISCHR(st.st_mode))
                 continue;
-            if (S_ISCHR(st.st_mode) && st.st_rdev == device) {
-                found = PortHolder{pid, programName(pid, procRoot)};
-                break;
-            }
+            if (st.st_rdev == device)
+                holdsDevice = true;
+            else if (pty >= 0 && st.st_rdev == makedev(5, 2) &&
+                     masterIndex(procRoot + "/" + entry->d_name + "/fdinfo/" + fd->d_name) == pty)
+                holdsFarEnd = true;
         }
         ::closedir(fds);
+        // A program that holds the pseudo-terminal's master is the far end of the line (socat
+        // keeps the slave open beside it so that the line stays up), not a second reader.
+        if (holdsDevice && !holdsFarEnd)
+            found = PortHolder{pid, programName(pid, procRoot)};
     }
     ::closedir(proc);
     return found;

@@ -121,11 +121,15 @@ const std::string kStop = "2026/03/04 05:06:07 \x83X\x83g\x83"
 const std::string kLost = "2026/03/04 05:06:07 \x90\xDA\x91\xB1\x90\xD8\x82\xEA"; // 接続切れ
 const std::string kBack = "2026/03/04 05:06:07 \x8D\xC4\x90\xDA\x91\xB1";         // 再接続
 
-// Another program that holds `device` open: sleep, with the device as its standard input.
-pid_t spawnHolder(const std::string& device) {
+// Another program that holds `device` open: sleep, with the device as its standard input and,
+// when given, a pty master of this process as its standard output. It inherits nothing else.
+pid_t spawnHolder(const std::string& device, int master = -1) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, device.c_str(), O_RDWR | O_NOCTTY, 0);
+    if (master >= 0)
+        posix_spawn_file_actions_adddup2(&actions, master, 1);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     char sleep[] = "sleep";
     char seconds[] = "60";
     char* argv[] = {sleep, seconds, nullptr};
@@ -366,6 +370,25 @@ TEST_F(SerialSessionTest, ASecondReaderIsRefusedAndNamed) {
         EXPECT_EQ(readFile(lockFile(m_pty)), ownLock());
         m_session.stopSession();
         EXPECT_FALSE(std::filesystem::exists(lockFile(m_pty)));
+    }
+}
+
+// socat and the like keep a pty's slave open beside its master so that the line stays up: the
+// program at the far end of the line is no second reader, another pty's far end is.
+TEST_F(SerialSessionTest, TheFarEndOfAPseudoTerminalIsNoSecondReader) {
+    ASSERT_TRUE(m_pty.ok());
+    PtyPair other;
+    ASSERT_TRUE(other.ok());
+    for (const bool ownMaster : {true, false}) {
+        SCOPED_TRACE(ownMaster ? "the master of this pty" : "the master of another pty");
+        m_view.failures.clear();
+        const pid_t far = spawnHolder(m_pty.slavePath, ownMaster ? m_pty.master : other.master);
+        ASSERT_GT(far, 0);
+        ASSERT_TRUE(waitFor([&] { return programName(far) == "sleep"; }));
+        EXPECT_EQ(m_session.startSession(), ownMaster);
+        EXPECT_EQ(m_view.failures.size(), ownMaster ? 0u : 1u);
+        m_session.stopSession();
+        endProcess(far);
     }
 }
 
