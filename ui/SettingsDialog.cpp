@@ -197,6 +197,13 @@ void SettingsDialog::setTabStop(const std::vector<QRadioButton*>& group) {
 }
 
 bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
+    // A group greyed and enabled again (the timer while the picture glides) gets its tab stop
+    // back on its choice, which it lost while none of its buttons could take the focus.
+    if (event->type() == QEvent::EnabledChange) {
+        if (const std::vector<QRadioButton*>* group = radioGroupOf(watched))
+            setTabStop(*group);
+        return QDialog::eventFilter(watched, event);
+    }
     if (event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
