@@ -60,8 +60,13 @@ CMarelView::CMarelView(Settings& settings, LineRecorder& recorder, const Clock& 
     // Text committed by an input method (a Japanese IME) arrives as typed text.
     setAttribute(Qt::WA_InputMethodEnabled);
     m_painter.setRowDrawer(&m_rowCache);
-    if (const QByteArray trace = qgetenv("SKIRO_FRAME_TRACE"); !trace.isEmpty())
+    if (const QByteArray trace = qgetenv("SKIRO_FRAME_TRACE"); !trace.isEmpty()) {
         m_trace = std::fopen(trace.constData(), "w");
+        // Each line goes out whole as it is written, so that the trace can be read while the
+        // program runs, and nothing is lost when it is killed.
+        if (m_trace)
+            std::setvbuf(m_trace, nullptr, _IOLBF, 256);
+    }
 
     // The initial update: tick source, clock, then the update step.
     m_state.entryOffset = 0;

@@ -2,8 +2,10 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QTemporaryDir>
 
 #include <cmath>
 #include <memory>
@@ -110,7 +112,12 @@ TEST(GlidingView, MovesEveryFrameByTheTimeAndRestsWhenTheLineIsIn) {
         SystemClock clock;
         StringTable strings;
         NoRecorder recorder;
+        // The motion trace, which can be read while the view lives.
+        QTemporaryDir folder;
+        const QString tracePath = folder.filePath(QStringLiteral("trace.txt"));
+        qputenv("SKIRO_FRAME_TRACE", tracePath.toLocal8Bit());
         CMarelView view(settings, recorder, clock, strings);
+        qunsetenv("SKIRO_FRAME_TRACE");
         view.resize(400, 300);
         view.show();
         QCoreApplication::processEvents();
@@ -136,6 +143,16 @@ TEST(GlidingView, MovesEveryFrameByTheTimeAndRestsWhenTheLineIsIn) {
         ASSERT_GT(moves.size(), 2u);
         EXPECT_TRUE(
             std::any_of(moves.begin(), moves.end(), [](double m) { return m != std::floor(m); }));
+        // One whole line per frame (time, position, speed, moving), the last one at rest.
+        QFile trace(tracePath);
+        ASSERT_TRUE(trace.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = trace.readAll().split('\n');
+        ASSERT_GE(lines.size(), 2);
+        EXPECT_TRUE(lines.back().isEmpty()) << "the last line is whole";
+        EXPECT_EQ(static_cast<std::size_t>(lines.size() - 1), moves.size());
+        for (const QByteArray& line : lines.mid(0, lines.size() - 1))
+            EXPECT_EQ(line.split(' ').size(), 4) << line.constData();
+        EXPECT_TRUE(lines[lines.size() - 2].endsWith(" 0"));
 
         // The line lies against the incoming edge, drawn where it came to rest.
         const QImage picture = view.grab().toImage();
