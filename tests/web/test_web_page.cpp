@@ -259,3 +259,31 @@ TEST_F(WebRig, ALongLineGrowsOnThePageAndComesWholeAfterAReconnect) {
         EXPECT_EQ(texts(browser.evaluate(kLines)).last(), text);
     }
 }
+
+// The code came in the address and moved into a cookie; the cookie is then gone (a day later,
+// or a browser that keeps none). A drop of the link must not cost the viewer the page and its
+// lines: the page comes back by the code it was opened with.
+TEST_F(WebRig, APageWithoutItsCookieComesBackByItsCodeAfterADrop) {
+    if (Browser::executable().isEmpty())
+        GTEST_SKIP() << "chromium is not installed: the page is not tried in a browser";
+    start("Code12");
+    for (int i = 1; i <= 3; ++i)
+        show(captionSjis(i));
+    const QString kState = QStringLiteral("document.getElementById('status').dataset.state");
+    Browser browser(QStringLiteral("http://127.0.0.1:%1/?code=Code12").arg(port));
+    ASSERT_TRUE(browser.ready());
+    ASSERT_TRUE(browser.waitFor(kLines + QStringLiteral(".length === 3")));
+    ASSERT_TRUE(browser.waitFor(kState + QStringLiteral(" === 'live'")));
+    EXPECT_EQ(browser.evaluate(QStringLiteral("location.search")).toString(), QString());
+    browser.command(QStringLiteral("Network.clearBrowserCookies"));
+
+    // The web view starts again at the same address, as after a change in its dialog.
+    service->setLimits(limits);
+    service->listen({port, false, "Code12", 0});
+    show(captionSjis(4));
+    ASSERT_TRUE(browser.waitFor(kLines + QStringLiteral(".length === 4"), 60000))
+        << browser.evaluate(QStringLiteral("document.body.innerText.slice(0, 200)"))
+               .toString()
+               .toStdString();
+    EXPECT_EQ(browser.evaluate(kState).toString(), QStringLiteral("live"));
+}
