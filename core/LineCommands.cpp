@@ -37,7 +37,7 @@ std::size_t parseExtendedCommand(std::string_view text, const Settings& settings
     // Lines are NUL-terminated texts to painting: nothing after a NUL belongs to the line. Only
     // the command itself (to its colon, and its colour bytes) is looked through for one, so
     // that a long line costs painting nothing here.
-    constexpr std::size_t kColourEnd = 3 + 6;
+    constexpr std::size_t kColourEnd = kColourCommandSize;
     std::size_t colon = text.find(':');
     const std::size_t command = colon == std::string_view::npos ? colon : colon + 1;
     if (const std::size_t nul = text.substr(0, std::max(command, kColourEnd)).find('\0');

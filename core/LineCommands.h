@@ -10,6 +10,8 @@
 namespace skiro {
 
 constexpr char kCommandIntroducer = '\x1C'; // FS
+// The bytes of a colour command: FS, "TC" or "OC", and RRGGBB.
+constexpr std::size_t kColourCommandSize = 3 + 6;
 
 // Where display and recording begin: DeleteBytes bytes in when DeleteHandle is on (the "#1:"
 // that the input system puts before every line), or the end of a shorter line. Counted in

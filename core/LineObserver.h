@@ -13,7 +13,9 @@ class LineObserver {
     virtual ~LineObserver() = default;
     // A line's terminator has arrived. Each line comes once, in arrival order.
     virtual void lineCompleted(std::string_view text) = 0;
-    // The line still arriving grew: `text` is all of it so far.
+    // The line still arriving grew: `text` is all of it so far, intake's own, handed over at no
+    // cost however long the line. It grows only at its end until lineCompleted(): an observer
+    // keeps its cost to the new text by remembering how far it has looked.
     virtual void lineGrowing(std::string_view text) = 0;
 };
 

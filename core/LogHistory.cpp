@@ -47,9 +47,10 @@ constexpr std::size_t kReadMargin = 64 * 1024;
 } // namespace
 
 bool isStampLine(std::string_view line, const StringTable& strings) {
-    // Every text that recordStamp is given.
+    // Every text that recordStamp is given, and the stamp before the lines recorded unshown at
+    // a close.
     static constexpr StringId kStamps[] = {IDS_START_STAMP, IDS_STOP_STAMP, IDS_LOST_STAMP,
-                                           IDS_BACK_STAMP};
+                                           IDS_BACK_STAMP, IDS_UNSHOWN_STAMP};
     if (fillsFormat(line, kTimeStampFormat))
         return true;
     for (const StringId id : kStamps) {

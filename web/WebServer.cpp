@@ -275,14 +275,23 @@ void WebServer::post(WebLineEvent event) {
     bool wake = false;
     {
         std::lock_guard<std::mutex> lock(m_inboxLock);
-        // Only the newest state of a growing line matters.
-        if (event.kind == WebLineEvent::Kind::Growing && !m_inbox.empty() &&
-            m_inbox.back().kind == WebLineEvent::Kind::Growing) {
-            m_inbox.back() = std::move(event);
+        const auto growth = [](const WebLineEvent& e) {
+            return e.kind != WebLineEvent::Kind::Completed;
+        };
+        if (event.kind == WebLineEvent::Kind::Grown && !m_inbox.empty() && growth(m_inbox.back())) {
+            // The server has not taken the growing line's last step yet: this goes with it.
+            m_inbox.back().sjis += event.sjis;
         } else {
+            // A line begun afresh makes the steps before it that are still waiting useless.
+            if (event.kind == WebLineEvent::Kind::Growing) {
+                while (!m_inbox.empty() && growth(m_inbox.back()))
+                    m_inbox.pop_back();
+            }
             if (m_inbox.size() >= kMaxInbox) {
                 // A burst larger than the server can take in at once: the oldest goes, but
                 // keeps its number, so that pages see the gap rather than a seamless jump.
+                // (A growing line's step that goes is followed by that line's end: steps of
+                // one line stand together, as each joins the one before.)
                 if (m_inbox.front().kind == WebLineEvent::Kind::Completed)
                     ++m_droppedLines;
                 m_inbox.pop_front();
@@ -296,6 +305,23 @@ void WebServer::post(WebLineEvent event) {
         QMetaObject::invokeMethod(this, &WebServer::drainInbox, Qt::QueuedConnection);
 }
 
+namespace {
+
+// The line's colour fields: its own colour, and the same hue as it reads on each of the page's
+// themes; none for a line in the page's own colours.
+void insertColour(QJsonObject& object, std::int64_t colour) {
+    if (colour < 0)
+        return;
+    const auto c = static_cast<Colour>(colour);
+    object.insert(QStringLiteral("color"), QString::fromLatin1(colourText(c)));
+    object.insert(QStringLiteral("dark"),
+                  QString::fromLatin1(colourText(readableOn(c, WebPage::kDarkBackground))));
+    object.insert(QStringLiteral("light"),
+                  QString::fromLatin1(colourText(readableOn(c, WebPage::kLightBackground))));
+}
+
+} // namespace
+
 void WebServer::drainInbox() {
     std::deque<WebLineEvent> events;
     {
@@ -306,20 +332,11 @@ void WebServer::drainInbox() {
         m_droppedLines = 0;
     }
     for (WebLineEvent& event : events) {
-        QJsonObject object;
-        object.insert(QStringLiteral("text"), fromSjis(event.sjis));
-        if (event.colour >= 0) {
-            // The line's own colour, and the same hue as it reads on each of the page's themes.
-            const auto colour = static_cast<Colour>(event.colour);
-            object.insert(QStringLiteral("color"), QString::fromLatin1(colourText(colour)));
-            object.insert(
-                QStringLiteral("dark"),
-                QString::fromLatin1(colourText(readableOn(colour, WebPage::kDarkBackground))));
-            object.insert(
-                QStringLiteral("light"),
-                QString::fromLatin1(colourText(readableOn(colour, WebPage::kLightBackground))));
-        }
+        m_converted += event.sjis.size();
         if (event.kind == WebLineEvent::Kind::Completed) {
+            QJsonObject object;
+            object.insert(QStringLiteral("text"), fromSjis(event.sjis));
+            insertColour(object, event.colour);
             object.insert(QStringLiteral("t"), QStringLiteral("line"));
             object.insert(QStringLiteral("seq"), static_cast<double>(++m_lastSeq));
             QByteArray message = toMessage(object);
@@ -332,13 +349,24 @@ void WebServer::drainInbox() {
                 m_historyBytes -= m_history.front().message.size();
                 m_history.pop_front();
             }
-            m_current.clear();
+            // Its starts are still counted: a viewer's copy of this line is no copy of the next.
+            const std::uint64_t starts = m_arriving.start;
+            m_arriving = {};
+            m_arriving.start = starts;
             broadcast(message);
-        } else {
-            object.insert(QStringLiteral("t"), QStringLiteral("cur"));
-            object.insert(QStringLiteral("seq"), static_cast<double>(m_lastSeq + 1));
-            m_current = toMessage(object);
-            broadcast(m_current, true);
+        } else if (event.kind == WebLineEvent::Kind::Growing) {
+            const std::uint64_t start = m_arriving.start + 1;
+            m_arriving = {};
+            m_arriving.active = true;
+            m_arriving.seq = m_lastSeq + 1;
+            m_arriving.start = start;
+            m_arriving.colour = event.colour;
+            m_arriving.text = fromSjis(event.sjis);
+            broadcastGrowth();
+        } else if (m_arriving.active && !event.sjis.empty()) {
+            // Whole characters only: the pieces make the same text as the line made at once.
+            m_arriving.text += fromSjis(event.sjis);
+            broadcastGrowth();
         }
     }
 }
@@ -560,8 +588,8 @@ void WebServer::admit(QWebSocket* handshake) {
     deliver(*viewer, helloMessage());
     for (std::size_t i = first; i < m_history.size(); ++i)
         deliver(*viewer, m_history[i].message);
-    if (!m_current.isEmpty())
-        deliver(*viewer, m_current, true);
+    if (m_arriving.active)
+        deliverGrowth(*viewer);
     // What follows is new: the page animates it in.
     deliver(*viewer, QByteArrayLiteral("{\"t\":\"live\"}"));
     // Pinged at once: a viewer that does not read is known as one from its first seconds.
@@ -570,18 +598,57 @@ void WebServer::admit(QWebSocket* handshake) {
         readFrom(*viewer);
 }
 
-bool WebServer::deliver(Viewer& viewer, const QByteArray& message, bool growing) {
-    // Only the newest state of the line being received matters: one not yet begun is replaced.
-    const std::size_t begun = viewer.written >= 0 ? 1 : 0;
-    if (growing && viewer.waiting.size() > begun && viewer.waiting.back().growing) {
-        viewer.waitingBytes += counted(message) - counted(viewer.waiting.back().message);
-        viewer.waiting.back().message = message;
-    } else {
-        viewer.waiting.push_back({message, growing});
-        viewer.waitingBytes += counted(message);
-    }
+bool WebServer::deliver(Viewer& viewer, const QByteArray& message) {
+    viewer.waiting.push_back({message, 0});
+    viewer.waitingBytes += counted(message);
     pump(viewer);
     return viewer.socket && backlog(viewer) <= kMaxQueuedBytes;
+}
+
+bool WebServer::deliverGrowth(Viewer& viewer) {
+    // One waiting for its turn already brings the viewer as far as the line will have got.
+    if (viewer.waiting.empty() || viewer.waiting.back().growing != m_arriving.seq)
+        viewer.waiting.push_back({{}, m_arriving.seq});
+    pump(viewer);
+    return viewer.socket && backlog(viewer) <= kMaxQueuedBytes;
+}
+
+QByteArray WebServer::growthFor(Viewer& viewer, std::uint64_t seq) {
+    Arriving& line = m_arriving;
+    if (!line.active || line.seq != seq)
+        return {};
+    const qsizetype length = line.text.size();
+    if (viewer.lineStart != line.start) {
+        // The line whole, to a viewer that has none of it (a joiner, one that came back) or
+        // an earlier start of it.
+        if (line.wholeAt != length) {
+            QJsonObject object;
+            object.insert(QStringLiteral("t"), QStringLiteral("cur"));
+            object.insert(QStringLiteral("seq"), static_cast<double>(line.seq));
+            object.insert(QStringLiteral("text"), line.text);
+            insertColour(object, line.colour);
+            line.whole = toMessage(object);
+            line.wholeAt = length;
+        }
+        viewer.lineStart = line.start;
+        viewer.lineSent = length;
+        return line.whole;
+    }
+    if (viewer.lineSent >= length)
+        return {};
+    // What it grew by since the viewer's last message, to append at the length the page has.
+    if (line.moreFrom != viewer.lineSent || line.moreTo != length) {
+        QJsonObject object;
+        object.insert(QStringLiteral("t"), QStringLiteral("more"));
+        object.insert(QStringLiteral("seq"), static_cast<double>(line.seq));
+        object.insert(QStringLiteral("at"), static_cast<double>(viewer.lineSent));
+        object.insert(QStringLiteral("text"), line.text.mid(viewer.lineSent));
+        line.more = toMessage(object);
+        line.moreFrom = viewer.lineSent;
+        line.moreTo = length;
+    }
+    viewer.lineSent = length;
+    return line.more;
 }
 
 qint64 WebServer::counted(const QByteArray& message) {
@@ -603,9 +670,21 @@ void WebServer::pump(Viewer& viewer) {
     // the other viewers, so that a slow one costs the server next to nothing. A long message
     // goes out in pieces of its own frames, between which a ping or a pong can go too.
     while (!viewer.waiting.empty() && socket->bytesToWrite() < kWriteAhead) {
-        const QByteArray& message = viewer.waiting.front().message;
-        if (viewer.written < 0)
-            viewer.waitingBytes -= counted(message); // from here on it is in the socket
+        Viewer::Waiting& next = viewer.waiting.front();
+        if (viewer.written < 0) {
+            if (next.growing != 0) {
+                // The line being received, made now: as far as it has got by this turn.
+                next.message = growthFor(viewer, next.growing);
+                next.growing = 0;
+                if (next.message.isEmpty()) {
+                    viewer.waiting.pop_front();
+                    continue;
+                }
+            } else {
+                viewer.waitingBytes -= counted(next.message); // from here on it is in the socket
+            }
+        }
+        const QByteArray& message = next.message;
         const qsizetype offset = std::max<qsizetype>(viewer.written, 0);
         // At least four bytes, so that a piece holds a whole character however little room.
         qsizetype piece = std::min<qsizetype>(
@@ -671,10 +750,20 @@ void WebServer::readFrom(Viewer& viewer) {
         dropViewer(&viewer, ViewerFrames::kPolicyViolation);
 }
 
-void WebServer::broadcast(const QByteArray& message, bool growing) {
+void WebServer::broadcast(const QByteArray& message) {
     std::vector<Viewer*> behind;
     for (const auto& viewer : m_viewers) {
-        if (!deliver(*viewer, message, growing))
+        if (!deliver(*viewer, message))
+            behind.push_back(viewer.get());
+    }
+    for (Viewer* viewer : behind)
+        dropViewer(viewer);
+}
+
+void WebServer::broadcastGrowth() {
+    std::vector<Viewer*> behind;
+    for (const auto& viewer : m_viewers) {
+        if (!deliverGrowth(*viewer))
             behind.push_back(viewer.get());
     }
     for (Viewer* viewer : behind)

@@ -58,7 +58,10 @@ struct WebLimits {
 // The text is what the display shows (prefix deleted, command stripped), still Shift-JIS: it
 // becomes UTF-8 on the server's thread.
 struct WebLineEvent {
-    enum class Kind { Completed, Growing };
+    // Completed: a whole line. Growing: the line still arriving, as far as it has come, in
+    // place of what was growing. Grown: text that follows what was handed over of the line
+    // still arriving, whole characters only; a long line grows at the cost of what is new.
+    enum class Kind { Completed, Growing, Grown };
     Kind kind = Kind::Completed;
     std::string sjis;
     std::int64_t colour = -1; // 0x00BBGGRR set by a colour command, -1 for the page's own
@@ -100,6 +103,8 @@ class WebServer : public QObject {
     // Any thread.
     void post(WebLineEvent event);
     int viewerCount() const { return m_viewerCount.load(); }
+    // The Shift-JIS bytes the server has taken in and made UTF-8, all told.
+    std::uint64_t convertedBytes() const { return m_converted.load(); }
     // HTTP connections open now, not counting viewers.
     int httpCount() const { return m_openHttp.load(); }
     quint16 port() const { return m_port.load(); }
@@ -133,7 +138,9 @@ class WebServer : public QObject {
         // written (`written` bytes of it), as a large message goes out in pieces.
         struct Waiting {
             QByteArray message;
-            bool growing = false; // the line being received: a newer state replaces it
+            // Not 0: the line being received, numbered so; its message is made when its turn
+            // comes, from what the viewer already has of the line to where the line has got.
+            std::uint64_t growing = 0;
         };
         std::deque<Waiting> waiting;
         qint64 waitingBytes = 0;
@@ -143,6 +150,24 @@ class WebServer : public QObject {
         bool awaitingPong = false;
         Clock::time_point pingSentAt; // of the oldest ping not yet answered
         qint64 inputThisRound = 0;
+        // Which start of the line being received the viewer was sent (Arriving::start), and how
+        // much of it, in UTF-16 units as the page counts them.
+        std::uint64_t lineStart = 0;
+        qsizetype lineSent = 0;
+    };
+    // The line being received, as far as it has come. A viewer is sent it whole once, and
+    // then what it grows by.
+    struct Arriving {
+        bool active = false;
+        std::uint64_t seq = 0;
+        std::uint64_t start = 0; // counts the lines' starts: a Growing event begins one afresh
+        std::int64_t colour = -1;
+        QString text;
+        // The last messages made of it, shared by the viewers that are at the same point.
+        QByteArray whole;
+        qsizetype wholeAt = -1; // the length of text that `whole` holds
+        QByteArray more;
+        qsizetype moreFrom = -1, moreTo = -1;
     };
     struct Entry {
         std::uint64_t seq;
@@ -155,9 +180,17 @@ class WebServer : public QObject {
     void drainInbox();
     void acceptViewers();
     void admit(QWebSocket* socket);
-    void broadcast(const QByteArray& message, bool growing = false);
+    void broadcast(const QByteArray& message);
     // Queues a message for a viewer; false when the viewer has more waiting than it may.
-    bool deliver(Viewer& viewer, const QByteArray& message, bool growing = false);
+    bool deliver(Viewer& viewer, const QByteArray& message);
+    // Tells the viewers that the line being received has grown or begun afresh: each is sent
+    // what it lacks of it when its turn comes, so that a viewer that is behind gets one
+    // message for many steps.
+    void broadcastGrowth();
+    bool deliverGrowth(Viewer& viewer);
+    // The message that brings the viewer's copy of the line being received up to date; empty
+    // when it has all of it, or when the line is no longer the one numbered `seq`.
+    QByteArray growthFor(Viewer& viewer, std::uint64_t seq);
     // What waits for the viewer: the socket's buffer, and the messages not yet begun as
     // counted().
     static qint64 backlog(const Viewer& viewer);
@@ -185,6 +218,7 @@ class WebServer : public QObject {
     std::deque<WebLineEvent> m_inbox;
     bool m_wakePosted = false;
     std::uint64_t m_droppedLines = 0; // complete lines that a full inbox let go
+    std::atomic<std::uint64_t> m_converted{0};
 
     std::atomic<int> m_viewerCount{0};
     std::atomic<quint16> m_port{0};
@@ -205,7 +239,7 @@ class WebServer : public QObject {
     std::deque<Entry> m_history;
     qint64 m_historyBytes = 0;
     std::uint64_t m_lastSeq = 0;
-    QByteArray m_current; // the growing line's message, empty when there is none
+    Arriving m_arriving;
 };
 
 } // namespace skiro

@@ -66,10 +66,14 @@ bool WebService::displayForm(std::string_view text, bool withPrefix, Colour& tex
     if (!show)
         return false;
     event.sjis.assign(shown);
-    event.colour = (m_settings.ExtCommands && textColour != m_baseColour)
-                       ? static_cast<std::int64_t>(textColour)
-                       : -1;
+    event.colour = sentColour(textColour);
     return true;
+}
+
+std::int64_t WebService::sentColour(Colour textColour) const {
+    return (m_settings.ExtCommands && textColour != m_baseColour)
+               ? static_cast<std::int64_t>(textColour)
+               : -1;
 }
 
 void WebService::seed(const Intake& intake, const std::vector<std::string>& logged) {
@@ -101,6 +105,7 @@ void WebService::seed(const Intake& intake, const std::vector<std::string>& logg
         if (displayForm(line.text, true, own, event))
             m_server->post(std::move(event));
     }
+    m_arriving = {};
     // What has arrived beyond the stored lines: the current line when it is complete, the
     // complete lines waiting behind it, and the line still arriving. The display's colour has
     // taken in the commands it has painted; those still to come are taken in here in order.
@@ -135,6 +140,7 @@ void WebService::seed(const Intake& intake, const std::vector<std::string>& logg
 }
 
 void WebService::lineCompleted(std::string_view text) {
+    m_arriving = {};
     WebLineEvent event;
     if (!displayForm(text, true, m_textColour, event)) {
         // A line that shows nothing takes no number; the page only drops what was growing.
@@ -144,16 +150,77 @@ void WebService::lineCompleted(std::string_view text) {
     m_server->post(std::move(event));
 }
 
+std::size_t WebService::settledStart(std::string_view text) {
+    const std::size_t prefix = skipLeadingBytes(text, m_settings);
+    if (prefix == text.size())
+        return std::string::npos; // nothing yet beyond the sender's prefix
+    if (!m_settings.ExtCommands || text[prefix] != kCommandIntroducer)
+        return prefix;
+    // A command runs to the first colon, which may come much later: each byte is looked at
+    // once, however the line grows.
+    if (m_arriving.colon == std::string::npos) {
+        m_arriving.colon = text.find(':', std::max(prefix, m_arriving.scanned));
+        m_arriving.scanned = text.size();
+        if (m_arriving.colon == std::string::npos)
+            return std::string::npos;
+    }
+    // The colour is read from the command's first bytes, wherever the colon is.
+    if (text.size() - prefix < kColourCommandSize)
+        return std::string::npos;
+    return m_arriving.colon + 1;
+}
+
 void WebService::lineGrowing(std::string_view text) {
-    WebLineEvent event;
-    event.kind = WebLineEvent::Kind::Growing;
-    // A command in a line not yet complete holds for that line only, until it completes. A
-    // character whose second byte has not come yet waits for it, rather than showing as a
-    // broken one for a moment.
-    Colour colour = m_textColour;
-    if (!displayForm(sjis::withoutPartialChar(text), true, colour, event))
-        event.sjis.clear();
-    m_server->post(std::move(event));
+    // The line grows at its end, often by a few hundred bytes of a line that may be a million
+    // long: only the new text is looked at and handed over, and the server sends the pages
+    // only what they lack.
+    Arriving& line = m_arriving;
+    if (text.size() < line.seen)
+        line = {};
+    line.seen = text.size();
+    if (line.handed == std::string::npos) {
+        const std::size_t start = settledStart(text);
+        WebLineEvent event;
+        event.kind = WebLineEvent::Kind::Growing;
+        if (start == std::string::npos) {
+            // The start of the line, its prefix or its command, is not all there yet: it shows
+            // what the display would show of it now, if anything. A command still waiting for
+            // its colon shows nothing, whatever its length, and is told once.
+            const bool awaitingColon = line.colon == std::string::npos && line.scanned > 0;
+            if (awaitingColon || text.size() <= skipLeadingBytes(text, m_settings)) {
+                if (line.told)
+                    return;
+            } else {
+                Colour colour = m_textColour;
+                if (!displayForm(sjis::withoutPartialChar(text), true, colour, event))
+                    event.sjis.clear();
+            }
+            line.told = true;
+            m_server->post(std::move(event));
+            return;
+        }
+        // A command in a line not yet complete holds for that line only, until it completes.
+        Colour colour = m_textColour;
+        Colour outline = m_settings.OutlineColor;
+        bool show = true;
+        const std::size_t prefix = skipLeadingBytes(text, m_settings);
+        parseExtendedCommand(text.substr(prefix, std::max(start - prefix, kColourCommandSize)),
+                             m_settings, show, colour, outline);
+        // A character whose second byte has not come yet waits for it, rather than showing as
+        // a broken one for a moment.
+        const std::string_view shown = sjis::withoutPartialChar(text.substr(start));
+        event.sjis.assign(shown);
+        event.colour = sentColour(colour);
+        line.handed = start + shown.size();
+        line.told = true;
+        m_server->post(std::move(event));
+        return;
+    }
+    const std::string_view added = sjis::withoutPartialChar(text.substr(line.handed));
+    if (added.empty())
+        return;
+    line.handed += added.size();
+    m_server->post({WebLineEvent::Kind::Grown, std::string(added), -1});
 }
 
 } // namespace skiro

@@ -56,6 +56,21 @@ class WebService : public QObject, public LineObserver {
     // shows nothing at all.
     bool displayForm(std::string_view text, bool withPrefix, Colour& textColour,
                      WebLineEvent& event) const;
+    // The colour a line in `textColour` is sent with: -1 for the page's own.
+    std::int64_t sentColour(Colour textColour) const;
+    // Where what the display shows of the arriving line `text` begins, once no more of the
+    // line can change that or its colour; npos while more can.
+    std::size_t settledStart(std::string_view text);
+
+    // The line still arriving, as far as the server has been given it.
+    struct Arriving {
+        std::size_t seen = 0;                   // its length at the last step
+        std::size_t colon = std::string::npos;  // the colon that ends its command, once found
+        std::size_t scanned = 0;                // how far the colon has been looked for
+        std::size_t handed = std::string::npos; // where the text handed over ends; npos
+                                                // while its start may still change
+        bool told = false;                      // the server knows that it has begun
+    };
 
     const Settings& m_settings;
     // The text colour the display had when the web view started: lines in it are drawn in the
@@ -64,6 +79,7 @@ class WebService : public QObject, public LineObserver {
     // The text colour after the commands of every line that has arrived. The display reaches
     // these lines later; the page shows them at once, in the colours they will have there.
     Colour m_textColour;
+    Arriving m_arriving;
     QThread* m_thread;
     WebServer* m_server;
     // Where the server was last asked to listen: the same again leaves the viewers connected.

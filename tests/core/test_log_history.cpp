@@ -52,14 +52,23 @@ TEST_F(LogHistoryTest, TheLastReceivedLinesAsRecordedWithoutTheStamps) {
     recorder.recordLine("");
     recorder.recordStamp(IDS_LOST_STAMP);
     recorder.recordStamp(IDS_BACK_STAMP);
+    // Closed with lines not yet shown: they follow a stamp of their own.
+    std::vector<std::string_view> unshown = {"unshown", "never ended"};
+    recorder.recordUnshown([&](std::string_view& line) {
+        if (unshown.empty())
+            return false;
+        line = unshown.front();
+        unshown.erase(unshown.begin());
+        return true;
+    });
     recorder.recordStamp(IDS_STOP_STAMP);
     recorder.recordStamp(IDS_START_STAMP);
     recorder.recordLine("[14:30] is a received line");
     recorder.recordLine("last");
 
-    EXPECT_EQ(recent(100, 1024),
-              (std::vector<std::string>{"\x8D\xA1\x93\xFA\x82\xCD", "\x1CTCff0000:red", "",
-                                        "[14:30] is a received line", "last"}));
+    EXPECT_EQ(recent(100, 1024), (std::vector<std::string>{
+                                     "\x8D\xA1\x93\xFA\x82\xCD", "\x1CTCff0000:red", "", "unshown",
+                                     "never ended", "[14:30] is a received line", "last"}));
     EXPECT_EQ(recent(2, 1024), (std::vector<std::string>{"[14:30] is a received line", "last"}));
     // As many as fit the byte bound, never a line cut short.
     EXPECT_EQ(recent(100, 35), (std::vector<std::string>{"[14:30] is a received line", "last"}));

@@ -50,7 +50,7 @@ class StreamClient {
         });
         socket.open(QUrl(url));
     }
-    // The messages of one kind ("hello", "line", "cur").
+    // The messages of one kind ("hello", "line", "cur", "more").
     std::vector<QJsonObject> of(const QString& kind) const {
         std::vector<QJsonObject> found;
         for (const QJsonObject& m : messages) {
@@ -64,6 +64,37 @@ class StreamClient {
         for (const QJsonObject& m : of(QStringLiteral("line")))
             seqs.push_back(m.value(QStringLiteral("seq")).toInteger());
         return seqs;
+    }
+    // The line still arriving as a page rebuilds it: from its last "cur", the "more" that
+    // follow on from it, up to a "line" that ends it.
+    struct Growing {
+        QString text;
+        qint64 seq = 0;
+        QString colour;
+        bool broken = false; // a "more" that did not follow on from what the page had
+    };
+    Growing growing() const {
+        Growing g;
+        for (const QJsonObject& m : messages) {
+            const QString kind = m.value(QStringLiteral("t")).toString();
+            const QString text = m.value(QStringLiteral("text")).toString();
+            if (kind == QLatin1String("cur")) {
+                g = {text, m.value(QStringLiteral("seq")).toInteger(),
+                     m.value(QStringLiteral("color")).toString(), g.broken};
+            } else if (kind == QLatin1String("more")) {
+                if (m.value(QStringLiteral("seq")).toInteger() != g.seq ||
+                    m.value(QStringLiteral("at")).toInteger() != g.text.size())
+                    g.broken = true;
+                else
+                    g.text += text;
+            } else if (kind == QLatin1String("line")) {
+                g = {{}, 0, {}, g.broken};
+            }
+        }
+        return g;
+    }
+    bool waitForGrowing(const QString& text, int ms = 5000) {
+        return QTest::qWaitFor([&] { return growing().text == text; }, ms);
     }
     bool waitForHello(int ms = 5000) {
         return QTest::qWaitFor([this] { return !of(QStringLiteral("hello")).empty(); }, ms);

@@ -10,6 +10,8 @@
 #include "Browser.h"
 #include "WebRig.h"
 #include "core/LogHistory.h"
+#include "core/ShiftJis.h"
+#include "display/Sjis.h"
 
 using namespace skiro;
 using namespace skiro::testing;
@@ -197,4 +199,93 @@ TEST_F(WebRig, AnOpenPageGoesOnAcrossARestartOfTheDisplayWithNothingTwiceAndNoth
     second.setObserver(nullptr);
     web.reset();
     std::filesystem::remove_all(folder);
+}
+
+// A long line without a line end, arriving in pieces: the page shows it as it grows, in both
+// writing directions, following its end; after a reconnect in the middle of it, the page has
+// the line whole once more and goes on growing it; at its end it becomes a line like the others.
+TEST_F(WebRig, ALongLineGrowsOnThePageAndComesWholeAfterAReconnect) {
+    if (Browser::executable().isEmpty())
+        GTEST_SKIP() << "chromium is not installed: the page is not tried in a browser";
+    start();
+    const QString page = QStringLiteral("http://127.0.0.1:%1/").arg(port);
+    QString text;
+    while (text.size() < 20000)
+        text += QStringLiteral("字幕の表示 (caption) を試す、");
+    const std::string line = toSjis(text);
+    const QString kCurrent = QStringLiteral("document.getElementById('current').textContent");
+    const QString kLive =
+        QStringLiteral("document.getElementById('status').dataset.state === 'live'");
+    constexpr std::size_t kPiece = 511;
+
+    for (const int direction : {0, 1}) {
+        SCOPED_TRACE(direction ? "vertical writing" : "horizontal writing");
+        service->setDirection(direction);
+        Browser browser(page);
+        ASSERT_TRUE(browser.ready());
+        ASSERT_TRUE(browser.waitFor(kLive));
+        const auto shownTo = [&](std::size_t end) {
+            return fromSjis(sjis::withoutPartialChar(std::string_view(line).substr(0, end)));
+        };
+        const auto pageHas = [&](const QString& expected) {
+            return browser.waitFor(kCurrent +
+                                   QStringLiteral(".length === %1").arg(expected.size())) &&
+                   browser.evaluate(kCurrent).toString() == expected;
+        };
+        std::size_t at = 0;
+        const auto feed = [&](std::size_t until) {
+            for (; at < until; at += kPiece)
+                intake.receiveText(line.substr(at, std::min(kPiece, until - at)));
+            at = until;
+        };
+        feed(line.size() / 3);
+        ASSERT_TRUE(pageHas(shownTo(at)));
+        // Thousands of rows at once: the view is at their end straight away rather than
+        // gliding through them, which the next piece would begin again before it arrived.
+        EXPECT_TRUE(browser.evaluate(kAtEnd).toBool()) << "the page follows the line's end";
+
+        // The server goes away and comes back at the same address while the line goes on: the
+        // page comes back by itself, with the line whole.
+        service->setLimits(limits);
+        service->listen({port, false, {}, direction});
+        feed(line.size() * 2 / 3 + 1); // ends inside a character
+        ASSERT_TRUE(browser.waitFor(kLive, 60000));
+        ASSERT_TRUE(pageHas(shownTo(at)));
+
+        feed(line.size());
+        ASSERT_TRUE(pageHas(text));
+        EXPECT_TRUE(browser.waitFor(kAtEnd));
+        intake.receiveText("\r");
+        intake.commitLine(0);
+        ASSERT_TRUE(browser.waitFor(kCurrent + QStringLiteral(" === ''")));
+        EXPECT_EQ(texts(browser.evaluate(kLines)).last(), text);
+    }
+}
+
+// The code came in the address and moved into a cookie; the cookie is then gone (a day later,
+// or a browser that keeps none). A drop of the link must not cost the viewer the page and its
+// lines: the page comes back by the code it was opened with.
+TEST_F(WebRig, APageWithoutItsCookieComesBackByItsCodeAfterADrop) {
+    if (Browser::executable().isEmpty())
+        GTEST_SKIP() << "chromium is not installed: the page is not tried in a browser";
+    start("Code12");
+    for (int i = 1; i <= 3; ++i)
+        show(captionSjis(i));
+    const QString kState = QStringLiteral("document.getElementById('status').dataset.state");
+    Browser browser(QStringLiteral("http://127.0.0.1:%1/?code=Code12").arg(port));
+    ASSERT_TRUE(browser.ready());
+    ASSERT_TRUE(browser.waitFor(kLines + QStringLiteral(".length === 3")));
+    ASSERT_TRUE(browser.waitFor(kState + QStringLiteral(" === 'live'")));
+    EXPECT_EQ(browser.evaluate(QStringLiteral("location.search")).toString(), QString());
+    browser.command(QStringLiteral("Network.clearBrowserCookies"));
+
+    // The web view starts again at the same address, as after a change in its dialog.
+    service->setLimits(limits);
+    service->listen({port, false, "Code12", 0});
+    show(captionSjis(4));
+    ASSERT_TRUE(browser.waitFor(kLines + QStringLiteral(".length === 4"), 60000))
+        << browser.evaluate(QStringLiteral("document.body.innerText.slice(0, 200)"))
+               .toString()
+               .toStdString();
+    EXPECT_EQ(browser.evaluate(kState).toString(), QStringLiteral("live"));
 }

@@ -12,6 +12,9 @@
 #include <QThread>
 
 #include "WebRig.h"
+#include "core/LineCommands.h"
+#include "core/ShiftJis.h"
+#include "display/Sjis.h"
 
 using namespace skiro;
 using namespace skiro::testing;
@@ -35,12 +38,11 @@ TEST_F(WebRig, LinesReachViewersInTheFormTheDisplayShowsThem) {
     // The growing line is sent as it grows, under the number it will get; a character cut in
     // two by the line waits for its second byte.
     intake.receiveText(std::string("#1:") + std::string(kNihongo, 3));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !viewer.of("cur").empty(); }, 5000));
-    EXPECT_EQ(viewer.of("cur").back().value("text").toString(), QStringLiteral("日"));
+    ASSERT_TRUE(viewer.waitForGrowing(QStringLiteral("日")));
     intake.receiveText(kNihongo + 3);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return viewer.of("cur").size() == 2; }, 5000));
-    EXPECT_EQ(viewer.of("cur").back().value("text").toString(), QStringLiteral("日本語"));
-    EXPECT_EQ(viewer.of("cur").back().value("seq").toInteger(), 1);
+    ASSERT_TRUE(viewer.waitForGrowing(QStringLiteral("日本語")));
+    EXPECT_EQ(viewer.growing().seq, 1);
+    EXPECT_FALSE(viewer.growing().broken);
     intake.receiveText("\r");
     intake.commitLine(0);
 
@@ -101,9 +103,8 @@ TEST_F(WebRig, LinesReachViewersAsTheyArriveHoweverFarBehindTheDisplayIs) {
     start();
     StreamClient viewer(streamUrl());
     ASSERT_TRUE(viewer.waitForLines(4));
-    ASSERT_FALSE(viewer.of("cur").empty());
-    EXPECT_EQ(viewer.of("cur").back().value("text").toString(), QStringLiteral("arriv"));
-    EXPECT_EQ(viewer.of("cur").back().value("color").toString(), QStringLiteral("#0000ff"));
+    ASSERT_TRUE(viewer.waitForGrowing(QStringLiteral("arriv")));
+    EXPECT_EQ(viewer.growing().colour, QStringLiteral("#0000ff"));
 
     // Fifty lines come in one read while the display stays on the line it is scrolling in: every
     // one reaches the viewer, in order, the colour command of the waiting line applied.
@@ -113,8 +114,7 @@ TEST_F(WebRig, LinesReachViewersAsTheyArriveHoweverFarBehindTheDisplayIs) {
     burst += "grow";
     intake.receiveText(burst);
     ASSERT_TRUE(viewer.waitForLines(55));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return viewer.of("cur").back().value("text").toString() == "grow"; }, 5000));
+    ASSERT_TRUE(viewer.waitForGrowing(QStringLiteral("grow")));
     const auto lines = viewer.of("line");
     ASSERT_EQ(lines.size(), 55u);
     EXPECT_EQ(intake.currentLine(), "entering"); // the display has not moved
@@ -126,7 +126,7 @@ TEST_F(WebRig, LinesReachViewersAsTheyArriveHoweverFarBehindTheDisplayIs) {
                   i < 5 ? expectedStart[i] : QStringLiteral("burst %1").arg(i - 4));
         EXPECT_EQ(lines[i].value("color").toString(), i < 3 ? QString() : "#0000ff");
     }
-    EXPECT_EQ(viewer.of("cur").back().value("seq").toInteger(), 56);
+    EXPECT_EQ(viewer.growing().seq, 56);
 
     // The display catching up later sends nothing again.
     for (int i = 0; i < 60; ++i)
@@ -136,6 +136,136 @@ TEST_F(WebRig, LinesReachViewersAsTheyArriveHoweverFarBehindTheDisplayIs) {
     QTest::qWait(100);
     EXPECT_EQ(viewer.of("line").size(), 56u);
     EXPECT_EQ(viewer.of("line").back().value("text").toString(), QStringLiteral("grow"));
+}
+
+// A line of many pieces without a line end, as a recogniser pipes it: each piece costs the
+// server and every viewer only what it adds, not the line so far. The pieces cut double-byte
+// characters in two; the line begins with the sender's prefix and a colour command; one viewer
+// joins halfway and another comes back after a drop: each has the line whole once and then
+// what it grows by, and each has it right throughout.
+TEST_F(WebRig, ALongLineGrowsByWhatIsNewForEveryViewer) {
+    settings.DeleteHandle = 1;
+    settings.DeleteBytes = 3;
+    settings.ExtCommands = 1;
+    start();
+    StreamClient early(streamUrl());
+    ASSERT_TRUE(early.waitForHello());
+    const QString run = early.of("hello").at(0).value("run").toString();
+
+    QString text;
+    while (text.size() < 40000)
+        text += QStringLiteral("字幕の表示 (caption) を試す、");
+    const std::string head = std::string("#1:") + "\x1CTC0000ff:";
+    const std::string line = head + toSjis(text);
+    const auto shownAt = [&](std::size_t end) {
+        return fromSjis(sjis::withoutPartialChar(
+            std::string_view(line).substr(0, end).substr(std::min(end, head.size()))));
+    };
+    const std::uint64_t convertedBefore = service->server().convertedBytes();
+    std::unique_ptr<StreamClient> joiner, back;
+    constexpr std::size_t kPiece = 511; // odd, so that pieces cut characters in two
+    for (std::size_t at = 0; at < line.size(); at += kPiece) {
+        intake.receiveText(line.substr(at, kPiece));
+        // Each piece reaches the viewer before the next comes: nothing is merged on the way.
+        const QString expected = shownAt(std::min(at + kPiece, line.size()));
+        ASSERT_TRUE(early.waitForGrowing(expected)) << at;
+        if (!joiner && at >= line.size() / 2) {
+            joiner = std::make_unique<StreamClient>(streamUrl());
+            back = std::make_unique<StreamClient>(
+                streamUrl(QStringLiteral("run=%1&after=0").arg(run)));
+            ASSERT_TRUE(joiner->waitForGrowing(expected));
+            ASSERT_TRUE(back->waitForGrowing(expected));
+        }
+    }
+    ASSERT_TRUE(joiner && back);
+    for (StreamClient* viewer : {&early, joiner.get(), back.get()}) {
+        ASSERT_TRUE(viewer->waitForGrowing(text));
+        const StreamClient::Growing growing = viewer->growing();
+        EXPECT_FALSE(growing.broken);
+        EXPECT_EQ(growing.seq, 1);
+        EXPECT_EQ(growing.colour, QStringLiteral("#0000ff"));
+        // Every character of the growing line reached the viewer once.
+        qsizetype sent = 0;
+        for (const char* kind : {"cur", "more"}) {
+            for (const QJsonObject& m : viewer->of(kind))
+                sent += m.value("text").toString().size();
+        }
+        EXPECT_EQ(sent, text.size());
+        EXPECT_EQ(viewer->of("cur").size(), 1u);
+    }
+    // The server made each byte UTF-8 once while the line grew.
+    EXPECT_LE(service->server().convertedBytes() - convertedBefore, line.size());
+
+    intake.receiveText("\r");
+    ASSERT_TRUE(early.waitForLines(1));
+    EXPECT_EQ(early.of("line").at(0).value("text").toString(), text);
+    EXPECT_EQ(early.growing().text, QString());
+}
+
+// However the pieces cut a line's start (the sender's prefix, a colour command and its colon,
+// a double-byte character), the growing line on the page is at each piece what the display
+// shows of the line so far, in its colour.
+TEST_F(WebRig, TheGrowingLineIsWhatTheDisplayShowsOfItAtEachPiece) {
+    settings.ExtCommands = 1;
+    start();
+    StreamClient viewer(streamUrl());
+    ASSERT_TRUE(viewer.waitForHello());
+    struct Case {
+        const char* name;
+        int deleteBytes; // 0: no prefix
+        std::string line;
+        std::size_t piece;
+    };
+    const std::string japanese = toSjis(QStringLiteral("字幕の表示を試す"));
+    const Case cases[] = {
+        {"prefix, command and characters cut byte by byte", 3, "#1:\x1CTC00ff00:" + japanese, 1},
+        {"a command whose colon comes late shows nothing until then", 3,
+         "#1:\x1CXX" + std::string(3000, 'x') + ":" + japanese, 7},
+        {"the colour's bytes run past an early colon", 0, "\x1CTC:abcdef" + japanese, 1},
+        {"a prefix that ends inside a character", 1, japanese + japanese, 3},
+        {"no command: the page's own colour", 0, japanese + "abc" + japanese, 2},
+    };
+    // A colour command holds for the lines after it too.
+    const Colour base = settings.Color.Text;
+    Colour running = base;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings.DeleteHandle = c.deleteBytes > 0;
+        settings.DeleteBytes = c.deleteBytes;
+        QString last;
+        for (std::size_t at = 0; at < c.line.size(); at += c.piece) {
+            intake.receiveText(c.line.substr(at, c.piece));
+            // What the display shows of the line so far.
+            const std::string_view sofar =
+                std::string_view(c.line).substr(0, std::min(at + c.piece, c.line.size()));
+            std::string_view shown = sofar.substr(skipLeadingBytes(sofar, settings));
+            bool show = true;
+            Colour colour = running, outline = settings.OutlineColor;
+            shown.remove_prefix(parseExtendedCommand(shown, settings, show, colour, outline));
+            const QString text = show ? fromSjis(sjis::withoutPartialChar(shown)) : QString();
+            ASSERT_TRUE(viewer.waitForGrowing(text)) << at;
+            last = text;
+            if (!text.isEmpty()) {
+                EXPECT_EQ(viewer.growing().colour,
+                          colour == base ? QString()
+                                         : QStringLiteral("#%1%2%3")
+                                               .arg(redOf(colour), 2, 16, QLatin1Char('0'))
+                                               .arg(greenOf(colour), 2, 16, QLatin1Char('0'))
+                                               .arg(blueOf(colour), 2, 16, QLatin1Char('0')))
+                    << at;
+            }
+            EXPECT_FALSE(viewer.growing().broken) << at;
+        }
+        bool shown = true;
+        Colour outline = settings.OutlineColor;
+        const std::string_view whole =
+            std::string_view(c.line).substr(skipLeadingBytes(c.line, settings));
+        parseExtendedCommand(whole, settings, shown, running, outline);
+        const std::size_t lines = viewer.of("line").size();
+        show("");
+        ASSERT_TRUE(viewer.waitForLines(lines + 1));
+        EXPECT_EQ(viewer.of("line").at(lines).value("text").toString(), last);
+    }
 }
 
 TEST_F(WebRig, ABurstBeyondWhatTheServerTakesInAtOnceKeepsEachLineItsNumber) {
@@ -210,7 +340,7 @@ TEST_F(WebRig, TheHistoryGoesOnFromTheDaysLogWithoutRepeatingWhatTheDisplayHolds
                                          ? QStringList{"c", "d", "e", "waiting"}
                                          : QStringList{"a", "b", "c", "d", "e", "waiting"};
         EXPECT_EQ(texts, expected);
-        EXPECT_EQ(viewer.of("cur").back().value("text").toString(), QStringLiteral("arriv"));
+        EXPECT_EQ(viewer.growing().text, QStringLiteral("arriv"));
         if (!c.logged.empty()) {
             EXPECT_EQ(viewer.of("line").at(1).value("color").toString(), QStringLiteral("#ff0000"));
         }
