@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchLoop.h"
 #include "core/DisplayLine.h"
 #include "core/LayoutParams.h"
 #include "core/Recorder.h"
@@ -35,11 +36,8 @@
 
 namespace {
 
-using Steady = std::chrono::steady_clock;
-
-double ms(Steady::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
+using bench::ms;
+using bench::Steady;
 
 // Keeps the lines it is given, so that the end of the run can say what was recorded.
 class KeptRecorder : public skiro::LineRecorder {
@@ -102,12 +100,7 @@ Arrival arrive(skiro::Settings settings, const std::string& line) {
         std::exit(1);
     }
 
-    std::vector<Steady::time_point> turns;
-    turns.reserve(100000);
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&probe, &QTimer::timeout, [&] { turns.push_back(Steady::now()); });
-    probe.start(5);
+    bench::TurnProbe probe;
 
     std::atomic<bool> sent{false};
     const auto start = Steady::now();
@@ -149,10 +142,7 @@ Arrival arrive(skiro::Settings settings, const std::string& line) {
     settle.start();
     while (settle.elapsed() < 300)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    probe.stop();
-
-    for (std::size_t i = 1; i < turns.size(); ++i)
-        a.gapMs = std::max(a.gapMs, ms(turns[i] - turns[i - 1]));
+    a.gapMs = probe.stopAndTakeLongestGapMs();
     a.recorded = !recorder.lines.empty() && recorder.lines.back() == line;
     a.paints = view.paints;
     server.shutdown(std::chrono::milliseconds(0));

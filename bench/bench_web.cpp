@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchLoop.h"
 #include "core/Clock.h"
 #include "core/Intake.h"
 #include "core/Recorder.h"
@@ -32,6 +33,8 @@
 #include "web/WebService.h"
 
 using namespace skiro;
+using bench::runFor;
+using bench::runUntil;
 
 namespace {
 
@@ -39,23 +42,6 @@ std::int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-void runFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-template <typename Done> bool runUntil(Done done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        runFor(5);
-    }
-    return true;
 }
 
 double cpuSeconds() {

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchLoop.h"
 #include "core/Clock.h"
 #include "core/Intake.h"
 #include "core/Recorder.h"
@@ -38,6 +39,7 @@
 #include "web/WebService.h"
 
 using namespace skiro;
+using bench::runFor;
 
 namespace {
 
@@ -47,12 +49,6 @@ constexpr int kAttackMs = 10000;
 constexpr int kViewerJoinsMs = 7000;
 constexpr int kAddresses = 40;
 const QByteArray kCode = "BenchCode9";
-
-void runFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 double residentMegabytes() {
     std::ifstream statm("/proc/self/statm");

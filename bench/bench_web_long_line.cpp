@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchLoop.h"
 #include "core/Recorder.h"
 #include "core/Settings.h"
 #include "core/StringTable.h"
@@ -38,31 +39,13 @@
 
 namespace {
 
-using Steady = std::chrono::steady_clock;
+using bench::ms;
+using bench::runFor;
+using bench::runUntil;
+using bench::Steady;
 
 constexpr int kViewers = 20;
 constexpr std::size_t kPiece = 512;
-
-double ms(Steady::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-void runFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-template <typename Done> bool runUntil(Done done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        runFor(5);
-    }
-    return true;
-}
 
 class NoRecorder : public skiro::LineRecorder {
   public:
@@ -160,12 +143,7 @@ Arrival arrive(skiro::CMarelView& view, const std::string& line) {
         std::fprintf(stderr, "bench_web_long_line: %s\n", qPrintable(server.error()));
         std::exit(1);
     }
-    std::vector<Steady::time_point> turns;
-    turns.reserve(1000000);
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&probe, &QTimer::timeout, [&] { turns.push_back(Steady::now()); });
-    probe.start(5);
+    bench::TurnProbe probe(1000000);
 
     std::atomic<bool> sent{false};
     std::atomic<bool> failed{false};
@@ -197,9 +175,7 @@ Arrival arrive(skiro::CMarelView& view, const std::string& line) {
     Arrival a;
     a.tookMs = ms(Steady::now() - start);
     runFor(300);
-    probe.stop();
-    for (std::size_t i = 1; i < turns.size(); ++i)
-        a.gapMs = std::max(a.gapMs, ms(turns[i] - turns[i - 1]));
+    a.gapMs = probe.stopAndTakeLongestGapMs();
     server.shutdown(std::chrono::milliseconds(0));
     if (failed)
         std::exit(1);
