@@ -20,6 +20,44 @@
 
 namespace skiro {
 
+namespace {
+
+// A Japanese input method left on types digits and letters in their full-width forms (８７３０,
+// ＡＢＣ); they mean the same here, so they are taken as the plain ones rather than refused.
+QString halfWidth(QString text) {
+    for (QChar& c : text) {
+        if (c.unicode() >= 0xFF01 && c.unicode() <= 0xFF5E)
+            c = QChar(c.unicode() - 0xFF01 + 0x21);
+        else if (c.unicode() == 0x3000)
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+class PortBox : public QSpinBox {
+  public:
+    QValidator::State validate(QString& input, int& pos) const override {
+        input = halfWidth(input);
+        return QSpinBox::validate(input, pos);
+    }
+    int valueFromText(const QString& text) const override {
+        return QSpinBox::valueFromText(halfWidth(text));
+    }
+};
+
+class CodeValidator : public QRegularExpressionValidator {
+  public:
+    explicit CodeValidator(QObject* parent)
+        : QRegularExpressionValidator(QRegularExpression(QStringLiteral("[A-Za-z0-9]{0,32}")),
+                                      parent) {}
+    State validate(QString& input, int& pos) const override {
+        input = halfWidth(input);
+        return QRegularExpressionValidator::validate(input, pos);
+    }
+};
+
+} // namespace
+
 CWebDialog::CWebDialog(const WebSettings& settings, QWidget* parent, HelpHook help)
     : QDialog(parent), m_help(std::move(help)) {
     setWindowTitle(QStringLiteral("ウェブ表示"));
@@ -30,7 +68,7 @@ CWebDialog::CWebDialog(const WebSettings& settings, QWidget* parent, HelpHook he
     setFont(dialogFont);
     m_enabled = new QCheckBox(QStringLiteral("ウェブ表示を使う(&E)"));
     m_enabled->setChecked(settings.Enabled != 0);
-    m_port = new QSpinBox;
+    m_port = new PortBox;
     m_port->setRange(1, 65535);
     m_port->setValue(validWebPort(settings.Port) ? settings.Port : WebSettings::kDefaultPort);
     m_bind = new QComboBox;
@@ -41,8 +79,7 @@ CWebDialog::CWebDialog(const WebSettings& settings, QWidget* parent, HelpHook he
     m_code->setMaxLength(static_cast<int>(WebSettings::kAccessCodeMax));
     m_code->setPlaceholderText(QStringLiteral("なし"));
     // Letters and digits only: the code travels in the address and the QR code as it is.
-    m_code->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("[A-Za-z0-9]{0,32}")), m_code));
+    m_code->setValidator(new CodeValidator(m_code));
     m_enabled->setObjectName(QStringLiteral("enabled"));
     m_port->setObjectName(QStringLiteral("port"));
     m_bind->setObjectName(QStringLiteral("bind"));

@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -40,6 +41,13 @@ class MessageCatcher {
     QString m_text;
 };
 
+// Text as a Japanese input method hands it over when the typist confirms it.
+void commitFromInputMethod(const QString& text) {
+    QInputMethodEvent event;
+    event.setCommitString(text);
+    QApplication::sendEvent(QApplication::focusWidget(), &event);
+}
+
 } // namespace
 
 TEST(WebDialog, KeyboardAloneSetsTheViewUpAndTheCodeTravelsInTheAddress) {
@@ -69,6 +77,21 @@ TEST(WebDialog, KeyboardAloneSetsTheViewUpAndTheCodeTravelsInTheAddress) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.settings(), (WebSettings{1, 9001, true, "Hall3x"}));
+}
+
+TEST(WebDialog, FullWidthDigitsAndLettersFromAnInputMethodAreTakenAsPlainOnes) {
+    CWebDialog dialog(WebSettings{});
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    QTest::keyClick(&dialog, Qt::Key_P, Qt::AltModifier);
+    control<QSpinBox>(dialog, "port")->selectAll();
+    commitFromInputMethod(QStringLiteral("８７９９"));
+    QTest::keyClick(&dialog, Qt::Key_A, Qt::AltModifier);
+    commitFromInputMethod(QStringLiteral("Ｓｋｉｒｏ２０２６"));
+    EXPECT_EQ(control<QLineEdit>(dialog, "accessCode")->text(), QStringLiteral("Skiro2026"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.settings(), (WebSettings{0, 8799, false, "Skiro2026"}));
 }
 
 TEST(WebDialog, EscapeCancels) {
