@@ -4,12 +4,14 @@
 #include <QTranslator>
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #ifndef _WIN32
 #include <sys/resource.h>
 #endif
 
 #include "app/CMarelApp.h"
 #include "core/CommandLine.h"
+#include "core/MessageThrottle.h"
 
 namespace {
 
@@ -29,6 +31,41 @@ void raiseDescriptorLimit() {
     }
 }
 #endif
+
+// Qt's own diagnostics go through a throttle: a flood of misbehaving web clients makes Qt say
+// the same line for each of them, thousands a second, which would cost the display its time
+// and fill the desktop's journal. Messages come from the web view's thread as well.
+QtMessageHandler g_qtHandler = nullptr;
+std::mutex g_throttleMutex;
+skiro::MessageThrottle g_throttle;
+
+void tellHeldBack(std::size_t heldBack) {
+    if (heldBack > 0)
+        g_qtHandler(
+            QtWarningMsg, QMessageLogContext(),
+            QStringLiteral("skiro: %1 more messages were held back (each minute at most %2 of a "
+                           "kind and %3 in all are written)")
+                .arg(heldBack)
+                .arg(skiro::MessageThrottle::kPerText)
+                .arg(skiro::MessageThrottle::kInAll));
+}
+
+void throttledMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtFatalMsg) {
+        g_qtHandler(type, context, message);
+        return;
+    }
+    skiro::MessageThrottle::Verdict verdict;
+    {
+        const std::lock_guard lock(g_throttleMutex);
+        const std::string key =
+            std::string(context.category ? context.category : "") + '\n' + message.toStdString();
+        verdict = g_throttle.admit(key, skiro::MessageThrottle::Clock::now());
+    }
+    tellHeldBack(verdict.heldBackBefore);
+    if (verdict.write)
+        g_qtHandler(type, context, message);
+}
 
 } // namespace
 
@@ -58,6 +95,7 @@ int main(int argc, char* argv[]) {
 #ifndef _WIN32
     raiseDescriptorLimit();
 #endif
+    g_qtHandler = qInstallMessageHandler(throttledMessage);
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("skiro"));
@@ -77,5 +115,10 @@ int main(int argc, char* argv[]) {
     app.closeOnTerminationSignals();
     if (!app.initInstance())
         return 1;
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    {
+        const std::lock_guard lock(g_throttleMutex);
+        tellHeldBack(g_throttle.takeHeldBack());
+    }
+    return status;
 }
