@@ -86,6 +86,12 @@ CWebDialog::CWebDialog(const WebSettings& settings, QWidget* parent, HelpHook he
     m_code->setObjectName(QStringLiteral("accessCode"));
     m_address = new QLabel;
     m_address->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // Room for the longest address from the start (in the dialog's font, which the label takes
+    // once it is in the dialog), so that the dialog does not grow under the operator's hands
+    // while a code is typed.
+    m_address->setMinimumWidth(fontMetrics().horizontalAdvance(
+        QStringLiteral("http://255.255.255.255:65535/?code=") +
+        QString(static_cast<int>(WebSettings::kAccessCodeMax), QLatin1Char('W'))));
     m_qr = new QLabel;
     m_qr->setAlignment(Qt::AlignCenter);
     m_qr->setMinimumSize(200, 200);
