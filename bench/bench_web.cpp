@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "bench/BenchLoop.h"
+#include "bench/WebBenchServer.h"
 #include "core/Clock.h"
 #include "core/Intake.h"
 #include "core/Recorder.h"
@@ -106,52 +107,25 @@ int runViewers(int count, int port, int expect) {
     return 0;
 }
 
-class StillWindow : public IntakeView {
-  public:
-    Rect clientRect() const override { return {0, 0, 400, 300}; }
-    void invalidate(const Rect&, bool) override {}
-    void scrollStep(int) override {}
-};
+// Every viewer here comes from the one loopback address, where in a hall each phone has its
+// own: the limits per address are lifted to the limits in all.
+WebLimits oneAddressLimits() {
+    WebLimits limits;
+    limits.httpPerAddress = WebServer::kMaxHttpConnections;
+    limits.viewersPerAddress = WebServer::kMaxViewers;
+    return limits;
+}
 
-class NoRecorder : public LineRecorder {
-  public:
-    void recordLine(std::string_view) override {}
-};
-
-struct Server {
-    Settings settings;
-    SystemClock clock;
-    StringTable strings;
-    NoRecorder recorder;
-    ViewState state;
-    StillWindow window;
-    Intake intake{settings, clock, strings, recorder, state, window};
-    std::unique_ptr<WebService> service;
-    quint16 port = 0;
-
-    Server() {
-        service = std::make_unique<WebService>(settings);
-        QObject::connect(service.get(), &WebService::listening, [this](quint16 p) { port = p; });
-        intake.setObserver(service.get());
-        // Every viewer here comes from the one loopback address, where in a hall each phone
-        // has its own: the limits per address are lifted to the limits in all.
-        WebLimits limits;
-        limits.httpPerAddress = WebServer::kMaxHttpConnections;
-        limits.viewersPerAddress = WebServer::kMaxViewers;
-        service->setLimits(limits);
-        service->listen({0, false, {}, 0});
-        runUntil([this] { return port != 0; }, 5000);
-    }
+struct Server : bench::WebBenchServer {
+    Server() : WebBenchServer({}, oneAddressLimits()) {}
     std::int64_t show(const std::string& line) {
         const std::int64_t at = nowNs();
-        intake.receiveText(line + "\r");
-        intake.commitLine(0);
+        WebBenchServer::show(line);
         return at;
     }
-    // A line that arrives while the display is still busy with earlier ones.
     std::int64_t arrive(const std::string& line) {
         const std::int64_t at = nowNs();
-        intake.receiveText(line + "\r");
+        WebBenchServer::arrive(line);
         return at;
     }
 };

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "bench/BenchLoop.h"
+#include "bench/WebBenchServer.h"
 #include "core/Clock.h"
 #include "core/Intake.h"
 #include "core/Recorder.h"
@@ -247,43 +248,8 @@ int runHostile(int index, quint16 port) {
     return 0;
 }
 
-class StillWindow : public IntakeView {
-  public:
-    Rect clientRect() const override { return {0, 0, 400, 300}; }
-    void invalidate(const Rect&, bool) override {}
-    void scrollStep(int) override {}
-};
-
-class NoRecorder : public LineRecorder {
-  public:
-    void recordLine(std::string_view) override {}
-};
-
-struct Server {
-    Settings settings;
-    SystemClock clock;
-    StringTable strings;
-    NoRecorder recorder;
-    ViewState state;
-    StillWindow window;
-    Intake intake{settings, clock, strings, recorder, state, window};
-    std::unique_ptr<WebService> service;
-    quint16 port = 0;
-
-    Server() {
-        service = std::make_unique<WebService>(settings);
-        QObject::connect(service.get(), &WebService::listening, [this](quint16 p) { port = p; });
-        intake.setObserver(service.get());
-        service->listen({0, false, kCode, 0});
-        QElapsedTimer timer;
-        timer.start();
-        while (port == 0 && timer.elapsed() < 5000)
-            runFor(5);
-    }
-    void show(const std::string& line) {
-        intake.receiveText(line + "\r");
-        intake.commitLine(0);
-    }
+struct Server : bench::WebBenchServer {
+    Server() : WebBenchServer(kCode) {}
 };
 
 } // namespace

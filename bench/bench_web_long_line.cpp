@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "bench/BenchLoop.h"
+#include "bench/WebBenchServer.h"
 #include "core/Recorder.h"
 #include "core/Settings.h"
 #include "core/StringTable.h"
@@ -46,11 +47,6 @@ using bench::Steady;
 
 constexpr int kViewers = 20;
 constexpr std::size_t kPiece = 512;
-
-class NoRecorder : public skiro::LineRecorder {
-  public:
-    void recordLine(std::string_view) override {}
-};
 
 // Caption text with ASCII among it, so that pieces of 512 bytes also cut double-byte
 // characters in two.
@@ -199,7 +195,7 @@ int main(int argc, char* argv[]) {
     settings.Smooth = 1;
     settings.KeepUp = 1;
     for (const bool web : {false, true}) {
-        NoRecorder recorder;
+        bench::NoRecorder recorder;
         skiro::SystemClock clock;
         skiro::StringTable strings;
         skiro::CMarelView view(settings, recorder, clock, strings);
