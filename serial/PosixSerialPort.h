@@ -7,6 +7,7 @@
 #include "core/SerialPort.h"
 #include "core/Settings.h"
 #include "serial/PortLock.h"
+#include "serial/PortMessages.h"
 
 // The serial port on termios: opened exclusively, configured from the settings' Dcb, read by
 // the view when the watch thread says data has arrived, written for echoes and typed characters.
@@ -14,10 +15,7 @@ namespace skiro {
 
 class StringTable;
 
-// The configuration steps of opening a port, in order. Each failure has a text of its own:
-// Open 34817 (then 34818 for a missing device, 34819 for one in use or not permitted, else
-// 34816 with the code), Mask 34820, Queues 34821, Timeouts 34822, State 34823, each of the last
-// four followed by 34816 with the code.
+// What each step of opening (OpenStep) does here:
 //   Open     the UUCP lock file and the processes that hold the device (both before the
 //            device is touched, since opening a real port raises its modem lines), then
 //            open(), the tty check, flock() and TIOCEXCL
@@ -26,23 +24,6 @@ class StringTable;
 //   Timeouts reading the line settings and making reads return at once (VMIN = VTIME = 0)
 //   State    the Dcb's speed, size, parity, stop bits and flow control (tcsetattr), the speed
 //            checked by reading it back; a speed termios has no constant fails here (EINVAL)
-enum class OpenStep { None, Open, Mask, Queues, Timeouts, State };
-
-struct OpenResult {
-    OpenStep failedStep = OpenStep::None;
-    int error = 0; // errno of the failed step
-    // The other program found using the device, when that is why it was refused (EBUSY).
-    std::optional<PortHolder> holder = std::nullopt;
-    bool ok() const { return failedStep == OpenStep::None; }
-};
-
-// The message the session shows for a failed open, in the string table's Shift-JIS.
-std::string openFailureText(const OpenResult& result, const StringTable& strings);
-// The whole message of a port failure: `text` (the failure's own text), the device on a line
-// of its own, the other program using it when one is known, and last the system's explanation
-// of the error number.
-std::string portFailureMessage(const std::string& text, const std::string& device, int error,
-                               const std::optional<PortHolder>& holder, const StringTable& strings);
 
 // The line settings a Dcb asks for, in raw mode with reads that return at once; none when
 // termios cannot express it (a speed without a B constant, a byte size outside 5..8).

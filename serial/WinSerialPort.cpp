@@ -9,15 +9,6 @@ namespace skiro {
 
 namespace {
 
-// The code replaces the first "%u" of the text; the text is not a printf format, so a table
-// from a resource bundle cannot make it read arguments that are not there.
-std::string withCode(std::string text, int code) {
-    const std::string number = std::to_string(static_cast<unsigned>(code));
-    if (auto at = text.find("%u"); at != std::string::npos)
-        text.replace(at, 2, number);
-    return text;
-}
-
 std::wstring deviceName(const std::string& device) {
     // The \\.\ form names COM10 and above too; a name that has it already is kept.
     std::wstring name(device.begin(), device.end());
@@ -26,39 +17,14 @@ std::wstring deviceName(const std::string& device) {
 
 } // namespace
 
-std::string openFailureText(const OpenResult& result, const StringTable& strings) {
-    switch (result.failedStep) {
-    case OpenStep::None:
-        return {};
-    case OpenStep::Open:
-        if (result.error == ERROR_FILE_NOT_FOUND)
-            return strings.text(IDS_OPEN_FAILED) + strings.text(IDS_NO_DEVICE);
-        // Windows refuses a port that another program holds with ERROR_ACCESS_DENIED; Wine
-        // reports its own sharing rule as a sharing violation.
-        if (result.error == ERROR_ACCESS_DENIED || result.error == ERROR_SHARING_VIOLATION)
-            return strings.text(IDS_OPEN_FAILED) + strings.text(IDS_ACCESS_DENIED);
-        return withCode(strings.text(IDS_OPEN_FAILED) + strings.text(IDS_ERROR_CODE), result.error);
-    case OpenStep::Mask:
-        return withCode(strings.text(IDS_MASK_FAILED) + strings.text(IDS_ERROR_CODE), result.error);
-    case OpenStep::Queues:
-        return withCode(strings.text(IDS_QUEUE_FAILED) + strings.text(IDS_ERROR_CODE),
-                        result.error);
-    case OpenStep::Timeouts:
-        return withCode(strings.text(IDS_TIMEOUT_FAILED) + strings.text(IDS_ERROR_CODE),
-                        result.error);
-    case OpenStep::State:
-        return withCode(strings.text(IDS_STATE_FAILED) + strings.text(IDS_ERROR_CODE),
-                        result.error);
-    }
-    return {};
-}
-
-std::string portFailureMessage(const std::string& text, const std::string& device, int error,
-                               const std::optional<PortHolder>&, const StringTable& strings) {
-    std::string message = text + "\n" + device;
-    if (const std::string explanation = portErrorExplanation(error, strings); !explanation.empty())
-        message += "\n" + explanation;
-    return message;
+OpenRefusal openRefusal(int error) {
+    if (error == ERROR_FILE_NOT_FOUND)
+        return OpenRefusal::MissingDevice;
+    // Windows refuses a port that another program holds with ERROR_ACCESS_DENIED; Wine
+    // reports its own sharing rule as a sharing violation.
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
+        return OpenRefusal::Refused;
+    return OpenRefusal::Other;
 }
 
 DCB win32Dcb(const Dcb& dcb) {

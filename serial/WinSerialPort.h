@@ -9,6 +9,7 @@
 #include "core/SerialPort.h"
 #include "core/Settings.h"
 #include "serial/PortLock.h"
+#include "serial/PortMessages.h"
 
 // The serial port on Win32: CreateFile on \\.\COMn, the settings' Dcb with SetCommState, read
 // time-outs that make a read return at once with what has arrived. The handle is opened for
@@ -19,26 +20,8 @@ namespace skiro {
 
 class StringTable;
 
-// The configuration steps of opening a port, in order, each with its own message: Open 34817
-// (then 34818 for a missing device, 34819 for one refused or held by another program, else
-// 34816 with the code), Mask 34820 (SetCommMask), Queues 34821 (SetupComm), Timeouts 34822
-// (SetCommTimeouts), State 34823 (SetCommState), the last four followed by 34816 with the code.
-enum class OpenStep { None, Open, Mask, Queues, Timeouts, State };
-
-struct OpenResult {
-    OpenStep failedStep = OpenStep::None;
-    int error = 0; // GetLastError() of the failed step
-    // Windows does not say which program holds a port: always none here.
-    std::optional<PortHolder> holder = std::nullopt;
-    bool ok() const { return failedStep == OpenStep::None; }
-};
-
-// The message the session shows for a failed open, in the string table's Shift-JIS.
-std::string openFailureText(const OpenResult& result, const StringTable& strings);
-// The whole message of a port failure: `text` (the failure's own text), the device on a line
-// of its own, and last the system's explanation of the error code.
-std::string portFailureMessage(const std::string& text, const std::string& device, int error,
-                               const std::optional<PortHolder>& holder, const StringTable& strings);
+// What each step of opening (OpenStep) calls here: Open CreateFileW, Mask SetCommMask, Queues
+// SetupComm, Timeouts SetCommTimeouts, State SetCommState.
 
 // The system's device-control block for the settings' Dcb, member for member.
 DCB win32Dcb(const Dcb& dcb);
