@@ -305,7 +305,21 @@ void CMainFrame::hideTitleBar(bool hide) {
 }
 
 void CMainFrame::hideMenuBar(bool hide) {
-    menuBar()->setVisible(!hide);
+    m_menuBarHidden = hide;
+    showFullScreenDecorations();
+}
+
+void CMainFrame::showFullScreenDecorations() {
+    // On the projector only the text stays: full screen takes the menu bar away, and the mouse
+    // pointer over the picture, whatever the other settings say; leaving it brings back what
+    // they say. The pointer is the window's own, so a menu or a dialog opened in full screen
+    // still shows it.
+    const bool fullScreen = isFullScreen();
+    menuBar()->setVisible(!(m_menuBarHidden || fullScreen));
+    if (fullScreen)
+        setCursor(Qt::BlankCursor);
+    else
+        unsetCursor();
 }
 
 void CMainFrame::hideWindowFrame(bool hide) {
@@ -358,6 +372,9 @@ void CMainFrame::changeEvent(QEvent* event) {
         m_screenSaver.setActive(isActiveWindow() && !m_closing);
     if (event->type() == QEvent::WindowStateChange && windowState() == Qt::WindowNoState)
         m_normalGeometry = geometry();
+    // Whoever asked for full screen (F11, the menu, the window manager), the decorations follow.
+    if (event->type() == QEvent::WindowStateChange)
+        showFullScreenDecorations();
     if (QAction* fullScreen = action(ID_FULL_SCREEN);
         fullScreen && event->type() == QEvent::WindowStateChange)
         fullScreen->setChecked(isFullScreen());

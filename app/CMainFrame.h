@@ -49,8 +49,10 @@ class CMainFrame : public QMainWindow {
     void restorePlacement(ShowCommand startup);
     WindowPlacement currentPlacement() const;
 
-    // Full screen on the screen the window is on; leaving it brings back the window as it was,
-    // maximized or not. F11 and the run menu's item toggle it, Escape leaves it.
+    // Full screen on the screen the window is on, without the menu bar and the mouse pointer;
+    // leaving it brings back the window as it was, maximized or not, and the menu bar and the
+    // pointer as the settings have them. F11 and the run menu's item toggle it, Escape leaves
+    // it.
     void toggleFullScreen();
     void leaveFullScreen();
 
@@ -88,6 +90,8 @@ class CMainFrame : public QMainWindow {
     void showWindowMenu();
     void requestHelp(std::uint32_t context);
     void helpOnMenuItem(const QAction* item);
+    // The menu bar and the pointer as the settings and full screen together have them.
+    void showFullScreenDecorations();
 
     CMarelDoc& m_doc;
     const UiTexts& m_texts;
@@ -99,6 +103,7 @@ class CMainFrame : public QMainWindow {
     QMenu* m_windowMenu = nullptr;
     bool m_titleHidden = false;
     bool m_frameHidden = false;
+    bool m_menuBarHidden = false; // by the settings, whether or not in full screen
     int m_cursorCount = 0;
     bool m_closing = false;
     bool m_maximizedBeforeFullScreen = false;

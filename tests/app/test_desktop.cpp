@@ -2,6 +2,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -55,12 +57,14 @@ QStringList messagesDuring(const std::function<void()>& act,
     return texts;
 }
 
-// An opener in place of xdg-open: writes the page it was given to a file and ends with `status`.
+// An opener in place of xdg-open: writes its process id and the page it was given to files and
+// ends with `status`.
 QString fakeOpener(const QTemporaryDir& folder, int status) {
     const QString path = folder.filePath(QStringLiteral("opener-%1").arg(status));
     QFile script(path);
     script.open(QIODevice::WriteOnly);
-    script.write(QStringLiteral("#!/bin/sh\nprintf '%s' \"$1\" > \"$0.page\"\nexit %1\n")
+    script.write(QStringLiteral("#!/bin/sh\nprintf '%s' $$ > \"$0.pid\"\n"
+                                "printf '%s' \"$1\" > \"$0.page\"\nexit %1\n")
                      .arg(status)
                      .toUtf8());
     script.close();
@@ -168,6 +172,8 @@ TEST(InstalledProgram, KeepsItsProfileAndLogsInTheUsersFolders) {
     QStandardPaths::setTestModeEnabled(false);
 }
 
+// Full screen shows the text alone: no menu bar, no mouse pointer over the picture. Leaving it
+// brings both back as the settings have them.
 TEST(FullScreen, F11AndTheMenuItemToggleItAndEscapeLeaves) {
     QTemporaryDir folder;
     CMarelApp app(folder.path(), "skiro");
@@ -178,16 +184,18 @@ TEST(FullScreen, F11AndTheMenuItemToggleItAndEscapeLeaves) {
     ASSERT_NE(item, nullptr);
     struct Case {
         const char* name;
-        bool maximized; // before full screen
+        bool maximized;     // before full screen
+        bool menuBarHidden; // by the settings
         std::function<void()> enter, leave;
     };
     const Case cases[] = {
-        {"F11, then Escape, from a normal window", false,
+        {"F11, then Escape, from a normal window", false, false,
          [&] { QTest::keyClick(view, Qt::Key_F11); },
          [&] { QTest::keyClick(view, Qt::Key_Escape); }},
-        {"the menu item twice, from a maximized window", true, [&] { item->trigger(); },
+        {"the menu item twice, from a maximized window", true, false, [&] { item->trigger(); },
          [&] { item->trigger(); }},
-        {"F11 twice, from a maximized window", true, [&] { QTest::keyClick(frame, Qt::Key_F11); },
+        {"F11 twice, from a maximized window without the menu bar", true, true,
+         [&] { QTest::keyClick(frame, Qt::Key_F11); },
          [&] { QTest::keyClick(frame, Qt::Key_F11); }},
     };
     for (const Case& c : cases) {
@@ -196,17 +204,26 @@ TEST(FullScreen, F11AndTheMenuItemToggleItAndEscapeLeaves) {
             frame->showMaximized();
         else
             frame->showNormal();
+        frame->hideMenuBar(c.menuBarHidden);
         QApplication::processEvents();
         c.enter();
         EXPECT_TRUE(QTest::qWaitFor([&] { return frame->isFullScreen(); }));
         EXPECT_TRUE(item->isChecked());
         // What the window system is asked for (the offscreen platform does not resize).
         EXPECT_TRUE(frame->windowHandle()->windowStates() & Qt::WindowFullScreen);
+        EXPECT_FALSE(frame->menuBar()->isVisible());
+        EXPECT_EQ(view->cursor().shape(), Qt::BlankCursor);
+        // The settings applied again while in full screen (OK in その他) leave the picture bare.
+        frame->hideMenuBar(c.menuBarHidden);
+        EXPECT_FALSE(frame->menuBar()->isVisible());
         c.leave();
         EXPECT_TRUE(QTest::qWaitFor([&] { return !frame->isFullScreen(); }));
         EXPECT_FALSE(item->isChecked());
         EXPECT_EQ(frame->isMaximized(), c.maximized);
+        EXPECT_EQ(frame->menuBar()->isVisible(), !c.menuBarHidden);
+        EXPECT_NE(view->cursor().shape(), Qt::BlankCursor);
     }
+    frame->hideMenuBar(false);
     // Out of full screen, Escape is a typed character again: with local echo it is shown.
     app.document()->settings().LocalEcho = true;
     QTest::keyClick(view, Qt::Key_Escape);
@@ -294,10 +311,18 @@ TEST(HelpFailure, WhenAPageCannotBeShownTheMessageSaysWhyAndWhereItIs) {
     const QString opener = fakeOpener(openers, 0);
     app.helpBrowser().setOpener(opener);
     QFile::remove(opener + ".page");
+    // A failure would be reported as the opener ends: the program has seen it end once the
+    // system no longer holds the process (the program reaps it where it reports its end).
+    const auto openerEnded = [&] {
+        QFile pid(opener + ".pid");
+        return QFile::exists(opener + ".page") && pid.open(QIODevice::ReadOnly) &&
+               !QFileInfo::exists(QStringLiteral("/proc/%1").arg(QString::fromUtf8(pid.readAll())));
+    };
     const QStringList messages =
         messagesDuring([&] { app.frame()->action(ID_HELP_INDEX)->trigger(); },
-                       [&](const QStringList&) { return QFile::exists(opener + ".page"); });
-    QTest::qWait(200); // a failure would be reported as the opener ends
+                       [&](const QStringList&) { return openerEnded(); });
+    ASSERT_TRUE(openerEnded());
+    QApplication::processEvents();
     EXPECT_TRUE(messages.isEmpty());
     QFile page(opener + ".page");
     ASSERT_TRUE(page.open(QIODevice::ReadOnly));
