@@ -159,7 +159,7 @@ class CMarelView : public QWidget, public IntakeView, public ScrollTarget {
     void dragStep(const QPoint& global);
     void endDrag();
     // The colour chooser on one of the settings' colours.
-    void chooseColour(Colour& colour);
+    void chooseColour(Colour& colour, const QString& title);
     void onTick();
     void onDataReady();
     void onClock();

@@ -243,16 +243,18 @@ void CMarelView::chooseFont() {
 }
 
 void CMarelView::chooseTextColour() {
-    chooseColour(m_settings.Color.Text);
+    chooseColour(m_settings.Color.Text, QStringLiteral("文字の色を選択"));
 }
 
 void CMarelView::chooseBackColour() {
-    chooseColour(m_settings.Color.Back);
+    chooseColour(m_settings.Color.Back, QStringLiteral("背景の色を選択"));
 }
 
-void CMarelView::chooseColour(Colour& colour) {
+void CMarelView::chooseColour(Colour& colour, const QString& title) {
     // Cancel gives an invalid colour: the setting stays and nothing is redrawn.
     QColorDialog chooser(toQColor(colour), this);
+    // Qt's own title is the same for every colour; the operator is told which one this sets.
+    chooser.setWindowTitle(title);
     if (m_chooserHelp)
         new HelpKey(chooser, [this] { m_chooserHelp(kColourChooserHelp); });
     if (chooser.exec() != QDialog::Accepted)

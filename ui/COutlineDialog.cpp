@@ -32,6 +32,7 @@ COutlineDialog::COutlineDialog(const StringTable& strings, HelpHook help, QWidge
 
     m_picker = [this](Colour initial, QWidget* owner) -> std::optional<Colour> {
         QColorDialog chooser(QColor(redOf(initial), greenOf(initial), blueOf(initial)), owner);
+        chooser.setWindowTitle(QStringLiteral("縁取りの色を選択"));
         // F1 opens the colour chooser's own page, as it does from the view's colour commands.
         if (hasHelp())
             new HelpKey(chooser, [this] { openHelp(kColourChooserHelp); });

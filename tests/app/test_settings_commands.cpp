@@ -332,10 +332,12 @@ TEST_F(SettingsCommandsTest, ColourChooserOfTheOutlineHasItsHelpAndLeavesReturnT
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
     settings().Outline = 1;
     int choosers = 0;
+    QString title;
     bool closedByReturn = false;
     WhenModal<COutlineDialog> outline([&](COutlineDialog& dialog) {
         WhenModal<QColorDialog> chooser([&](QColorDialog& colours) {
             ++choosers;
+            title = colours.windowTitle();
             QTest::keyClick(&colours, Qt::Key_F1);
             colours.reject();
         });
@@ -354,6 +356,7 @@ TEST_F(SettingsCommandsTest, ColourChooserOfTheOutlineHasItsHelpAndLeavesReturnT
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     ASSERT_TRUE(outline.seen());
     EXPECT_EQ(choosers, 1);
+    EXPECT_EQ(title, QStringLiteral("縁取りの色を選択"));
     EXPECT_EQ(catcher.pages, QStringList({"5020.html"}));
     EXPECT_TRUE(closedByReturn);
 }

@@ -130,8 +130,8 @@ TEST(FontCommand, FaceNameTheRecordCannotHoldIsNotTaken) {
     EXPECT_EQ(record->lfFaceName, "IPA\x96\xbe\x92\xa9");
 }
 
-// The colour choosers start from the settings' colour; OK stores the choice and redraws,
-// Cancel changes and redraws nothing.
+// The colour choosers start from the settings' colour and say in their title which colour they
+// set; OK stores the choice and redraws, Cancel changes and redraws nothing.
 TEST(ColourCommands, OkStoresAndRedrawsCancelLeavesEverything) {
     const struct {
         const char* name;
@@ -143,6 +143,8 @@ TEST(ColourCommands, OkStoresAndRedrawsCancelLeavesEverything) {
         {"background confirmed", true, true},
         {"background cancelled", true, false},
     };
+    const QString textTitle = QStringLiteral("文字の色を選択");
+    const QString backTitle = QStringLiteral("背景の色を選択");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         CommandFixture f;
@@ -155,11 +157,13 @@ TEST(ColourCommands, OkStoresAndRedrawsCancelLeavesEverything) {
         ASSERT_TRUE(f.view->canPostDataReady()) << "nothing waits to be painted";
         const std::uint64_t painted = f.view->paintedPixels();
         QColor offered;
+        QString title;
         QTimer::singleShot(0, [&] {
             auto* dialog = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
             if (!dialog)
                 return;
             offered = dialog->currentColor();
+            title = dialog->windowTitle();
             dialog->setCurrentColor(QColor(10, 200, 30));
             c.confirm ? dialog->accept() : dialog->reject();
         });
@@ -169,6 +173,7 @@ TEST(ColourCommands, OkStoresAndRedrawsCancelLeavesEverything) {
         EXPECT_EQ(f.view->canPostDataReady(), !c.confirm);
         f.settle();
         EXPECT_EQ(offered, QColor(redOf(before), greenOf(before), blueOf(before)));
+        EXPECT_EQ(title, c.background ? backTitle : textTitle);
         const Colour after = c.background ? f.settings.Color.Back : f.settings.Color.Text;
         EXPECT_EQ(after, c.confirm ? rgb(10, 200, 30) : before);
         if (c.confirm) {
