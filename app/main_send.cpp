@@ -51,6 +51,7 @@ const char* const kUsage =
     "                  (as long as --wait allows) and carry on; what it had not acknowledged\n"
     "                  is sent again, and nothing it acknowledged is sent twice\n"
     "  -h, --help      show this help\n"
+    "  --version       show the version\n"
     "  --              everything after it is TEXT\n"
     "\n"
     "A line of up to 1 MiB (in Shift-JIS) reaches the display whole, so other senders' text\n"
@@ -343,6 +344,9 @@ int main(int argc, char* argv[]) {
             onlyTexts = true;
         } else if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
+            return kExitOk;
+        } else if (arg == "--version") {
+            std::printf("skiro-send %s\n", SKIRO_VERSION);
             return kExitOk;
         } else if (arg == "-n") {
             options.noCr = true;
