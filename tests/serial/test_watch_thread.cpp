@@ -1,6 +1,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <random>
@@ -18,12 +19,34 @@ using namespace std::chrono_literals;
 using test::PtyPair;
 using test::waitFor;
 
+// The ready event of the handshake, counting the thread's waits for the view: those begun and
+// those that ran out, so that a test can tell a thread that Stop woke from one that waited.
+class CountedReadyEvent final : public ReadyEvent {
+  public:
+    void set() override { m_event.set(); }
+    void reset() override { m_event.reset(); }
+    bool wait(int timeoutMs) override {
+        ++begun;
+        const bool set = m_event.wait(timeoutMs);
+        if (!set)
+            ++ranOut;
+        return set;
+    }
+    bool isSet() const { return m_event.isSet(); }
+
+    std::atomic<int> begun{0};
+    std::atomic<int> ranOut{0};
+
+  private:
+    PosixReadyEvent m_event;
+};
+
 // The view's side of the handshake: data-ready notifications land in its queue; handling one
 // reads the port (at most 4096 bytes, as the view does) and sets the ready event. In automatic
 // mode a thread of its own handles them as a user-interface thread would.
 class FakeView {
   public:
-    FakeView(PosixSerialPort& port, PosixReadyEvent& ready) : m_port(port), m_ready(ready) {}
+    FakeView(PosixSerialPort& port, ReadyEvent& ready) : m_port(port), m_ready(ready) {}
     ~FakeView() { stopHandling(); }
 
     WatchCallbacks callbacks() {
@@ -94,7 +117,7 @@ class FakeView {
 
   private:
     PosixSerialPort& m_port;
-    PosixReadyEvent& m_ready;
+    ReadyEvent& m_ready;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     int m_queued = 0;
@@ -114,7 +137,7 @@ class WatchThreadTest : public ::testing::Test {
 
     PtyPair m_pty;
     PosixSerialPort m_port;
-    PosixReadyEvent m_ready;
+    CountedReadyEvent m_ready;
     FakeView m_view{m_port, m_ready};
 };
 
@@ -129,7 +152,7 @@ TEST_F(WatchThreadTest, OneNotificationOutstandingUntilTheViewHasHandledIt) {
     // More text while the view has not handled the first notification: no second post, not
     // even after the thread's wait for the view has run out.
     m_pty.send("b\r");
-    std::this_thread::sleep_for(std::chrono::milliseconds(WatchThread::kReadyWaitMs + 200));
+    ASSERT_TRUE(waitFor([&] { return m_ready.ranOut > 0; }));
     EXPECT_EQ(m_view.posts, 1);
 
     m_view.handleOne();
@@ -179,16 +202,15 @@ TEST_F(WatchThreadTest, StopReturnsAtOnceWhileTheFarEndKeepsWriting) {
     });
     ASSERT_TRUE(waitFor([&] { return m_view.posts > 10; }));
 
-    const auto before = std::chrono::steady_clock::now();
-    watch.stop();
-    const auto took = std::chrono::steady_clock::now() - before;
-    // Well under the 500 ms the thread may wait for the view: Stop woke it rather than waited.
-    // The figure itself (goal 200 ms) is the session cycler's session_stop_max.
-    EXPECT_LT(took, 400ms);
-    EXPECT_FALSE(watch.running());
-
+    // Stop ends while the far end is still writing: it does not wait for the line to fall
+    // quiet. (How long it takes is the session cycler's session_stop_max.)
+    auto stopping = std::async(std::launch::async, [&] { watch.stop(); });
+    const bool endedWhileSending = stopping.wait_for(10s) == std::future_status::ready;
     sending = false;
     sender.join();
+    stopping.get();
+    EXPECT_TRUE(endedWhileSending);
+    EXPECT_FALSE(watch.running());
 }
 
 TEST_F(WatchThreadTest, StopReturnsAtOnceWhileWaitingForAViewThatNeverAnswers) {
@@ -198,11 +220,12 @@ TEST_F(WatchThreadTest, StopReturnsAtOnceWhileWaitingForAViewThatNeverAnswers) {
     ASSERT_TRUE(waitFor([&] { return m_view.posts == 1; }));
     m_pty.send("y"); // the thread now waits for the ready event
 
-    std::this_thread::sleep_for(50ms);
-    const auto before = std::chrono::steady_clock::now();
+    // Its first wait found the event set (before "x" was posted); the second is for "y".
+    ASSERT_TRUE(waitFor([&] { return m_ready.begun == 2; }));
+    const int ranOutBefore = m_ready.ranOut;
     watch.stop();
-    // Well under the 500 ms wait for the ready event: Stop woke the thread.
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 400ms);
+    // Stop woke the thread: its wait for the view ended by the event, not by running out.
+    EXPECT_EQ(m_ready.ranOut, ranOutBefore);
     EXPECT_EQ(m_view.posts, 1) << "nothing is posted once Stop has begun";
 }
 
