@@ -1,4 +1,4 @@
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 #include <QStringEncoder>
 

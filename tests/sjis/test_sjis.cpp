@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace {
 
