@@ -14,7 +14,7 @@
 
 #include "app/CMarelDoc.h"
 #include "core/SettingsStore.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace skiro {
 namespace {

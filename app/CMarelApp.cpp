@@ -27,8 +27,8 @@
 #include "app/WinTermLink.h"
 #endif
 #include "display/CMarelView.h"
-#include "display/Sjis.h"
 #include "feed/FeedServer.h"
+#include "sjis/Sjis.h"
 #include "ui/CScrollDialog.h"
 #ifdef SKIRO_WEB_VIEW
 #include "web/CWebDialog.h"

@@ -3,7 +3,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace skiro {
 

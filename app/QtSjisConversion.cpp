@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace skiro {
 

@@ -3,7 +3,7 @@
 
 namespace skiro {
 
-// The program's one Unicode conversion (display/Sjis.h), for a profile kept in UTF-8 or UTF-16.
+// The program's one Unicode conversion (sjis/Sjis.h), for a profile kept in UTF-8 or UTF-16.
 class QtSjisConversion final : public SjisConversion {
   public:
     std::string toSjis(std::string_view utf8) const override;

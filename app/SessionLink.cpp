@@ -4,7 +4,7 @@
 #include <QMetaObject>
 #include <QWidget>
 
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace skiro {
 

@@ -3,8 +3,8 @@
 #include <QFileInfo>
 #include <QSettings>
 
-#include "display/Sjis.h"
 #include "core/ResourceVersion.h"
+#include "sjis/Sjis.h"
 
 namespace skiro {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/FeedProtocol.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace skiro {
 

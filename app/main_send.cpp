@@ -18,9 +18,9 @@
 
 #include "core/FeedProtocol.h"
 #include "core/ShiftJis.h"
-#include "display/Sjis.h"
 #include "feed/FeedClient.h"
 #include "feed/FeedPlace.h"
+#include "sjis/Sjis.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "app/CMainFrame.h"
 #include "app/CMarelApp.h"
 #include "display/CMarelView.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace {
 

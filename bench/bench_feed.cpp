@@ -23,9 +23,9 @@
 #include "core/Settings.h"
 #include "core/StringTable.h"
 #include "display/CMarelView.h"
-#include "display/Sjis.h"
 #include "feed/FeedClient.h"
 #include "feed/FeedServer.h"
+#include "sjis/Sjis.h"
 
 namespace {
 

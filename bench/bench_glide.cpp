@@ -44,7 +44,7 @@
 #include "core/StringTable.h"
 #include "display/CMarelView.h"
 #include "display/FrameClock.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace {
 

@@ -30,9 +30,9 @@
 #include "core/StringTable.h"
 #include "display/CMarelView.h"
 #include "display/QtTextSurface.h"
-#include "display/Sjis.h"
 #include "feed/FeedClient.h"
 #include "feed/FeedServer.h"
+#include "sjis/Sjis.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "core/ReferenceRowBreaker.h"
 #include "core/Settings.h"
 #include "display/QtTextSurface.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace {
 

@@ -26,8 +26,8 @@
 #include "core/Settings.h"
 #include "core/StringTable.h"
 #include "display/CMarelView.h"
-#include "display/Sjis.h"
 #include "display/TickSource.h"
+#include "sjis/Sjis.h"
 
 namespace {
 

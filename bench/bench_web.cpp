@@ -231,7 +231,7 @@ int main(int argc, char** argv) {
                 latencies.push_back(static_cast<double>(at - sent[seq]) / 1e6);
         }
         std::printf("web_arrival_latency_p99: %.2f ms (200 viewers, the projector %d to %zu lines "
-                    "behind, %zu deliveries, median %.2f; goal 50)\n",
+                    "behind, %zu deliveries, median %.2f)\n",
                     percentile(latencies, 0.99), kBehind, waiting, latencies.size(),
                     percentile(latencies, 0.5));
     }
@@ -257,7 +257,7 @@ int main(int argc, char** argv) {
         }
         crowd.finish();
         tick.stop();
-        std::printf("web_viewers: %d viewers held, every line to each (goal 500; %d greeted)\n",
+        std::printf("web_viewers: %d viewers held, every line to each (of 500; %d greeted)\n",
                     crowd.complete, crowd.ready);
         std::printf("web_ui_tick_late_p99: %.1f ms (50 ms tick while they join and follow)\n",
                     percentile(lateness, 0.99));

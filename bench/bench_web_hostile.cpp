@@ -3,7 +3,7 @@
 // 127.0.0.41) for ten seconds, reopening whatever the server closes, while this process runs
 // the server and, seven seconds in, a viewer who behaves joins from 127.0.0.1 and waits for a
 // new line. Prints, for each kind, the server process's peak resident memory
-// (web_hostile_rss_mb, goal at most 100 MB) and whether the viewer got the line within 1 s of
+// (web_hostile_rss_mb) and whether the viewer got the line within 1 s of
 // it being shown (web_viewer_ok).
 #include <QCoreApplication>
 #include <QElapsedTimer>

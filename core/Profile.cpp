@@ -588,7 +588,7 @@ void Profile::writeText(std::string_view section, std::string_view key, std::str
     std::string line = toFile(key) + "=" + stored;
     const std::size_t header = findSection(section);
     if (header == npos) {
-        insertLine(m_lines.size(), "[" + toFile(section) + "]");
+        insertLine(m_lines.size(), '[' + toFile(section) + ']');
         insertLine(m_lines.size(), std::move(line));
         return;
     }

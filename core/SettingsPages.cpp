@@ -191,7 +191,7 @@ void ScrollPage::toSettings(Settings& settings) const {
 
 void ScrollPage::setDefaults() {
     Tick = "50";
-    Step = "2";
+    Step = '2';
     TimerMethod = 0;
     Direction = 0;
     SpeedUp = 0;

@@ -1,6 +1,6 @@
 #include "display/CMarelView.h"
 
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 #include <QCoreApplication>
 #include <QCursor>

@@ -18,7 +18,7 @@
 #include "display/FontChooser.h"
 #include "display/HelpKey.h"
 #include "display/QtTextSurface.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace skiro {
 

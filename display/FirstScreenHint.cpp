@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace skiro {
 

@@ -16,7 +16,7 @@
 
 #include "core/FontDescription.h"
 #include "display/QtTextSurface.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace skiro {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "core/Settings.h"
 #include "core/TextSurface.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 class QPainter;
 

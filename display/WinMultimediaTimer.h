@@ -5,7 +5,10 @@
 // The precise tick source on Windows: a periodic multimedia timer (timeSetEvent) with the
 // system timer's resolution raised to 10 ms while it runs. Its callback runs on the system's
 // timer thread and only calls `post`. Where the timer device cannot give 10 ms, no timer runs
-// at all, as the design has it: lines then advance by the view's watchdog alone.
+// at all rather than a coarser one in its place: 高精度 promises steps at an even pace, and a
+// coarse timer standing in for it would glide unevenly while the setting said otherwise. The
+// lines still advance, one each 800 ms by the view's stall watchdog, which shows the operator
+// that 安全 is the source for this machine.
 namespace skiro {
 
 class MultimediaTimer {

@@ -7,7 +7,7 @@
 #include <QRadioButton>
 
 #include "core/SettingsDialogs.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace skiro {
 namespace {

@@ -6,7 +6,7 @@
 #include <QMessageBox>
 
 #include "core/SettingsDialogs.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace skiro {
 

@@ -15,7 +15,7 @@
 
 #include "core/Clock.h"
 #include "core/StringTable.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace skiro {
 namespace {

@@ -18,7 +18,7 @@
 
 #include "core/SettingsDialogs.h"
 #include "display/HelpKey.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 #include "ui/CTipWnd.h"
 
 namespace skiro {

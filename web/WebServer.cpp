@@ -21,7 +21,7 @@
 
 #include "core/Contrast.h"
 #include "core/WebSettings.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 #include "web/ConnectionGate.h"
 #include "web/WebPage.h"
 

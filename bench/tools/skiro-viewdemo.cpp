@@ -23,7 +23,7 @@
 #include "core/Settings.h"
 #include "core/StringTable.h"
 #include "display/CMarelView.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace {
 

@@ -28,9 +28,9 @@
 #include "app/CMainFrame.h"
 #include "app/CMarelApp.h"
 #include "core/FeedProtocol.h"
-#include "display/Sjis.h"
 #include "feed/FeedPlace.h"
 #include "feed/FeedServer.h"
+#include "sjis/Sjis.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "core/Clock.h"
 #include "core/StringTable.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 #include "ui/CTipWnd.h"
 
 namespace {

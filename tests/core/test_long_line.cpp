@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ViewRig.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace skiro::testing {
 namespace {

@@ -12,7 +12,7 @@
 #include "core/Settings.h"
 #include "core/ShiftJis.h"
 #include "core/TextSurface.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "core/ReferenceRowBreaker.h"
 #include "core/Settings.h"
 #include "display/QtTextSurface.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 namespace {
 

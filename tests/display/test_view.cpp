@@ -17,8 +17,8 @@
 #include "display/CMarelView.h"
 #include "display/OutlineRowCache.h"
 #include "display/QtTextSurface.h"
-#include "display/Sjis.h"
 #include "display/TickSource.h"
+#include "sjis/Sjis.h"
 #include "tests/core/ViewRig.h"
 
 namespace skiro {

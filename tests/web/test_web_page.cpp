@@ -11,7 +11,7 @@
 #include "WebRig.h"
 #include "core/LogHistory.h"
 #include "core/ShiftJis.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 using namespace skiro;
 using namespace skiro::testing;

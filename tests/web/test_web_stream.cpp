@@ -14,7 +14,7 @@
 #include "WebRig.h"
 #include "core/LineCommands.h"
 #include "core/ShiftJis.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 using namespace skiro;
 using namespace skiro::testing;

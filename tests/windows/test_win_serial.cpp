@@ -101,31 +101,29 @@ TEST(WinSerialOpen, FailuresNameTheStepAndTheMessage) {
     const StringTable strings;
     const struct Case {
         const char* name;
-        OpenResult result;
+        OpenStep step;
+        int error;
         std::string text;
     } cases[] = {
-        {"missing port",
-         {OpenStep::Open, ERROR_FILE_NOT_FOUND},
+        {"missing port", OpenStep::Open, ERROR_FILE_NOT_FOUND,
          strings.text(IDS_OPEN_FAILED) + strings.text(IDS_NO_DEVICE)},
-        {"port held by another program",
-         {OpenStep::Open, ERROR_ACCESS_DENIED},
+        {"port held by another program", OpenStep::Open, ERROR_ACCESS_DENIED,
          strings.text(IDS_OPEN_FAILED) + strings.text(IDS_ACCESS_DENIED)},
-        {"Wine's sharing violation",
-         {OpenStep::Open, ERROR_SHARING_VIOLATION},
+        {"Wine's sharing violation", OpenStep::Open, ERROR_SHARING_VIOLATION,
          strings.text(IDS_OPEN_FAILED) + strings.text(IDS_ACCESS_DENIED)},
-        {"other open failure",
-         {OpenStep::Open, 87},
+        {"other open failure", OpenStep::Open, 87,
          strings.text(IDS_OPEN_FAILED) + "\x83\x47\x83\x89\x81\x5B\x83\x52\x81\x5B\x83\x68:87"},
-        {"time-outs",
-         {OpenStep::Timeouts, 31},
+        {"time-outs", OpenStep::Timeouts, 31,
          strings.text(IDS_TIMEOUT_FAILED) + "\x83\x47\x83\x89\x81\x5B\x83\x52\x81\x5B\x83\x68:31"},
-        {"device state",
-         {OpenStep::State, 87},
+        {"device state", OpenStep::State, 87,
          strings.text(IDS_STATE_FAILED) + "\x83\x47\x83\x89\x81\x5B\x83\x52\x81\x5B\x83\x68:87"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(openFailureText(c.result, strings), c.text);
+        OpenResult result;
+        result.failedStep = c.step;
+        result.error = c.error;
+        EXPECT_EQ(openFailureText(result, strings), c.text);
     }
 }
 

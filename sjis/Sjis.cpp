@@ -1,4 +1,4 @@
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 #include <QStringEncoder>
 
@@ -21,6 +21,7 @@ enum class Way {
     Both,    // Windows maps the byte and the character onto each other
     JisForm, // the JIS form of a character Windows keeps under another code point
     BestFit, // no Shift-JIS form: the near character Windows' best fit gives
+    None,    // no Shift-JIS form and no near one, where ICU has one: "?"
 };
 
 struct Mapping {
@@ -65,6 +66,7 @@ constexpr Mapping kMappings[] = {
     {0x00C3, "A", Way::BestFit},
     {0x00C4, "A", Way::BestFit},
     {0x00C5, "A", Way::BestFit},
+    {0x00C6, "A", Way::BestFit}, // Æ
     {0x00C7, "C", Way::BestFit},
     {0x00C8, "E", Way::BestFit},
     {0x00C9, "E", Way::BestFit},
@@ -74,6 +76,7 @@ constexpr Mapping kMappings[] = {
     {0x00CD, "I", Way::BestFit},
     {0x00CE, "I", Way::BestFit},
     {0x00CF, "I", Way::BestFit},
+    {0x00D0, "D", Way::BestFit}, // Ð
     {0x00D1, "N", Way::BestFit},
     {0x00D2, "O", Way::BestFit},
     {0x00D3, "O", Way::BestFit},
@@ -86,6 +89,7 @@ constexpr Mapping kMappings[] = {
     {0x00DB, "U", Way::BestFit},
     {0x00DC, "U", Way::BestFit},
     {0x00DD, "Y", Way::BestFit},
+    {0x00DE, "T", Way::BestFit}, // Þ
     {0x00DF, "s", Way::BestFit},
     {0x00E0, "a", Way::BestFit},
     {0x00E1, "a", Way::BestFit},
@@ -93,6 +97,7 @@ constexpr Mapping kMappings[] = {
     {0x00E3, "a", Way::BestFit},
     {0x00E4, "a", Way::BestFit},
     {0x00E5, "a", Way::BestFit},
+    {0x00E6, "a", Way::BestFit}, // æ
     {0x00E7, "c", Way::BestFit},
     {0x00E8, "e", Way::BestFit},
     {0x00E9, "e", Way::BestFit},
@@ -102,6 +107,7 @@ constexpr Mapping kMappings[] = {
     {0x00ED, "i", Way::BestFit},
     {0x00EE, "i", Way::BestFit},
     {0x00EF, "i", Way::BestFit},
+    {0x00F0, "d", Way::BestFit}, // ð
     {0x00F1, "n", Way::BestFit},
     {0x00F2, "o", Way::BestFit},
     {0x00F3, "o", Way::BestFit},
@@ -114,6 +120,7 @@ constexpr Mapping kMappings[] = {
     {0x00FB, "u", Way::BestFit},
     {0x00FC, "u", Way::BestFit},
     {0x00FD, "y", Way::BestFit},
+    {0x00FE, "t", Way::BestFit}, // þ
     {0x00FF, "y", Way::BestFit},
     {0x2014, "\x81\x5C", Way::JisForm},
     {0x2016, "\x81\x61", Way::JisForm},
@@ -121,6 +128,8 @@ constexpr Mapping kMappings[] = {
     {0x2212, "\x81\x7C", Way::JisForm},
     {0x301C, "\x81\x60", Way::JisForm},
     {0x3094, "\x83\x94", Way::BestFit}, // ゔ as ヴ
+    // ICU keeps a private-use code point of IBM's on 87 82; Windows gives those bytes to № alone.
+    {0xF86F, "?", Way::None},
     {0xF8F0, "\xA0", Way::Both},
     {0xF8F1, "\xFD", Way::Both},
     {0xF8F2, "\xFE", Way::Both},
@@ -132,7 +141,7 @@ static_assert(std::is_sorted(std::begin(kMappings), std::end(kMappings),
 
 const Mapping* mappingOf(char16_t c) {
     // Plain ASCII, kana and kanji are ICU's alone.
-    if ((c < 0x80 && c != 0x1A && c != 0x1C && c != 0x7F) || (c > 0x3094 && c < 0xF8F0))
+    if ((c < 0x80 && c != 0x1A && c != 0x1C && c != 0x7F) || (c > 0x3094 && c < 0xF86F))
         return nullptr;
     const auto* it =
         std::lower_bound(std::begin(kMappings), std::end(kMappings), c,
@@ -252,6 +261,8 @@ SjisText toSjisCounted(const QString& text) {
         result.bytes += m->bytes;
         if (m->way == Way::BestFit)
             ++result.approximated;
+        else if (m->way == Way::None)
+            ++result.unmappable;
         runStart = i + 1;
     }
     encodeRun(all.mid(runStart), result);

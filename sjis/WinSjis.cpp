@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "core/ShiftJis.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 
 // Code page 932 through the system's own conversion, as every other Windows program converts
 // it, best fit included: the Linux build reproduces this behaviour with its own table.
