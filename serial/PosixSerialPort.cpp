@@ -199,6 +199,7 @@ OpenResult PosixSerialPort::open(const std::string& path, const Dcb& dcb, bool k
         return fail(OpenStep::Open, errno == EWOULDBLOCK ? EBUSY : errno);
     if (::ioctl(m_fd, TIOCEXCL) != 0)
         return fail(OpenStep::Open, errno);
+    m_exclusive = true;
 
     const int flags = ::fcntl(m_fd, F_GETFL);
     if (flags < 0 || ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK) != 0)
@@ -250,9 +251,16 @@ OpenResult PosixSerialPort::open(const std::string& path, const Dcb& dcb, bool k
 
 void PosixSerialPort::close() {
     if (m_fd >= 0) {
+        // Exclusive mode belongs to the device, not to this descriptor: left on, it refuses
+        // every later open but root's (this program's next Start among them) for as long as
+        // anyone else keeps the device open, as socat keeps a pty. Only what this port set is
+        // cleared; a failed open of a device another port holds leaves that port's in force.
+        if (m_exclusive)
+            (void)::ioctl(m_fd, TIOCNXCL);
         ::close(m_fd); // also releases the flock()
         m_fd = -1;
     }
+    m_exclusive = false;
     m_lock.release();
 }
 
