@@ -244,6 +244,11 @@ TEST(PortErrorExplanation, TheSystemsTextInJapaneseShiftJis) {
     const StringTable strings;
     EXPECT_EQ(portErrorExplanation(ENOTTY, strings), strings.text(IDS_NOT_A_SERIAL_PORT));
     EXPECT_FALSE(systemErrorText(EBUSY).empty());
+    // A refusal by permissions says who may open serial ports and how the user becomes one.
+    EXPECT_EQ(portErrorExplanation(EACCES, strings),
+              systemErrorText(EACCES) + "\x81\x42" + strings.text(IDS_NO_PERMISSION_HINT));
+    EXPECT_NE(strings.text(IDS_NO_PERMISSION_HINT).find("sudo usermod -aG dialout $USER"),
+              std::string::npos);
     locale_t japanese = ::newlocale(LC_ALL_MASK, "ja_JP.UTF-8", nullptr);
     if (!japanese)
         GTEST_SKIP() << "no ja_JP.UTF-8 locale on this machine";

@@ -40,7 +40,8 @@ class FakeView {
                     }
                     m_wake.notify_all();
                 },
-                [this] { ++lost; }};
+                [this] { ++lost; },
+                {}};
     }
 
     void handleOne() {
