@@ -148,8 +148,9 @@ bool CMarelApp::initInstance(ShowCommand startup) {
         new CMarelView(m_doc->settings(), m_doc->recorder(), m_clock, m_strings, m_frame.get());
     m_sessionLink->setView(
         {[view](SerialPort* port, ReadyEvent* readyEvent) { view->setSession(port, readyEvent); },
-         [view] { return view->intake().readPort(); }, [view] { view->postDataReady(); },
-         [view] { return view->canPostDataReady(); }});
+         [view] { return view->intake().readPort(); }, [view] { view->intake().endArrivingLine(); },
+         [view] { view->postDataReady(); }, [view] { return view->canPostDataReady(); }});
+    m_sessionLink->setHelp([this] { winHelp({0x10000u + ID_START, HelpCommand::Context}); });
     connect(view, &CMarelView::sendFailed, this, [this](const QString& message) {
         QMessageBox::critical(m_frame.get(), m_texts.appTitle, message);
     });
@@ -431,24 +432,23 @@ void CMarelApp::closeDocument() {
 #endif
     if (m_frame)
         unlinkTerm();
-    // The view does no more work: what it had not shown to the end is recorded now, in order,
-    // after a stamp saying so and before the stop stamp; what the port already holds comes
-    // first.
-    if (m_view) {
-        if (m_doc->session().isOpen()) {
-            for (int read = 0; read < SerialSession::kStopReads && m_view->intake().readPort() > 0;
-                 ++read) {
-            }
-        }
-        m_view->intake().recordUnshownLines();
-    }
 #ifdef SKIRO_WEB_VIEW
     // The web view goes first: no viewer is told anything after the window is gone.
     if (m_view)
         m_view->intake().setObserver(nullptr);
     m_web.reset();
 #endif
-    m_doc->session().stopSession();
+    // The view does no more work: what it had not shown to the end is recorded, in order,
+    // after a stamp saying so and before the stop stamp. The port is read out and closed
+    // first, so that every byte taken from it is in intake by then and recorded once.
+    const auto recordUnshown = [this] {
+        if (m_view)
+            m_view->intake().recordUnshownLines();
+    };
+    if (m_doc->session().isRunning())
+        m_doc->session().stopSession(recordUnshown);
+    else
+        recordUnshown();
     m_doc->recorder().setClipboard(nullptr);
 }
 

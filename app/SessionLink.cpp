@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QShortcut>
 #include <QWidget>
 
 #include "sjis/Sjis.h"
@@ -20,8 +21,20 @@ std::size_t SessionLink::readPort() {
     return m_hooks.readPort ? m_hooks.readPort() : 0;
 }
 
+void SessionLink::endLine() {
+    if (m_hooks.endLine)
+        m_hooks.endLine();
+}
+
 void SessionLink::showFailure(const std::string& sjisMessage) {
-    QMessageBox::critical(m_context, m_title, fromSjis(sjisMessage));
+    QMessageBox box(QMessageBox::Critical, m_title, fromSjis(sjisMessage), QMessageBox::Ok,
+                    m_context);
+    // F1 opens the page that says what each of these messages means and what to do.
+    if (m_help) {
+        auto* help = new QShortcut(QKeySequence(Qt::Key_F1), &box);
+        QObject::connect(help, &QShortcut::activated, &box, [this] { m_help(); });
+    }
+    box.exec();
     if (m_afterFailure)
         m_afterFailure();
 }

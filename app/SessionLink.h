@@ -14,6 +14,8 @@ namespace skiro {
 struct ViewHooks {
     std::function<void(SerialPort*, ReadyEvent*)> attachPort;
     std::function<std::size_t()> readPort;
+    // Ends the line still arriving (the device went away in the middle of it).
+    std::function<void()> endLine;
     std::function<void()> postDataReady; // thread-safe: posts an event, nothing more
     // Thread-safe: the view has no tick queued and no paint pending. Empty means always.
     std::function<bool()> canPost;
@@ -30,8 +32,8 @@ class SessionLink final : public SessionView {
 
     // The view that reads the port; set once before any Start. Without one nothing is read.
     // For CMarelView `v`: {[v](SerialPort* p, ReadyEvent* r) { v->setSession(p, r); },
-    // [v] { return v->intake().readPort(); }, [v] { v->postDataReady(); },
-    // [v] { return v->canPostDataReady(); }}; its sendFailed
+    // [v] { return v->intake().readPort(); }, [v] { v->intake().endArrivingLine(); },
+    // [v] { v->postDataReady(); }, [v] { return v->canPostDataReady(); }}; its sendFailed
     // signal is shown the same way as showFailure, once per failure.
     void setView(ViewHooks hooks) { m_hooks = std::move(hooks); }
     // Told when the session starts or stops waiting for its device (the device's path);
@@ -39,9 +41,12 @@ class SessionLink final : public SessionView {
     void setWaitingHook(std::function<void(bool waiting, const QString& device)> hook) {
         m_waiting = std::move(hook);
     }
+    // What F1 opens on a failure's message box: the help on the port's messages.
+    void setHelp(std::function<void()> help) { m_help = std::move(help); }
 
     void attachPort(SerialPort* port, ReadyEvent* readyEvent) override;
     std::size_t readPort() override;
+    void endLine() override;
     void showFailure(const std::string& sjisMessage) override;
     void linkWaiting(bool waiting, const std::string& device) override;
     // Another thread cannot look into the Qt event queue, so the view keeps atomic flags for
@@ -55,6 +60,7 @@ class SessionLink final : public SessionView {
     QString m_title;
     std::function<void()> m_afterFailure;
     std::function<void(bool, const QString&)> m_waiting;
+    std::function<void()> m_help;
     // Set on the user-interface thread before any Start; the watch thread only reads it.
     ViewHooks m_hooks;
 };

@@ -64,6 +64,10 @@ class LoopView final : public SessionView {
         paint();
         return n;
     }
+    void endLine() override {
+        m_intake.endArrivingLine();
+        paint();
+    }
     void showFailure(const std::string& message) override {
         std::fprintf(stderr, "failure shown: %zu bytes\n", message.size());
     }

@@ -34,6 +34,18 @@ void Intake::setSession(SerialPort* port, ReadyEvent* readyEvent) {
 }
 
 bool Intake::receiveText(std::string_view text) {
+    take(text);
+    if (m_settings.EchoBack && !m_incoming.empty())
+        echo(m_incoming);
+    return true;
+}
+
+void Intake::endArrivingLine() {
+    if (!m_arriving.empty())
+        take("\r");
+}
+
+void Intake::take(std::string_view text) {
     // Lines end with CR alone: an LF after a CR, or on its own, is dropped, so CR LF split
     // across two reads never makes an empty line. A NUL carries nothing to show; dropping it
     // (rather than ending the text there) keeps the bytes after it.
@@ -45,7 +57,7 @@ bool Intake::receiveText(std::string_view text) {
     // A read of nothing but LF (the second half of a CR LF) needs no room: the picture must not
     // move for it.
     if (m_incoming.empty())
-        return true;
+        return;
 
     m_lastArrival = m_clock.tickCount();
     const auto noteWaitingLines = [this](std::string_view added) {
@@ -73,10 +85,6 @@ bool Intake::receiveText(std::string_view text) {
         startScrolling();
     }
     noteArrival(m_incoming);
-
-    if (m_settings.EchoBack)
-        echo(m_incoming);
-    return true;
 }
 
 void Intake::completeCurrentLine() {

@@ -51,6 +51,10 @@ class Intake {
     // Always true, which the external feeds pass on as their answer.
     bool receiveText(std::string_view text);
 
+    // Ends the line still arriving, if any, as a CR would, but with nothing echoed: the device
+    // it came from went away in the middle of it.
+    void endArrivingLine();
+
     // Reads what the port has (at most 4096 bytes) into receiveText. Returns the byte count,
     // 0 when no port is open or the read failed (not reported).
     std::size_t readPort();
@@ -108,6 +112,8 @@ class Intake {
     const CDisplayLine& storedLine(std::size_t index) const;
 
   private:
+    // receiveText without the echo.
+    void take(std::string_view text);
     void completeCurrentLine();
     void storeLine(std::string_view text, std::uint64_t serial);
     void noteArrival(std::string_view text);

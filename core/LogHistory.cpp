@@ -57,6 +57,14 @@ bool isStampLine(std::string_view line, const StringTable& strings) {
         if (fillsFormat(line, strings.text(id)))
             return true;
     }
+    // A failed Start's stamp carries its message after a space. Any other line fails at its
+    // first bytes, so trying each space costs little.
+    const std::string& failedStart = strings.text(IDS_START_FAILED_STAMP);
+    for (std::size_t space = line.find(' '); space != std::string_view::npos;
+         space = line.find(' ', space + 1)) {
+        if (fillsFormat(line.substr(0, space), failedStart))
+            return true;
+    }
     return false;
 }
 

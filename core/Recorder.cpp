@@ -154,10 +154,15 @@ void Recorder::recordUnshown(const std::function<bool(std::string_view& line)>& 
         log.append(piece);
 }
 
-void Recorder::recordStamp(int stringId) {
+void Recorder::recordStamp(int stringId, std::string_view detail) {
     const LocalTime now = m_clock.localTime();
-    recordLine(formatNumbers(m_strings.text(stringId),
-                             {now.year, now.month, now.day, now.hour, now.minute, now.second}));
+    std::string line = formatNumbers(
+        m_strings.text(stringId), {now.year, now.month, now.day, now.hour, now.minute, now.second});
+    if (!detail.empty()) {
+        line += ' ';
+        line += detail;
+    }
+    recordLine(line);
 }
 
 } // namespace skiro

@@ -46,8 +46,9 @@ class Recorder final : public LineRecorder {
     // gets none of them.
     void recordUnshown(const std::function<bool(std::string_view& line)>& next) override;
     // Records the string-table text `stringId` filled with the local date and time (year,
-    // month, day, hour, minute, second): the start and stop stamps.
-    void recordStamp(int stringId);
+    // month, day, hour, minute, second): the start and stop stamps. `detail`, when given,
+    // follows on the same line after a space.
+    void recordStamp(int stringId, std::string_view detail = {});
 
     // The daily log of the given local date.
     std::string logPath(const LocalTime& date) const;

@@ -34,6 +34,11 @@ enum StringId : int {
     IDS_NOT_A_SERIAL_PORT = 34832, // "このデバイスはシリアルポートではありません。"
     // At exit, before the lines that arrived but were not shown to the end.
     IDS_UNSHOWN_STAMP = 34833, // "%04d/%02d/%02d %02d:%02d:%02d 以下、表示しきれないまま終了"
+    // A Start that could not open the port, followed on the same line by the message shown.
+    IDS_START_FAILED_STAMP = 34834, // "%04d/%02d/%02d %02d:%02d:%02d スタート失敗"
+    // After the system's explanation of a device the user may not open (EACCES): who may, and
+    // how the user becomes one.
+    IDS_NO_PERMISSION_HINT = 34835, // "dialout グループに入っていない利用者には開けません。..."
     // The font chooser offered a face whose name the font record cannot hold (longer than 31
     // Shift-JIS bytes, or with characters Shift-JIS lacks): it could not be drawn as chosen.
     IDS_FONT_NAME_UNUSABLE = 34880, // "このフォントの名前は設定に保存できません。..."

@@ -29,7 +29,24 @@ std::string parentOf(const std::string& path) {
 
 } // namespace
 
-DeviceWatch::DeviceWatch() : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+DeviceWatch::DeviceWatch(AddWatch addWatch)
+    : m_addWatch(addWatch ? addWatch : &::inotify_add_watch),
+      m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+
+bool DeviceWatch::watching() const {
+    if (m_fd < 0)
+        return false;
+    for (const Wanted& w : m_wanted) {
+        if (w.wd < 0)
+            return false;
+    }
+    return true;
+}
+
+void DeviceWatch::rearm() {
+    for (Wanted& w : m_wanted)
+        arm(w);
+}
 
 DeviceWatch::~DeviceWatch() {
     if (m_fd >= 0)
@@ -62,7 +79,7 @@ void DeviceWatch::arm(Wanted& wanted) {
         // out again; it is therefore not removed when one want moves on. Once watched, the
         // folders below are looked at again: one made in the meantime would go unnoticed.
         wanted.watched = folder;
-        wanted.wd = ::inotify_add_watch(m_fd, folder.c_str(), kEvents);
+        wanted.wd = m_addWatch(m_fd, folder.c_str(), kEvents);
         if (wanted.wd < 0)
             return;
     }
@@ -92,8 +109,7 @@ bool DeviceWatch::takeEvents() {
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
-    for (Wanted& w : m_wanted)
-        arm(w);
+    rearm();
     return any;
 }
 

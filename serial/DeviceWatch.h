@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,13 +12,24 @@ namespace skiro {
 
 class DeviceWatch {
   public:
-    DeviceWatch();
+    // How a folder is put under watch: inotify_add_watch's own signature, so that a test can
+    // stand in for a system whose watches are used up.
+    using AddWatch = int (*)(int fd, const char* path, std::uint32_t mask);
+
+    // `addWatch` nullptr means the system's inotify_add_watch.
+    explicit DeviceWatch(AddWatch addWatch = nullptr);
     ~DeviceWatch();
     DeviceWatch(const DeviceWatch&) = delete;
     DeviceWatch& operator=(const DeviceWatch&) = delete;
 
     // False when the system gave no inotify descriptor (its limit reached).
     bool ok() const { return m_fd >= 0; }
+    // Whether every folder asked for is watched (itself, or the nearest one above it). False
+    // without a descriptor, and while the system refuses a watch (ENOSPC: the user's watches
+    // are used up): a change there would go unnoticed, and the caller looks by time instead.
+    bool watching() const;
+    // Tries again to watch each folder that is not watched yet; takeEvents() does so too.
+    void rearm();
     // Readable when something changed; for poll() or a socket notifier.
     int fd() const { return m_fd; }
 
@@ -39,6 +51,7 @@ class DeviceWatch {
     };
     void arm(Wanted& wanted);
 
+    AddWatch m_addWatch;
     int m_fd = -1;
     std::vector<Wanted> m_wanted;
 };

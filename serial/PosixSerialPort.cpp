@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "core/StringTable.h"
@@ -86,6 +88,23 @@ std::optional<speed_t> speedConstant(std::uint32_t baud) {
     default:
         return std::nullopt;
     }
+}
+
+// Whether a character device may be a terminal, told without opening it (opening a real port
+// raises its modem lines): sysfs names the class of every device the kernel registers, "tty"
+// for serial ports, consoles and ptys' masters. The slaves of ptys have no entry there; a
+// device that sysfs does not know is taken for a possible terminal, and the check after the
+// open decides.
+bool mayBeTerminal(dev_t device) {
+    const std::string entry = "/sys/dev/char/" + std::to_string(major(device)) + ":" +
+                              std::to_string(minor(device)) + "/subsystem";
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(entry.c_str(), target, sizeof target - 1);
+    if (length <= 0)
+        return true;
+    const std::string_view link(target, static_cast<std::size_t>(length));
+    const std::size_t slash = link.find_last_of('/');
+    return link.substr(slash == std::string_view::npos ? 0 : slash + 1) == "tty";
 }
 
 } // namespace
@@ -173,6 +192,10 @@ OpenResult PosixSerialPort::open(const std::string& path, const Dcb& dcb, bool k
     if (::stat(path.c_str(), &device) != 0)
         return OpenResult{OpenStep::Open, errno, std::nullopt};
     if (S_ISCHR(device.st_mode)) {
+        // Every process holds /dev/null and its kind: a device that is no terminal at all is
+        // refused as such, before anyone is blamed for using it.
+        if (!mayBeTerminal(device.st_rdev))
+            return OpenResult{OpenStep::Open, ENOTTY, std::nullopt};
         char* real = ::realpath(path.c_str(), nullptr);
         const std::string realPath = real ? real : path;
         std::free(real);
@@ -199,6 +222,7 @@ OpenResult PosixSerialPort::open(const std::string& path, const Dcb& dcb, bool k
         return fail(OpenStep::Open, errno == EWOULDBLOCK ? EBUSY : errno);
     if (::ioctl(m_fd, TIOCEXCL) != 0)
         return fail(OpenStep::Open, errno);
+    m_exclusive = true;
 
     const int flags = ::fcntl(m_fd, F_GETFL);
     if (flags < 0 || ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK) != 0)
@@ -250,9 +274,16 @@ OpenResult PosixSerialPort::open(const std::string& path, const Dcb& dcb, bool k
 
 void PosixSerialPort::close() {
     if (m_fd >= 0) {
+        // Exclusive mode belongs to the device, not to this descriptor: left on, it refuses
+        // every later open but root's (this program's next Start among them) for as long as
+        // anyone else keeps the device open, as socat keeps a pty. Only what this port set is
+        // cleared; a failed open of a device another port holds leaves that port's in force.
+        if (m_exclusive)
+            (void)::ioctl(m_fd, TIOCNXCL);
         ::close(m_fd); // also releases the flock()
         m_fd = -1;
     }
+    m_exclusive = false;
     m_lock.release();
 }
 

@@ -59,6 +59,7 @@ class PosixSerialPort final : public SerialPort {
 
   private:
     int m_fd = -1;
+    bool m_exclusive = false; // TIOCEXCL set by this port, to be cleared at close
     std::atomic<bool> m_gone{false};
     PortLock m_lock;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <dirent.h>
@@ -118,7 +119,7 @@ void Reconnector::run() {
     // wake-ups a loaded machine delays.
     (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
 
-    DeviceWatch watch;
+    DeviceWatch watch(m_addWatch);
     for (const std::string& path : m_paths)
         watch.watchFolderOf(path);
     int retryMs = kFirstRetryMs;
@@ -126,22 +127,38 @@ void Reconnector::run() {
         bool present = false;
         if (tryOpen(present))
             return;
-        // Nothing to open: sleep until a folder changes. Without inotify (its limit reached)
-        // the device is looked for once a second, which costs next to nothing either.
-        int timeoutMs = watch.ok() ? -1 : kLastRetryMs;
+        // Nothing to open: sleep until a folder changes. Where a folder is not watched (no
+        // inotify, or the user's watches used up) the device is looked for once a second,
+        // which costs next to nothing either, and the watches are tried again.
+        const bool watching = watch.watching();
+        int timeoutMs = watching ? -1 : kLastRetryMs;
         if (present) {
             timeoutMs = retryMs;
             retryMs = std::min(retryMs * 2, kLastRetryMs);
         }
         pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {watch.fd(), POLLIN, 0}};
         const int ready = ::poll(fds, watch.ok() ? 2 : 1, timeoutMs);
-        if (ready < 0 && errno != EINTR)
-            return; // the wait itself failed; Stop still ends the session
+        if (ready < 0 && errno != EINTR) {
+            // The wait itself failed: the view still says the session waits, so it goes on
+            // waiting, by time.
+            if (sleepOrStop(kLastRetryMs))
+                return;
+            continue;
+        }
         if (m_stopping || (ready > 0 && fds[0].revents))
             return;
         if (ready > 0 && fds[1].revents && watch.takeEvents())
             retryMs = kFirstRetryMs;
+        else if (!watching)
+            watch.rearm();
     }
+}
+
+bool Reconnector::sleepOrStop(int timeoutMs) {
+    constexpr int kStepMs = 20;
+    for (int slept = 0; slept < timeoutMs && !m_stopping; slept += kStepMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
+    return m_stopping.load();
 }
 
 } // namespace skiro

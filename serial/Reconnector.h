@@ -7,13 +7,15 @@
 #include <vector>
 
 #include "core/Settings.h"
+#include "serial/DeviceWatch.h"
 #include "serial/PortLock.h"
 
 // While the device of a running session is away (adapter pulled, far end hung up): waits on a
 // thread of its own for the device to come back and opens it again with the session's line
 // settings, so that the session goes on by itself. It sleeps in poll() on the device folders'
 // inotify descriptor; only while a device is there but cannot be opened yet (udev has not given
-// it its group, another program still holds it) does it try again after a pause.
+// it its group, another program still holds it), or while a folder cannot be watched, does it
+// try again after a pause. It never gives up on its own: only stop() ends the wait.
 namespace skiro {
 
 class PosixSerialPort;
@@ -40,16 +42,22 @@ class Reconnector {
     bool start();
     // Wakes the thread and waits for it to end; at once, also in the middle of its wait.
     void stop();
+    // How the folders are put under watch; before start(). Tests make it fail.
+    void setAddWatch(DeviceWatch::AddWatch addWatch) { m_addWatch = addWatch; }
 
   private:
     void run();
     // Tries each path once; true when one opened and was handed on.
     bool tryOpen(bool& present);
+    // Sleeps without poll(), for when the system refuses the wait itself; true when stop()
+    // has been called.
+    bool sleepOrStop(int timeoutMs);
 
     std::vector<std::string> m_paths;
     Dcb m_dcb;
     PortGuards m_guards;
     Opened m_opened;
+    DeviceWatch::AddWatch m_addWatch = nullptr;
     int m_wakeFd = -1;
     std::atomic<bool> m_stopping{false};
     std::thread m_thread;

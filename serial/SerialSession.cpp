@@ -1,6 +1,7 @@
 #include "serial/SerialSession.h"
 
 #include <cerrno>
+#include <chrono>
 #include <string_view>
 
 #include "core/TextFormat.h"
@@ -109,10 +110,19 @@ bool SerialSession::startSession() {
                                   : port->open(path, m_settings.Dcb);
     if (!opened.ok()) {
         // The device on a line of its own; a COM number with no device behind it names itself.
+        const std::string message = portFailureMessage(openFailureText(opened, m_strings),
+                                                       path.empty() ? comDeviceName(comPort) : path,
+                                                       opened.error, opened.holder, m_strings);
+        // The box goes once it is answered; the log keeps the failure on one line, for the
+        // operator who looks back later.
+        std::string line = message;
+        for (char& c : line) {
+            if (c == '\n')
+                c = ' ';
+        }
+        m_recorder.recordStamp(IDS_START_FAILED_STAMP, line);
         if (m_view)
-            m_view->showFailure(portFailureMessage(openFailureText(opened, m_strings),
-                                                   path.empty() ? comDeviceName(comPort) : path,
-                                                   opened.error, opened.holder, m_strings));
+            m_view->showFailure(message);
         return false;
     }
     // The system refused the thread or its wake-up descriptor: without a watcher nothing
@@ -136,6 +146,12 @@ bool SerialSession::attach(std::shared_ptr<PlatformSerialPort> port, const std::
         callbacks.deviceLost = [this, view, generation] {
             view->postToUi([this, generation] { onDeviceLost(generation); });
         };
+        // A port nobody waits on any more would show nothing again and never notice its
+        // device going: the session treats it as lost, which is shown and logged, and with
+        // Reconnect on opens the device again with a thread of its own.
+        callbacks.gaveUp = [this, view, generation](int error) {
+            view->postToUi([this, generation, error] { onDeviceLost(generation, error); });
+        };
     }
     auto watchThread =
         std::make_unique<PlatformWatchThread>(watched(*port), *readyEvent, std::move(callbacks));
@@ -150,17 +166,18 @@ bool SerialSession::attach(std::shared_ptr<PlatformSerialPort> port, const std::
     return true;
 }
 
-void SerialSession::stopSession() {
+void SerialSession::stopSession(const std::function<void()>& beforeStopStamp) {
     if (!isRunning())
         return;
     // What reached the driver before Stop has been received: it is taken in, shown and logged
-    // rather than thrown away with the port. A bounded number of reads, so that a sender that
-    // keeps writing cannot hold Stop up.
+    // rather than thrown away with the port, however many reads it takes, for a bounded time.
     if (m_view && isOpen()) {
-        for (int read = 0; read < kStopReads && m_view->readPort() > 0; ++read) {
+        const auto until =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopDrainMs);
+        while (m_view->readPort() > 0 && std::chrono::steady_clock::now() < until) {
         }
     }
-    closeSession();
+    closeSession(beforeStopStamp);
 }
 
 void SerialSession::detach() {
@@ -179,28 +196,35 @@ void SerialSession::detach() {
     m_readyEvent.reset();
 }
 
-void SerialSession::closeSession() {
+void SerialSession::closeSession(const std::function<void()>& beforeStopStamp) {
     const bool waited = isWaiting();
     if (m_reconnector) {
         m_reconnector->stop();
         m_reconnector.reset();
     }
     detach();
+    if (beforeStopStamp)
+        beforeStopStamp();
     m_recorder.recordStamp(IDS_STOP_STAMP);
     if (waited && m_view)
         m_view->linkWaiting(false, m_path);
 }
 
-void SerialSession::onDeviceLost(std::uint64_t generation) {
+void SerialSession::onDeviceLost(std::uint64_t generation, int watchError) {
     if (!isOpen() || generation != m_generation)
         return;
     // The thread reports the loss only once the driver holds nothing more, but a notification
-    // the view declined (busy) may have left bytes behind: they are shown and logged.
+    // the view declined (busy) may have left bytes behind: they are shown and logged. The line
+    // the loss cut is ended there, so that it is logged whole as it came, and the text after a
+    // return does not run on into it.
     if (m_view) {
         while (m_view->readPort() > 0) {
         }
+        m_view->endLine();
     }
-    const int error = m_viewPort->lastError() != 0 ? m_viewPort->lastError() : kDeviceGone;
+    const int error = watchError != 0                ? watchError
+                      : m_viewPort->lastError() != 0 ? m_viewPort->lastError()
+                                                     : kDeviceGone;
     const std::string device = m_viewPort->devicePath();
     if (m_settings.Reconnect) {
         detach();

@@ -55,6 +55,9 @@ class SessionView {
     // Reads once what the port has into intake, as on a data-ready notification but whether
     // or not the view is busy; the bytes read, 0 when nothing came.
     virtual std::size_t readPort() = 0;
+    // Ends the line still arriving, if any, as its terminator would: the device went away in
+    // the middle of it, and what comes after a return is a line of its own.
+    virtual void endLine() = 0;
     // Shows a failure of the device once, in a message box with the error icon.
     virtual void showFailure(const std::string& sjisMessage) = 0;
     // The session waits for its device (`device`, the path it was opened by) to come back,
@@ -91,9 +94,10 @@ class SerialSession {
     // the view, and everything stays closed with no stamp. Returns whether the session runs
     // afterwards.
     bool startSession();
-    // Ends the watch thread and closes the port, or ends the wait for the device, with the
-    // stop stamp; nothing while closed.
-    void stopSession();
+    // Takes in what the port holds, ends the watch thread and closes the port, or ends the wait
+    // for the device, with the stop stamp; nothing while closed. `beforeStopStamp` runs once
+    // the port is closed and every byte read from it is in intake, before the stop stamp.
+    void stopSession(const std::function<void()>& beforeStopStamp = {});
     // Whether the port is open now.
     bool isOpen() const { return m_port != nullptr; }
     // Whether Start is in force: the port is open, or the session waits for its device.
@@ -103,8 +107,10 @@ class SerialSession {
     // Where exclusive use is checked; the system's folders unless a test points elsewhere.
     void setGuards(PortGuards guards) { m_guards = std::move(guards); }
 
-    // Reads of up to 4096 bytes that Stop makes to take in what has already arrived.
-    static constexpr int kStopReads = 16;
+    // How long Stop goes on reading what has already arrived before it closes the port: far
+    // more than the driver's buffers take to read, but a sender that keeps writing faster
+    // than the view reads cannot hold Stop up.
+    static constexpr int kStopDrainMs = 100;
 
   private:
     class ViewPort;
@@ -114,16 +120,17 @@ class SerialSession {
     bool attach(std::shared_ptr<PlatformSerialPort> port, const std::string& path);
     // Ends the watch thread and closes the port; the session's state is the caller's.
     void detach();
-    // On the user-interface thread, after the watch thread found the device gone: whatever
-    // the port still holds is read into intake. Then the session waits for the device, or,
-    // with Reconnect off, ends like Stop and reports the loss once. A loss reported for an
-    // earlier port is ignored.
-    void onDeviceLost(std::uint64_t generation);
+    // On the user-interface thread, after the watch thread found the device gone, or could no
+    // longer wait on it (`error`, 0 when the device itself went): whatever the port still
+    // holds is read into intake and the line it cut is ended. Then the session waits for the
+    // device, or, with Reconnect off, ends like Stop and reports the loss once. A loss
+    // reported for an earlier port is ignored.
+    void onDeviceLost(std::uint64_t generation, int error = 0);
     // On the user-interface thread, when the reconnector has opened the device again.
     void onDeviceBack(std::uint64_t generation, std::shared_ptr<PlatformSerialPort> port,
                       const std::string& path);
     bool waitForDevice(const std::string& device);
-    void closeSession();
+    void closeSession(const std::function<void()>& beforeStopStamp = {});
 
     const Settings& m_settings;
     const Profile& m_profile;

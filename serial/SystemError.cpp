@@ -70,6 +70,10 @@ std::string systemErrorText(int error) {
 std::string portErrorExplanation(int error, const StringTable& strings) {
     if (error == ENOTTY)
         return strings.text(IDS_NOT_A_SERIAL_PORT);
+    // A refusal by the device's permissions: serial ports belong to a group that the user
+    // joins once, which the system's text does not say.
+    if (error == EACCES)
+        return systemErrorText(error) + "\x81\x42" + strings.text(IDS_NO_PERMISSION_HINT);
     return systemErrorText(error);
 }
 

@@ -13,7 +13,8 @@ std::string systemErrorText(int error);
 
 // The line a port message ends with. ENOTTY comes from the check that the device is a
 // terminal at all, which the C library explains only as an unsuitable control request, so
-// it gets the program's own words; every other code gets the C library's.
+// it gets the program's own words; EACCES gets the C library's followed by how the user comes
+// to be allowed; every other code gets the C library's.
 std::string portErrorExplanation(int error, const StringTable& strings);
 
 } // namespace skiro

@@ -94,7 +94,12 @@ void WatchThread::watchComm() {
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
-            break; // the wait itself failed: end quietly, as a failed event wait does
+            // The wait itself failed: nothing would tell the view of data or of the device
+            // going, so the session is told rather than left watching nothing.
+            const int error = errno;
+            if (!m_stopping && m_callbacks.gaveUp)
+                m_callbacks.gaveUp(error);
+            break;
         }
         if (m_stopping || fds[1].revents)
             break;

@@ -20,6 +20,10 @@ struct WatchCallbacks {
     // held has been read; the thread ends right after. It must only post: stopping the
     // session from inside it would wait for the thread that is calling it.
     std::function<void()> deviceLost;
+    // Called once, from the watch thread, when it can no longer wait on the port (the system
+    // refuses the wait itself), with the system's error code; the thread ends right after.
+    // It must only post, as deviceLost.
+    std::function<void(int error)> gaveUp;
 };
 
 class WatchThread {

@@ -5,9 +5,15 @@
 // again from time to time instead.
 namespace skiro {
 
-DeviceWatch::DeviceWatch() = default;
+DeviceWatch::DeviceWatch(AddWatch) {}
 
 DeviceWatch::~DeviceWatch() = default;
+
+bool DeviceWatch::watching() const {
+    return false;
+}
+
+void DeviceWatch::rearm() {}
 
 void DeviceWatch::watchFolder(const std::string&) {}
 

@@ -24,6 +24,7 @@ bool WinReconnector::start() {
     if (!m_stopEvent)
         return false;
     ::ResetEvent(m_stopEvent);
+    m_stopping = false;
     try {
         m_thread = std::thread([this] { run(); });
     } catch (const std::system_error&) {
@@ -35,6 +36,7 @@ bool WinReconnector::start() {
 void WinReconnector::stop() {
     if (!m_thread.joinable())
         return;
+    m_stopping = true;
     ::SetEvent(m_stopEvent);
     if (m_thread.get_id() == std::this_thread::get_id()) {
         m_thread.detach(); // called from the callback: the thread ends right after it
@@ -55,7 +57,14 @@ void WinReconnector::run() {
                 return;
             }
         }
-        if (::WaitForSingleObject(m_stopEvent, static_cast<DWORD>(pause)) != WAIT_TIMEOUT)
+        const DWORD woke = ::WaitForSingleObject(m_stopEvent, static_cast<DWORD>(pause));
+        // A wait the system refuses does not end the wait for the device, which the view
+        // shows as going on: the pause is slept out instead.
+        if (woke == WAIT_FAILED)
+            ::Sleep(static_cast<DWORD>(pause));
+        else if (woke != WAIT_TIMEOUT)
+            return;
+        if (m_stopping)
             return;
         pause = std::min(pause * 2, kLastRetryMs);
     }

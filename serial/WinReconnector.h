@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -44,6 +45,7 @@ class WinReconnector {
     Dcb m_dcb;
     Opened m_opened;
     HANDLE m_stopEvent = nullptr;
+    std::atomic<bool> m_stopping{false};
     std::thread m_thread;
 };
 

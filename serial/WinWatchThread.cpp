@@ -74,12 +74,14 @@ bool WinWatchThread::waitForCharacters(bool& failed, bool& received) {
     ::ResetEvent(m_commEvent);
     DWORD mask = 0;
     if (!::WaitCommEvent(m_port, &mask, &pending)) {
-        if (::GetLastError() != ERROR_IO_PENDING) {
+        if (const DWORD error = ::GetLastError(); error != ERROR_IO_PENDING) {
             failed = true;
+            m_lastWaitError = error;
             return m_stopping.load();
         }
         const HANDLE events[2] = {m_stopEvent, m_commEvent};
         const DWORD woke = ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        const DWORD waitError = woke == WAIT_FAILED ? ::GetLastError() : 0;
         DWORD ignored = 0;
         if (woke != WAIT_OBJECT_0 + 1) {
             // Stop (or a failed wait): the pending request is ended and its end awaited, since
@@ -88,10 +90,14 @@ bool WinWatchThread::waitForCharacters(bool& failed, bool& received) {
             ::CancelIoEx(m_port, &pending);
             ::GetOverlappedResult(m_port, &pending, &ignored, TRUE);
             failed = woke != WAIT_OBJECT_0;
+            if (failed)
+                m_lastWaitError = waitError;
             return m_stopping.load();
         }
-        if (!::GetOverlappedResult(m_port, &pending, &ignored, FALSE))
+        if (!::GetOverlappedResult(m_port, &pending, &ignored, FALSE)) {
             failed = true;
+            m_lastWaitError = ::GetLastError();
+        }
     }
     received = !failed && (mask & EV_RXCHAR);
     return m_stopping.load();
@@ -118,8 +124,14 @@ void WinWatchThread::watchComm() {
             if (waitForCharacters(failed, received))
                 break;
             if (failed) {
-                if (++failedWaits > kFailedWaitsAllowed)
-                    break; // the wait itself keeps failing: end quietly, as the design has it
+                if (++failedWaits > kFailedWaitsAllowed) {
+                    // The port still answers but cannot be waited on: nothing would tell the
+                    // view of data or of the device going, so the session is told, and treats
+                    // the port as lost, rather than being left with a port nobody watches.
+                    if (m_callbacks.gaveUp)
+                        m_callbacks.gaveUp(static_cast<int>(m_lastWaitError));
+                    break;
+                }
                 if (pauseOrStop(kRetryMs))
                     break;
             } else {

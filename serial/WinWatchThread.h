@@ -10,7 +10,9 @@
 // The watch thread on Win32: waits for received characters with an overlapped WaitCommEvent
 // beside a stop event, and tells the view through the ready-event handshake that data has
 // arrived; it never reads or writes the port itself. Stop ends the wait at once. A port whose
-// state can no longer be asked (the adapter pulled out) is reported as gone.
+// state can no longer be asked (the adapter pulled out) is reported as gone; one that answers
+// but can no longer be waited on is reported too, so that the session does not keep a port
+// nobody watches.
 namespace skiro {
 
 class WinWatchThread {
@@ -42,6 +44,7 @@ class WinWatchThread {
     WatchCallbacks m_callbacks;
     HANDLE m_stopEvent = nullptr;
     HANDLE m_commEvent = nullptr;
+    DWORD m_lastWaitError = 0; // the system's code of the last failed wait
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_running{false};
     std::thread m_thread;

@@ -20,6 +20,9 @@ DeviceBox::DeviceBox(QWidget* parent) : QComboBox(parent) {
     });
     connect(lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) {
         m_path = text.trimmed();
+        // The label of the machine's own numbering, left as it was shown, is no path.
+        if (!m_items.empty() && m_items.front().path.isEmpty() && m_path == m_items.front().label)
+            m_path.clear();
         setToolTip(m_path);
     });
 }
@@ -62,6 +65,13 @@ void DeviceBox::showPath() {
     setToolTip(m_path.isEmpty() ? labelOf(m_path) : m_path);
     QLineEdit* edit = lineEdit();
     if (edit->hasFocus()) {
+        // The machine's own numbering has no path to show: its label stands in the field,
+        // chosen whole, so that typing a path replaces it.
+        if (m_path.isEmpty() && !m_items.empty()) {
+            edit->setText(labelOf(m_path));
+            edit->selectAll();
+            return;
+        }
         edit->setText(m_path);
         return;
     }

@@ -13,6 +13,7 @@
 
 #include "app/CMainFrame.h"
 #include "app/CMarelApp.h"
+#include "app/SessionLink.h"
 #include "core/Profile.h"
 #include "display/CMarelView.h"
 #include "tests/serial/PtyPair.h"
@@ -129,6 +130,26 @@ TEST(SerialLink, TheDeviceChosenInTheDialogIsOpenedAndStored) {
     frame.close();
     const Profile saved = Profile::load(folder.filePath("skiro.ini").toStdString());
     EXPECT_EQ(saved.readText("Serial", "COM1", ""), pty.slavePath);
+}
+
+// F1 on the box of a port failure opens the help on the port's messages.
+TEST(SerialLink, F1OnAPortFailureOpensItsHelp) {
+    QWidget context;
+    SessionLink link(&context, QStringLiteral("SKIRO"), {});
+    int helped = 0;
+    link.setHelp([&] { ++helped; });
+    QTimer presser;
+    QObject::connect(&presser, &QTimer::timeout, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (!box)
+            return;
+        presser.stop();
+        QTest::keyClick(box, Qt::Key_F1);
+        box->close();
+    });
+    presser.start(10);
+    link.showFailure("\x83\x41\x83\x4E\x83\x5A\x83\x58"); // アクセス
+    EXPECT_EQ(helped, 1);
 }
 
 } // namespace

@@ -62,6 +62,8 @@ TEST_F(LogHistoryTest, TheLastReceivedLinesAsRecordedWithoutTheStamps) {
         return true;
     });
     recorder.recordStamp(IDS_STOP_STAMP);
+    // A Start that failed, with its message on the same line.
+    recorder.recordStamp(IDS_START_FAILED_STAMP, "/dev/ttyUSB0 busy");
     recorder.recordStamp(IDS_START_STAMP);
     recorder.recordLine("[14:30] is a received line");
     recorder.recordLine("last");

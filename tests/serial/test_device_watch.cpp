@@ -1,9 +1,18 @@
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <poll.h>
+#include <thread>
 #include <unistd.h>
 
 #include "serial/DeviceWatch.h"
+#include "serial/PosixSerialPort.h"
+#include "serial/Reconnector.h"
+#include "tests/serial/PtyPair.h"
 
 namespace skiro {
 namespace {
@@ -40,6 +49,53 @@ TEST(DeviceWatch, ALinkInAFolderThatAppearsLaterIsSeen) {
         fs::remove_all(root / "serial");
         ASSERT_TRUE(changed(watch));
     }
+    fs::remove_all(root);
+}
+
+// A system whose inotify watches are used up: the descriptor is there, every watch refused.
+std::atomic<int> g_refusedWatches{0};
+int refuseWatch(int, const char*, std::uint32_t) {
+    ++g_refusedWatches;
+    errno = ENOSPC;
+    return -1;
+}
+
+// With no folder watched the reconnector does not sleep for ever on a descriptor that will
+// never wake it: it looks for the device by time and opens it once it is back.
+TEST(Reconnector, FindsTheDeviceByTimeWhenNoFolderCanBeWatched) {
+    char pattern[] = "/tmp/skiro-watch-XXXXXX";
+    const fs::path root = ::mkdtemp(pattern);
+    const fs::path link = root / "ttyLINK";
+    DeviceWatch refused(&refuseWatch);
+    refused.watchFolderOf(link.string());
+    EXPECT_TRUE(refused.ok());
+    EXPECT_FALSE(refused.watching());
+
+    std::mutex mutex;
+    std::condition_variable opened;
+    std::string openedBy;
+    Reconnector reconnector({link.string()}, Dcb{}, PortGuards{{}, "/proc"},
+                            [&](std::shared_ptr<PosixSerialPort>, const std::string& path) {
+                                std::lock_guard lock(mutex);
+                                openedBy = path;
+                                opened.notify_all();
+                            });
+    reconnector.setAddWatch(&refuseWatch);
+    g_refusedWatches = 0;
+    ASSERT_TRUE(reconnector.start());
+    // The device comes back once the reconnector has looked for it and found nothing: it has
+    // then tried its watch a second time.
+    ASSERT_TRUE(test::waitFor([] { return g_refusedWatches >= 2; }, 20000));
+    test::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    fs::create_symlink(pty.slavePath, link);
+    {
+        std::unique_lock lock(mutex);
+        EXPECT_TRUE(
+            opened.wait_for(lock, std::chrono::seconds(20), [&] { return !openedBy.empty(); }));
+        EXPECT_EQ(openedBy, link.string());
+    }
+    reconnector.stop();
     fs::remove_all(root);
 }
 

@@ -4,6 +4,9 @@
 #include <locale.h>
 #include <random>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "core/StringTable.h"
 #include "serial/PortTable.h"
@@ -176,6 +179,64 @@ TEST(PosixSerialPortOpen, FailuresNameTheStepAndTheMessage) {
     EXPECT_TRUE(again.open(pty.slavePath, plainDcb()).ok());
 }
 
+// Whether a program that takes no part in exclusive use, run by a normal user, can open
+// `path`: this process when it is no root, else a child that gives up root first (root is
+// never kept out by exclusive mode). The device is made readable and writable by all then.
+bool plainOpenWorks(const std::string& path, int descriptor) {
+    if (::geteuid() != 0) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        return fd >= 0;
+    }
+    ::fchmod(descriptor, 0666);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(2);
+        ::_exit(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) >= 0 ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Exclusive mode is the device's, not the descriptor's: every way the port closes clears it,
+// so that Start after Stop, and any other program, can open a pty that its far end (socat)
+// keeps open. A failed open never clears the exclusive mode of another port that holds it.
+TEST(PosixSerialPortOpen, ClosingLeavesTheDeviceOpenToOthers) {
+    auto exclusive = [](const PtyPair& pty) {
+        int on = -1;
+        EXPECT_EQ(::ioctl(pty.slave, TIOCGEXCL, &on), 0);
+        return on != 0;
+    };
+    Dcb oddSpeed = plainDcb();
+    oddSpeed.BaudRate = 1000; // fails after exclusive mode is on
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    {
+        PosixSerialPort port;
+        ASSERT_TRUE(port.open(pty.slavePath, plainDcb()).ok());
+        EXPECT_TRUE(exclusive(pty));
+        EXPECT_FALSE(plainOpenWorks(pty.slavePath, pty.slave));
+
+        // No lock file to stop it first: it reaches the device (root does) and fails there.
+        PosixSerialPort second(PortGuards{{}, "/proc"});
+        EXPECT_FALSE(second.open(pty.slavePath, plainDcb()).ok());
+        EXPECT_TRUE(exclusive(pty)) << "a refused open keeps the holder's exclusive mode";
+
+        port.close();
+        EXPECT_FALSE(exclusive(pty)) << "Stop";
+        EXPECT_TRUE(plainOpenWorks(pty.slavePath, pty.slave));
+
+        EXPECT_FALSE(port.open(pty.slavePath, oddSpeed).ok());
+        EXPECT_FALSE(exclusive(pty)) << "a configuration that failed";
+
+        ASSERT_TRUE(port.open(pty.slavePath, plainDcb()).ok());
+    }
+    EXPECT_FALSE(exclusive(pty)) << "the port destroyed open";
+}
+
 // The last line of a port message: the C library's text in Japanese where the machine has the
 // Japanese locale (scripts/setup makes it), as Shift-JIS; a device that is no terminal in the
 // program's own words.
@@ -183,6 +244,11 @@ TEST(PortErrorExplanation, TheSystemsTextInJapaneseShiftJis) {
     const StringTable strings;
     EXPECT_EQ(portErrorExplanation(ENOTTY, strings), strings.text(IDS_NOT_A_SERIAL_PORT));
     EXPECT_FALSE(systemErrorText(EBUSY).empty());
+    // A refusal by permissions says who may open serial ports and how the user becomes one.
+    EXPECT_EQ(portErrorExplanation(EACCES, strings),
+              systemErrorText(EACCES) + "\x81\x42" + strings.text(IDS_NO_PERMISSION_HINT));
+    EXPECT_NE(strings.text(IDS_NO_PERMISSION_HINT).find("sudo usermod -aG dialout $USER"),
+              std::string::npos);
     locale_t japanese = ::newlocale(LC_ALL_MASK, "ja_JP.UTF-8", nullptr);
     if (!japanese)
         GTEST_SKIP() << "no ja_JP.UTF-8 locale on this machine";

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
@@ -56,6 +57,10 @@ class FakeView final : public SessionView {
         const std::size_t count = m_intake.readPort();
         paint();
         return count;
+    }
+    void endLine() override {
+        m_intake.endArrivingLine();
+        paint();
     }
     void showFailure(const std::string& message) override { failures.push_back(message); }
     void linkWaiting(bool isWaiting, const std::string& device) override {
@@ -126,6 +131,8 @@ const std::string kStop = "2026/03/04 05:06:07 \x83X\x83g\x83"
                           "b\x83v";
 const std::string kLost = "2026/03/04 05:06:07 \x90\xDA\x91\xB1\x90\xD8\x82\xEA"; // 接続切れ
 const std::string kBack = "2026/03/04 05:06:07 \x8D\xC4\x90\xDA\x91\xB1";         // 再接続
+const std::string kStartFailed =
+    "2026/03/04 05:06:07 \x83X\x83^\x81[\x83g\x8E\xB8\x94s"; // スタート失敗
 
 // Another program that holds `device` open: sleep, with the device as its standard input and,
 // when given, a pty master of this process as its standard output. It inherits nothing else.
@@ -309,6 +316,11 @@ TEST_F(SerialSessionTest, ADeviceThatCannotBeOpenedIsReportedOnceAndLeavesTheSes
         {"a file that is no serial port", [&] { return regularFile; },
          openFailed + "\x83\x47\x83\x89\x81\x5B\x83\x52\x81\x5B\x83\x68:25\n" + regularFile + "\n" +
              m_strings.text(IDS_NOT_A_SERIAL_PORT)},
+        // Every process holds /dev/null; none of them is to blame.
+        {"a device that is no terminal, held by another program",
+         [&] { return std::string("/dev/null"); },
+         openFailed + "\x83\x47\x83\x89\x81\x5B\x83\x52\x81\x5B\x83\x68:25\n/dev/null\n" +
+             m_strings.text(IDS_NOT_A_SERIAL_PORT)},
         {"the device held by another session of this program",
          [&] {
              EXPECT_TRUE(holder.open(m_pty.slavePath, m_settings.Dcb).ok());
@@ -317,6 +329,10 @@ TEST_F(SerialSessionTest, ADeviceThatCannotBeOpenedIsReportedOnceAndLeavesTheSes
          openFailed + m_strings.text(IDS_ACCESS_DENIED) + "\n" + m_pty.slavePath + "\n" +
              systemErrorText(EBUSY)},
     };
+    const pid_t nullHolder = spawnHolder("/dev/null");
+    ASSERT_GT(nullHolder, 0);
+    // Each failure on one line of the log, for the operator who looks back later.
+    std::vector<std::string> logged;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         m_settings.ComPort = 0;
@@ -328,15 +344,20 @@ TEST_F(SerialSessionTest, ADeviceThatCannotBeOpenedIsReportedOnceAndLeavesTheSes
         EXPECT_FALSE(m_session.isRunning());
         EXPECT_FALSE(m_view.attached);
         EXPECT_EQ(m_view.failures, std::vector<std::string>{c.message});
-        EXPECT_TRUE(logLines().empty()) << "a failed Start writes no stamp";
+        std::string line = c.message;
+        std::replace(line.begin(), line.end(), '\n', ' ');
+        logged.push_back(kStartFailed + " " + line);
+        EXPECT_EQ(logLines(), logged);
     }
+    endProcess(nullHolder);
 
     // Once the device is free again, Start works.
     holder.close();
     m_settings.ComPort = 0;
     mapCom1(m_pty.slavePath);
     EXPECT_TRUE(m_session.startSession());
-    EXPECT_EQ(logLines(), std::vector<std::string>{kStart});
+    logged.push_back(kStart);
+    EXPECT_EQ(logLines(), logged);
 }
 
 // The device in use by another program, seen by its descriptor or by its lock file: Start is
@@ -440,21 +461,23 @@ TEST_F(SerialSessionTest, HangUpEndsTheSessionOnceWithEveryLineLogged) {
                                                        device + systemErrorText(code);
     EXPECT_TRUE(matched) << m_view.failures[0];
     EXPECT_FALSE(m_view.attached);
+    // The line the loss cut is logged as far as it came.
     const auto logged = logLines();
-    ASSERT_EQ(logged.size(), lines.size() + 2);
+    ASSERT_EQ(logged.size(), lines.size() + 3);
     EXPECT_EQ(logged.front(), kStart);
-    EXPECT_EQ(logged.back(), kStop);
     EXPECT_TRUE(std::equal(lines.begin(), lines.end(), logged.begin() + 1));
+    EXPECT_EQ(logged[lines.size() + 1], "partial line");
+    EXPECT_EQ(logged.back(), kStop);
 
     // Stop after the loss finds the session closed: no second stamp.
     m_session.stopSession();
-    EXPECT_EQ(logLines().size(), lines.size() + 2);
+    EXPECT_EQ(logLines().size(), lines.size() + 3);
 }
 
 // The far end is torn down and made again under the same link name, as an adapter pulled and
 // plugged in again comes back under the same by-id name: no box, the session waits, opens the
-// device again by itself, and every line arrives once and in order, a line cut by the loss
-// completed by what follows it.
+// device again by itself, and every line arrives once and in order. A line cut by the loss
+// ends there: the text after the return starts a line of its own.
 TEST_F(SerialSessionTest, UnplugAndReturnGoesOnWithNothingLostOrDoubled) {
     const std::string link = m_folder + "/ttyLINK";
     auto pointLink = [&](const std::string& device) {
@@ -493,14 +516,15 @@ TEST_F(SerialSessionTest, UnplugAndReturnGoesOnWithNothingLostOrDoubled) {
 
     second->send("short\r\n");
     sendInPieces(after, 5, second.get());
-    ASSERT_TRUE(m_view.pumpUntil([&] { return logLines().size() == lines.size() + 4; }));
+    ASSERT_TRUE(m_view.pumpUntil([&] { return logLines().size() == lines.size() + 5; }));
     m_session.stopSession();
 
     std::vector<std::string> expected{kStart};
     expected.insert(expected.end(), before.begin(), before.end());
+    expected.push_back("cut ");
     expected.push_back(kLost);
     expected.push_back(kBack);
-    expected.push_back("cut short");
+    expected.push_back("short");
     expected.insert(expected.end(), after.begin(), after.end());
     expected.push_back(kStop);
     EXPECT_EQ(logLines(), expected);

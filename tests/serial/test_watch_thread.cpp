@@ -63,7 +63,8 @@ class FakeView {
                     }
                     m_wake.notify_all();
                 },
-                [this] { ++lost; }};
+                [this] { ++lost; },
+                {}};
     }
 
     void handleOne() {

@@ -189,6 +189,31 @@ TEST(SerialDialog, EachPortGetsItsDeviceFromTheListOrTyped) {
     EXPECT_EQ(settings.ComPort, 1);
 }
 
+// The machine's own numbering chosen from the list stands in the field by its label, not as
+// a blank; a path typed then replaces the label whole.
+TEST(SerialDialog, TheMachinesOwnNumberingChosenFromTheListIsShown) {
+    const StringTable strings;
+    CSerialDialog dialog(strings, {});
+    dialog.page() = SerialPage::fromSettings(Settings{});
+    dialog.setPortPaths({QStringLiteral("/dev/ttyUSB0"), QString(), QString(), QString()});
+    dialog.setPortChoices({{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("ttyUSB0")}},
+                          {QStringLiteral("/dev/ttyS0")});
+    showActive(dialog);
+    auto* box = dialog.findChild<DeviceBox*>();
+    ASSERT_NE(box, nullptr);
+    QTest::keyClick(&dialog, Qt::Key_D, Qt::AltModifier);
+    ASSERT_TRUE(box->lineEdit()->hasFocus());
+    EXPECT_EQ(box->lineEdit()->text(), "/dev/ttyUSB0");
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    EXPECT_EQ(box->path(), QString());
+    EXPECT_EQ(box->lineEdit()->text(), "自動 (ttyS0)");
+
+    QTest::keyClicks(QApplication::focusWidget(), "/dev/ttyS5");
+    EXPECT_EQ(box->path(), "/dev/ttyS5");
+    EXPECT_EQ(dialog.portPaths()[0], "/dev/ttyS5");
+}
+
 TEST(OutlineDialog, DefaultKeepsTheWidthAndAChosenColourGoesIntoThePage) {
     const StringTable strings;
     Settings settings;
