@@ -2,76 +2,26 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSocketNotifier>
 #include <QStandardPaths>
-#include <QTemporaryFile>
-#include <QTimer>
-#include <csignal>
 #include <cstdio>
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
 
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/LinkMark.h"
 #include "app/SettingsCommands.h"
-#include "core/LogHistory.h"
-#ifdef _WIN32
-#include "app/WinDdeServer.h"
-#include "app/WinTermLink.h"
-#endif
 #include "display/CMarelView.h"
 #include "feed/FeedServer.h"
-#include "sjis/Sjis.h"
 #include "ui/CScrollDialog.h"
-#ifdef SKIRO_WEB_VIEW
-#include "web/CWebDialog.h"
-#endif
 
 namespace skiro {
 namespace {
-
-#ifndef _WIN32
-int g_signalPipe[2] = {-1, -1};
-
-void onTerminationSignal(int) {
-    const char byte = 1;
-    // Only async-signal-safe work here: the close itself runs on the user-interface thread.
-    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
-}
-#endif
-
-// A path as the logic's file calls take it: UTF-8 on Windows, whose wide-character calls then
-// reach a folder of any name, the file system's own encoding elsewhere.
-std::string pathBytes(const QString& path) {
-#ifdef _WIN32
-    return path.toStdString();
-#else
-    return QFile::encodeName(path).toStdString();
-#endif
-}
 
 std::string withSlash(QString folder) {
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     return pathBytes(folder);
-}
-
-// Whether files can be made in `folder`. Windows does not mark Program Files read-only, so its
-// attributes do not tell: there a file is made and removed again.
-bool canWriteIn(const QString& folder) {
-#ifdef _WIN32
-    QTemporaryFile probe(folder + QStringLiteral("/skiro-XXXXXX.tmp"));
-    return probe.open();
-#else
-    return QFileInfo(folder).isWritable();
-#endif
 }
 
 } // namespace
@@ -105,18 +55,9 @@ CMarelApp::CMarelApp(QString exeFolder, QString exeBase)
 }
 
 CMarelApp::~CMarelApp() {
-#ifdef _WIN32
-    m_dde.reset();
-#endif
+    m_inlets.reset();
     m_feeds.reset();
     m_frame.reset();
-#ifndef _WIN32
-    if (g_signalPipe[0] >= 0) {
-        ::close(g_signalPipe[0]);
-        ::close(g_signalPipe[1]);
-        g_signalPipe[0] = g_signalPipe[1] = -1;
-    }
-#endif
 }
 
 bool CMarelApp::initInstance(ShowCommand startup) {
@@ -186,21 +127,12 @@ bool CMarelApp::initInstance(ShowCommand startup) {
         m_feeds.reset();
     }
 
-#ifdef _WIN32
-    // DDE clients reach the display under the executable's name, topic "Command".
-    m_dde = std::make_unique<WinDdeServer>(
-        m_exeBase, [view](std::string_view text) { view->receiveText(text); });
-    if (!m_dde->start()) {
-        std::fprintf(stderr, "%s: the DDE service stays off: %s\n", qPrintable(m_exeBase),
-                     qPrintable(m_dde->error()));
-        m_dde.reset();
-    }
-    // 秀Term's text is taken in from the event loop, outside the window procedure that
-    // announced it.
-    m_termLink = std::make_unique<WinTermLink>(m_frame.get(), [view](std::string_view text) {
-        QTimer::singleShot(0, view, [view, text = std::string(text)] { view->receiveText(text); });
-    });
-#endif
+    m_inlets = std::make_unique<SystemInlets>(
+        m_exeBase, m_frame.get(), [view](std::string_view text) { view->receiveText(text); });
+    m_webView = std::make_unique<WebViewPart>(WebViewPart::Host{
+        *m_doc, m_texts, m_clock, m_frame.get(), view, [this](int templateId) {
+            winHelp({0x20000u + static_cast<std::uint32_t>(templateId), HelpCommand::Context});
+        }});
 
     // 9. Back where it was at the last close.
     m_frame->restorePlacement(startup);
@@ -281,10 +213,7 @@ void CMarelApp::onCommand(int id) {
             page = dialog.page();
             return true;
         });
-#ifdef SKIRO_WEB_VIEW
-        if (m_web)
-            m_web->setDirection(m_doc->settings().Direction);
-#endif
+        m_webView->directionChanged();
         break;
     case ID_HELP_INDEX:
         winHelp({0, HelpCommand::Contents});
@@ -332,85 +261,28 @@ void CMarelApp::showHelpFailure(const QString& page, const QString& reason) {
 }
 
 bool CMarelApp::linkTerm() {
-#ifdef _WIN32
-    if (m_termLink && m_termLink->link())
+    if (m_inlets && m_inlets->linkTerm())
         return true;
-    QMessageBox::critical(m_frame.get(), m_texts.appTitle,
-                          fromSjis(m_strings.text(IDS_TERM_FAILED)));
-    return false;
-#else
+    // The frame tells the user that 秀Term could not be reached.
     return m_frame->linkTerm();
-#endif
 }
 
 void CMarelApp::unlinkTerm() {
-#ifdef _WIN32
-    if (m_termLink)
-        m_termLink->unlink();
-#endif
+    if (m_inlets)
+        m_inlets->unlinkTerm();
     m_frame->unlinkTerm();
 }
 
-#ifndef SKIRO_WEB_VIEW
-// A build without the web view (Windows) leaves a [Web] section of the profile as it is and
-// says so when its command is chosen.
-void CMarelApp::applyWebView() {}
-
-void CMarelApp::showWebDialog() {
-    QMessageBox::information(m_frame.get(), m_texts.appTitle, m_texts.webViewMissing);
-}
-#else
 void CMarelApp::applyWebView() {
-    const WebSettings& web = m_doc->settings().Web;
-    const bool on = web.Enabled != 0 || m_webForRun;
-    if (!on) {
-        if (m_view)
-            m_view->intake().setObserver(nullptr);
-        m_web.reset();
-        return;
-    }
-    if (!m_web) {
-        m_web = std::make_unique<WebService>(m_doc->settings());
-        connect(m_web.get(), &WebService::failed, this, [this](const QString& reason) {
-            QMessageBox::critical(m_frame.get(), m_texts.appTitle,
-                                  QStringLiteral("ウェブ表示を開始できません。\n%1").arg(reason));
-        });
-        if (m_view) {
-            // After a restart the pages go on from the day's earlier lines.
-            const std::string log = m_doc->recorder().logPath(m_clock.localTime());
-            m_web->seed(m_view->intake(),
-                        readRecentLogLines(log, WebServer::kHistoryLines, WebServer::kHistoryBytes,
-                                           m_doc->strings()));
-            m_view->intake().setObserver(m_web.get());
-        }
-    }
-    WebEndpoint endpoint;
-    endpoint.port = static_cast<quint16>(m_webForRun && m_webRunPort > 0 ? m_webRunPort : web.Port);
-    endpoint.bindAll = web.BindAll;
-    endpoint.accessCode = QByteArray::fromStdString(web.AccessCode);
-    endpoint.direction = m_doc->settings().Direction;
-    m_web->listen(endpoint);
+    m_webView->apply(m_webForRun, m_webRunPort);
 }
 
 void CMarelApp::showWebDialog() {
-    // The dialog shows the web view as it runs now, a port from the command line included.
-    WebSettings shown = m_doc->settings().Web;
-    if (m_webForRun) {
-        shown.Enabled = 1;
-        if (m_webRunPort > 0)
-            shown.Port = m_webRunPort;
-    }
-    CWebDialog dialog(shown, m_frame.get(), [this](int templateId) {
-        winHelp({0x20000u + static_cast<std::uint32_t>(templateId), HelpCommand::Context});
-    });
-    if (dialog.exec() != QDialog::Accepted)
+    if (!m_webView->showDialog(m_webForRun, m_webRunPort))
         return;
-    // What OK confirms becomes the setting, stored at close like the others.
-    m_doc->settings().Web = dialog.settings();
     m_webForRun = false;
     applyWebView();
 }
-#endif
 
 void CMarelApp::closeDocument() {
     // The profile first (the frame has put the placement into it): whatever the rest of the
@@ -426,18 +298,13 @@ void CMarelApp::closeDocument() {
     // answer.
     if (m_feeds)
         m_feeds->shutdown();
-#ifdef _WIN32
-    if (m_dde)
-        m_dde->shutdown();
-#endif
+    if (m_inlets)
+        m_inlets->shutdown();
     if (m_frame)
         unlinkTerm();
-#ifdef SKIRO_WEB_VIEW
     // The web view goes first: no viewer is told anything after the window is gone.
-    if (m_view)
-        m_view->intake().setObserver(nullptr);
-    m_web.reset();
-#endif
+    if (m_webView)
+        m_webView->stop();
     // The view does no more work: what it had not shown to the end is recorded, in order,
     // after a stamp saying so and before the stop stamp. The port is read out and closed
     // first, so that every byte taken from it is in intake by then and recorded once.
@@ -452,37 +319,11 @@ void CMarelApp::closeDocument() {
     m_doc->recorder().setClipboard(nullptr);
 }
 
-#ifdef _WIN32
 void CMarelApp::closeOnTerminationSignals() {
-    // Windows ends a session (log-off, shutdown) with WM_QUERYENDSESSION rather than a signal:
-    // the window closes as by its close box, so the settings and the stop stamp are written.
-    connect(qGuiApp, &QGuiApplication::commitDataRequest, this, [this] {
+    closeOnTermination(this, [this] {
         if (m_frame)
             m_frame->close();
     });
 }
-#else
-void CMarelApp::closeOnTerminationSignals() {
-    if (g_signalPipe[0] >= 0)
-        return;
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
-        return;
-    m_signalNotifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
-    connect(m_signalNotifier, &QSocketNotifier::activated, this, [this] {
-        char byte = 0;
-        [[maybe_unused]] const ssize_t got = ::read(g_signalPipe[0], &byte, 1);
-        if (m_frame)
-            m_frame->close();
-    });
-    struct sigaction action {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-}
-
-#endif
 
 } // namespace skiro

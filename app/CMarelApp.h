@@ -3,20 +3,17 @@
 #include <QString>
 #include <memory>
 
+#include "app/AppSystem.h"
 #include "app/CMarelDoc.h"
 #include "app/HelpBrowser.h"
 #include "app/QtClipboard.h"
 #include "app/SessionLink.h"
 #include "app/UiTexts.h"
+#include "app/WebViewPart.h"
 #include "core/Clock.h"
 #include "core/HelpTopics.h"
 #include "core/Placement.h"
 #include "core/StringTable.h"
-#ifdef SKIRO_WEB_VIEW
-#include "web/WebService.h"
-#endif
-
-class QSocketNotifier;
 
 namespace skiro {
 
@@ -25,10 +22,6 @@ class CMarelView;
 class LinkMark;
 class SettingsCommands;
 class FeedServer;
-#ifdef _WIN32
-class WinDdeServer;
-class WinTermLink;
-#endif
 
 // Where the profile and the logs go for an executable in `exeFolder` named `exeBase`: beside
 // it when that folder can be written, else in the user's configuration and data folders.
@@ -66,11 +59,12 @@ class CMarelApp : public QObject {
 
     // The 秀Term link the misc settings switch on and off: linking answers whether the link
     // came up, and tells the user itself when it did not. 秀Term exists only on Windows, so
-    // here it never comes up.
+    // elsewhere it never comes up.
     bool linkTerm();
     void unlinkTerm();
 
-    // Makes SIGTERM and SIGINT close the window like its close box does.
+    // Makes the end of the run from outside (SIGTERM and SIGINT, the end of the user's session)
+    // close the window like its close box does.
     void closeOnTerminationSignals();
 
     // --web[=PORT]: the web view is on for this run, at `port` (0: the profile's port), whatever
@@ -79,11 +73,8 @@ class CMarelApp : public QObject {
         m_webForRun = true;
         m_webRunPort = port;
     }
-#ifdef SKIRO_WEB_VIEW
-    WebService* webService() const {
-        return m_web.get();
-    }
-#endif
+    // The running web view; nullptr when it is off or the build has none.
+    WebService* webService() const { return m_webView ? m_webView->service() : nullptr; }
 
   private:
     void onCommand(int id);
@@ -111,16 +102,9 @@ class CMarelApp : public QObject {
     LinkMark* m_linkMark = nullptr; // owned by the frame
     std::unique_ptr<SettingsCommands> m_settingsCommands;
     std::unique_ptr<FeedServer> m_feeds;
-#ifdef _WIN32
-    // The real DDE server, beside the local service that skiro-send uses.
-    std::unique_ptr<WinDdeServer> m_dde;
-    // The link with 秀Term, which exists on Windows alone.
-    std::unique_ptr<WinTermLink> m_termLink;
-#endif
-    QSocketNotifier* m_signalNotifier = nullptr;
-#ifdef SKIRO_WEB_VIEW
-    std::unique_ptr<WebService> m_web;
-#endif
+    // The system's own ways in beside the Send service (DDE and 秀Term on Windows).
+    std::unique_ptr<SystemInlets> m_inlets;
+    std::unique_ptr<WebViewPart> m_webView;
     bool m_webForRun = false;
     int m_webRunPort = 0;
 };

@@ -1,14 +1,12 @@
 #include "app/SettingsCommands.h"
 
 #include <QFile>
-#include <QSocketNotifier>
-#include <QTimer>
 
 #include "app/CMainFrame.h"
 #include "app/CMarelDoc.h"
+#include "app/PortArrivals.h"
 #include "core/SettingsDialogs.h"
 #include "display/CMarelView.h"
-#include "serial/DeviceWatch.h"
 #include "serial/PortTable.h"
 #include "serial/SerialSession.h"
 #include "ui/CKinsokuDialog.h"
@@ -57,31 +55,7 @@ void SettingsCommands::serial() {
     dialog.setPortPaths(paths);
     offerPorts(dialog);
     // An adapter plugged in while the dialog is open joins the list at once.
-    DeviceWatch devices;
-    devices.watchFolder("/dev");
-    devices.watchFolder("/dev/serial/by-id");
-    std::unique_ptr<QSocketNotifier> notifier;
-    if (devices.ok()) {
-        notifier = std::make_unique<QSocketNotifier>(devices.fd(), QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, &dialog, [&] {
-            if (devices.takeEvents())
-                offerPorts(dialog);
-        });
-    }
-#ifdef _WIN32
-    // Windows tells no descriptor about arriving ports: its list is looked at once a second,
-    // and the dialog's list is made again only when it changed.
-    std::vector<PortChoice> listed = PortTable::listPorts();
-    QTimer lookAgain;
-    QObject::connect(&lookAgain, &QTimer::timeout, &dialog, [&] {
-        std::vector<PortChoice> now = PortTable::listPorts();
-        if (now != listed) {
-            listed = std::move(now);
-            offerPorts(dialog);
-        }
-    });
-    lookAgain.start(1000);
-#endif
+    const PortArrivals arrivals(&dialog, [&] { offerPorts(dialog); });
     if (dialog.exec() != QDialog::Accepted)
         return;
     dialog.page().toSettings(settings);

@@ -5,32 +5,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
-#ifndef _WIN32
-#include <sys/resource.h>
-#endif
 
+#include "app/AppSystem.h"
 #include "app/CMarelApp.h"
 #include "core/CommandLine.h"
 #include "core/MessageThrottle.h"
 
 namespace {
-
-#ifndef _WIN32
-// Every viewer of the web view, every feed client and every log write holds a file descriptor.
-// The soft limit (often 1,024) is raised toward the hard one, so that a hall full of phones or
-// clients that misbehave do not use them all up. Capped, because programs started from here
-// (the browser that shows the help) may not expect a limit in the millions.
-void raiseDescriptorLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return;
-    const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 65536);
-    if (limit.rlim_cur < wanted) {
-        limit.rlim_cur = wanted;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-#endif
 
 // Qt's own diagnostics go through a throttle: a flood of misbehaving web clients makes Qt say
 // the same line for each of them, thousands a second, which would cost the display its time
@@ -92,9 +73,7 @@ int main(int argc, char* argv[]) {
     case skiro::CommandLine::Action::Run:
         break;
     }
-#ifndef _WIN32
-    raiseDescriptorLimit();
-#endif
+    skiro::raiseDescriptorLimit();
     g_qtHandler = qInstallMessageHandler(throttledMessage);
 
     QApplication application(argc, argv);

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/SendArguments.h"
 #include "core/FeedProtocol.h"
 #include "core/ShiftJis.h"
 #include "feed/FeedClient.h"
@@ -321,23 +322,12 @@ int main(int argc, char* argv[]) {
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     QCoreApplication app(argc, argv);
-#ifdef _WIN32
-    // Windows hands argv over in the ANSI code page, which cannot hold every character: the
-    // command line is taken in Unicode instead and made UTF-8, as the texts are everywhere else.
-    std::vector<std::string> unicodeArgs;
-    for (const QString& arg : QCoreApplication::arguments())
-        unicodeArgs.push_back(arg.toStdString());
-    std::vector<char*> unicodeArgv;
-    for (std::string& arg : unicodeArgs)
-        unicodeArgv.push_back(arg.data());
-    argc = static_cast<int>(unicodeArgv.size());
-    argv = unicodeArgv.data();
-#endif
+    const std::vector<std::string> args = skiro::sendArguments(argc, argv);
 
     Options options;
     bool onlyTexts = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (onlyTexts || arg.empty() || arg[0] != '-' || arg == "-") {
             options.texts.push_back(arg);
         } else if (arg == "--") {
@@ -357,17 +347,13 @@ int main(int argc, char* argv[]) {
         } else if (arg == "--service" || arg.rfind("--service=", 0) == 0) {
             std::string name;
             if (arg == "--service") {
-                if (i + 1 >= argc)
+                if (i + 1 >= args.size())
                     return usageError("--service needs a NAME");
-                name = argv[++i];
+                name = args[++i];
             } else {
                 name = arg.substr(10);
             }
-#ifdef _WIN32
-            options.service = QString::fromStdString(name);
-#else
-            options.service = QString::fromLocal8Bit(name.c_str());
-#endif
+            options.service = skiro::argumentText(name);
             if (!skiro::isServiceName(options.service))
                 return usageError("'" + name + "' cannot name a service");
         } else if (arg == "--wait") {

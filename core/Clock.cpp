@@ -3,16 +3,12 @@
 #include <chrono>
 #include <ctime>
 
+#include "core/SystemCalls.h"
+
 namespace skiro {
 
 LocalTime SystemClock::localTime() const {
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-#ifdef _WIN32
-    localtime_s(&parts, &now);
-#else
-    localtime_r(&now, &parts);
-#endif
+    const std::tm parts = localCalendar(std::time(nullptr));
     return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
                      parts.tm_hour,        parts.tm_min,     parts.tm_sec};
 }

@@ -5,15 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#ifdef _WIN32
-#include "core/WinFiles.h"
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 #include "core/ShiftJis.h"
+#include "core/SystemCalls.h"
 
 namespace skiro {
 
@@ -271,57 +265,6 @@ class AsciiOnly final : public SjisConversion {
 };
 
 const AsciiOnly kAsciiOnly;
-
-// --- files --------------------------------------------------------------------------------
-// (On Windows these are the wide-character calls of WinFiles.cpp.)
-#ifndef _WIN32
-
-ProfileSaveResult failure(const std::string& step) {
-    const int error = errno != 0 ? errno : EIO;
-    return {error, step + ": " + std::strerror(error)};
-}
-
-// The whole file; 0, or the errno that kept it from being read (ENOENT when it is missing).
-int readWholeFile(const std::string& file, std::string& bytes) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno != 0 ? errno : EIO;
-    bytes.clear();
-    char buffer[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int error = errno;
-            ::close(fd);
-            return error;
-        }
-        if (n == 0)
-            break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return 0;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-#endif
 
 } // namespace
 
@@ -636,75 +579,16 @@ std::string Profile::bytes() const {
     return text;
 }
 
-#ifndef _WIN32
 ProfileSaveResult Profile::commit() const {
     if (m_file.empty())
         return {EINVAL, "no profile file"};
-    // A profile reached through a link is replaced where it really lies, keeping the link.
-    std::string target = m_file;
-    if (char* real = ::realpath(m_file.c_str(), nullptr)) {
-        target = real;
-        std::free(real);
-    }
-
-    // A direct write would be refused for a read-only file; the rename would not, so the
-    // refusal is made here, as the user asked for it by marking the file.
-    struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (exists && S_ISREG(old.st_mode) &&
-        ((old.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) {
-        return {EACCES, "the profile " + target + " is read-only and was left alone"};
-    }
-    // The save changes the file as it is now; a file that is there but cannot be read would
-    // otherwise be replaced by the program's keys alone.
-    std::string bytesNow;
-    const int readError = readWholeFile(target, bytesNow);
-    if (readError != 0 && readError != ENOENT) {
-        return {readError, "read " + target + ": " + std::strerror(readError) +
-                               "; the profile was left alone"};
-    }
-    Profile now = fromBytes(bytesNow, m_file, m_conversion);
-    for (const Write& write : m_writes)
-        now.writeText(write.section, write.key, write.value);
-
-    std::string temporary = target + ".XXXXXX";
-    errno = 0;
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        return failure("create " + temporary);
-
-    const mode_t mode =
-        exists && S_ISREG(old.st_mode) ? static_cast<mode_t>(old.st_mode & 07777) : 0644;
-    ::fchmod(fd, mode);
-
-    errno = 0;
-    if (!writeAll(fd, now.bytes()) || ::fsync(fd) != 0) {
-        const ProfileSaveResult result = failure("write " + temporary);
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return result;
-    }
-    if (::close(fd) != 0) {
-        const ProfileSaveResult result = failure("close " + temporary);
-        ::unlink(temporary.c_str());
-        return result;
-    }
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        const ProfileSaveResult result = failure("replace " + target);
-        ::unlink(temporary.c_str());
-        return result;
-    }
-    // Make the rename itself durable; a failure here leaves a complete file either way.
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return {};
+    // The file is read again as it is now, and this run's writes are made in it.
+    return replaceFile(m_file, "profile", [this](std::string_view bytesNow) {
+        Profile now = fromBytes(bytesNow, m_file, m_conversion);
+        for (const Write& write : m_writes)
+            now.writeText(write.section, write.key, write.value);
+        return now.bytes();
+    });
 }
-
-#endif
 
 } // namespace skiro

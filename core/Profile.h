@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/SjisConversion.h"
+#include "core/SystemCalls.h"
 
 // The INI profile beside the executable, read and written the way the Windows private-profile
 // functions treat the same file, so that a profile moves between the Windows build and this one
@@ -46,11 +47,8 @@
 // it; a missing section is added at the end of the file. New lines end like the file's first line, CR LF in a new file.
 namespace skiro {
 
-struct ProfileSaveResult {
-    int error = 0;       // errno of the failed step, 0 when the profile was written
-    std::string message; // which step failed and why, for a trace
-    bool ok() const { return error == 0; }
-};
+// Whether the profile was written, and if not, which step failed and why.
+using ProfileSaveResult = FileResult;
 
 // The leading integer of a profile value, as the Windows profile functions parse it.
 std::int32_t leadingInteger(std::string_view text);

@@ -5,12 +5,7 @@
 namespace skiro {
 
 TickSource::TickSource(std::function<void()> post)
-    : m_post(std::move(post))
-#ifdef _WIN32
-      ,
-      m_multimedia([this] { m_post(); })
-#endif
-{
+    : m_post(std::move(post)), m_systemTimer(makeSystemTimer([this] { m_post(); })) {
     m_coarse.setTimerType(Qt::CoarseTimer);
     QObject::connect(&m_coarse, &QTimer::timeout, [this] { m_post(); });
 }
@@ -27,14 +22,10 @@ void TickSource::start(int method, int intervalMs) {
         m_coarse.start(intervalMs);
         return;
     }
-#ifdef _WIN32
-    // Without a timer device that gives 10 ms, no source runs: lines then advance by the
-    // view's watchdog alone.
-    if (method == 1) {
-        m_multimedia.start(intervalMs);
+    if (method == 1 && m_systemTimer) {
+        m_systemTimer->start(intervalMs);
         return;
     }
-#endif
     const bool fixedGrid = method == 1;
     m_threadKind = fixedGrid ? Kind::PreciseTimer : Kind::Thread;
     m_interval.store(intervalMs);
@@ -43,9 +34,8 @@ void TickSource::start(int method, int intervalMs) {
 
 void TickSource::stop() {
     m_coarse.stop();
-#ifdef _WIN32
-    m_multimedia.stop();
-#endif
+    if (m_systemTimer)
+        m_systemTimer->stop();
     if (m_thread.joinable()) {
         {
             std::lock_guard lock(m_wakeLock);
@@ -64,9 +54,8 @@ void TickSource::pause() {
     if (m_paused.load() || runningSources() == 0)
         return;
     m_coarse.stop();
-#ifdef _WIN32
-    m_multimedia.pause();
-#endif
+    if (m_systemTimer)
+        m_systemTimer->pause();
     std::lock_guard lock(m_wakeLock);
     m_paused.store(true);
 }
@@ -80,39 +69,31 @@ void TickSource::resume() {
     }
     if (m_thread.joinable())
         m_wake.notify_all();
-#ifdef _WIN32
-    else if (m_multimedia.started())
-        m_multimedia.resume();
-#endif
+    else if (systemTimerStarted())
+        m_systemTimer->resume();
     else
         m_coarse.start();
 }
 
 TickSource::Kind TickSource::running() const {
-#ifdef _WIN32
-    if (m_multimedia.started())
+    if (systemTimerStarted())
         return Kind::PreciseTimer;
-#endif
     if (m_coarse.isActive() || (m_paused.load() && !m_thread.joinable()))
         return Kind::CoarseTimer;
     return m_thread.joinable() ? m_threadKind : Kind::None;
 }
 
 int TickSource::interval() const {
-#ifdef _WIN32
-    if (m_multimedia.started())
-        return m_multimedia.interval();
-#endif
+    if (systemTimerStarted())
+        return m_systemTimer->interval();
     if (m_coarse.isActive())
         return m_coarse.interval();
     return m_thread.joinable() ? m_interval.load() : 0;
 }
 
 int TickSource::runningSources() const {
-#ifdef _WIN32
-    if (m_multimedia.started())
+    if (systemTimerStarted())
         return 1 + int(m_coarse.isActive()) + int(m_thread.joinable());
-#endif
     const bool coarse = m_coarse.isActive() || (m_paused.load() && !m_thread.joinable());
     return int(coarse) + int(m_thread.joinable());
 }

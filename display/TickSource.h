@@ -4,12 +4,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
-#ifdef _WIN32
-#include "display/WinMultimediaTimer.h"
-#endif
+#include "display/SystemTimer.h"
 
 namespace skiro {
 
@@ -50,6 +49,7 @@ class TickSource {
 
   private:
     void threadLoop(bool fixedGrid);
+    bool systemTimerStarted() const { return m_systemTimer && m_systemTimer->started(); }
 
     std::function<void()> m_post;
     QTimer m_coarse;
@@ -61,10 +61,8 @@ class TickSource {
     std::thread m_thread;
     std::mutex m_wakeLock;
     std::condition_variable m_wake;
-#ifdef _WIN32
-    // The precise source on Windows: the system's multimedia timer rather than a thread.
-    MultimediaTimer m_multimedia;
-#endif
+    // The precise source where the system offers a timer of its own, rather than the thread.
+    std::unique_ptr<SystemTimer> m_systemTimer;
 };
 
 } // namespace skiro

@@ -6,49 +6,15 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
-#ifdef _WIN32
-#include "feed/WinFeedPlace.h"
-#else
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 #include "feed/FeedPlace.h"
 
 namespace skiro {
-namespace {
-
-#ifdef _WIN32
-bool isThisUser(QLocalSocket* socket) {
-    return pipePeerIsThisUser(socket->socketDescriptor(), false);
-}
-#else
-
-// The user id of the process at the other end of a local socket, or -1.
-long peerUid(qintptr fd) {
-    struct ucred cred {};
-    socklen_t size = sizeof(cred);
-    if (::getsockopt(static_cast<int>(fd), SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0)
-        return -1;
-    return static_cast<long>(cred.uid);
-}
-
-bool isThisUser(QLocalSocket* socket) {
-    return peerUid(socket->socketDescriptor()) == static_cast<long>(::geteuid());
-}
-#endif
-
-} // namespace
 
 FeedServer::FeedServer(QString serviceName, Deliver deliver, QObject* parent)
     : QObject(parent), m_service(std::move(serviceName)),
-      m_serviceBytes(QFile::encodeName(m_service)), m_deliver(std::move(deliver)) {
-    connect(&m_server, &decltype(m_server)::newConnection, this, &FeedServer::onNewConnection);
-}
+      m_serviceBytes(QFile::encodeName(m_service)), m_deliver(std::move(deliver)),
+      m_server([this] { onNewConnection(); }) {}
 
 FeedServer::~FeedServer() {
     shutdown(std::chrono::milliseconds(0));
@@ -61,56 +27,8 @@ bool FeedServer::listen() {
         m_error = place.error;
         return false;
     }
-#ifdef _WIN32
-    // Whoever holds the session's mutex of the name owns the pipe: a second display of the
-    // same name leaves the first one's pipe alone.
-    if (!claimService(m_socketPath, m_claim)) {
-        m_error = QStringLiteral("another SKIRO already serves %1").arg(m_socketPath);
-        return false;
-    }
-#else
-    // Whoever holds the lock owns the socket: a second display of the same name leaves the
-    // first one's socket alone, and a socket left behind by a crashed display (whose lock the
-    // system released) may be replaced.
-    const QByteArray lockPath = QFile::encodeName(m_socketPath + QStringLiteral(".lock"));
-    m_lockFd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (m_lockFd < 0 || ::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
-        if (m_lockFd >= 0)
-            ::close(m_lockFd);
-        m_lockFd = -1;
-        m_error = QStringLiteral("another SKIRO already serves %1").arg(m_socketPath);
-        return false;
-    }
-    const QByteArray socketBytes = QFile::encodeName(m_socketPath);
-    struct stat st {};
-    if (::lstat(socketBytes.constData(), &st) == 0) {
-        if (!S_ISSOCK(st.st_mode)) {
-            m_error = QStringLiteral("%1 is in the way and is not a socket").arg(m_socketPath);
-            shutdown(std::chrono::milliseconds(0));
-            return false;
-        }
-        // A display that predates the lock, or runs on another machine sharing this folder,
-        // would still answer: its socket is not stale.
-        QLocalSocket probe;
-        probe.connectToServer(m_socketPath);
-        if (probe.waitForConnected(500)) {
-            probe.abort();
-            m_error = QStringLiteral("another SKIRO already serves %1").arg(m_socketPath);
-            shutdown(std::chrono::milliseconds(0));
-            return false;
-        }
-        ::unlink(socketBytes.constData());
-    }
-#endif
-#ifdef _WIN32
-    m_server.setSocketOptions(QLocalServer::UserAccessOption);
-    m_server.setListenBacklogSize(2 * static_cast<int>(feed::kMaxConversations));
-    if (!m_server.listen(m_socketPath)) {
-#else
     if (!m_server.listen(m_socketPath, 2 * static_cast<int>(feed::kMaxConversations))) {
-#endif
-        m_error =
-            QStringLiteral("%1 cannot be served (%2)").arg(m_socketPath, m_server.errorString());
+        m_error = m_server.errorString();
         shutdown(std::chrono::milliseconds(0));
         return false;
     }
@@ -122,7 +40,7 @@ void FeedServer::onNewConnection() {
     while (QLocalSocket* socket = m_server.nextPendingConnection()) {
         // Only the user's own programs may hand text to the display; anyone else is dropped
         // without a word, even where the folder's permissions were loosened.
-        const bool sameUser = isThisUser(socket);
+        const bool sameUser = FeedListener::isThisUser(socket);
         if (!sameUser || m_conversations.size() >= feed::kMaxConversations) {
             socket->abort();
             socket->deleteLater();
@@ -295,8 +213,7 @@ bool FeedServer::anyTerminating() const {
 
 void FeedServer::shutdown(std::chrono::milliseconds bound) {
     // Stop listening first: the socket file goes while this display still holds the lock.
-    if (m_server.isListening())
-        m_server.close();
+    m_server.close();
 
     const std::vector<Record> all = m_conversations;
     for (const Record& c : all) {
@@ -327,14 +244,7 @@ void FeedServer::shutdown(std::chrono::milliseconds bound) {
         drop(c, false);
     m_conversations.clear();
 
-#ifdef _WIN32
-    releaseServiceClaim(m_claim);
-#else
-    if (m_lockFd >= 0) {
-        ::close(m_lockFd);
-        m_lockFd = -1;
-    }
-#endif
+    m_server.releaseClaim();
 }
 
 } // namespace skiro

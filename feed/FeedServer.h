@@ -12,11 +12,7 @@
 #include <vector>
 
 #include "core/FeedProtocol.h"
-#ifdef _WIN32
-#include <QLocalServer>
-#else
-#include "feed/PosixFeedListener.h"
-#endif
+#include "feed/FeedListener.h"
 
 class QLocalSocket;
 
@@ -83,19 +79,9 @@ class FeedServer : public QObject {
     QString m_service;
     QByteArray m_serviceBytes;
     Deliver m_deliver;
-#ifdef _WIN32
-    QLocalServer m_server;
-#else
-    // Qt's local server closes itself, and removes the socket, at the first failed accept.
-    PosixFeedListener m_server;
-#endif
+    FeedListener m_server;
     QString m_socketPath;
     QString m_error;
-#ifdef _WIN32
-    void* m_claim = nullptr; // the session's mutex of the service name
-#else
-    int m_lockFd = -1;
-#endif
     std::vector<Record> m_conversations;
     std::chrono::milliseconds m_openWithin = std::chrono::seconds(10);
     std::chrono::milliseconds m_frameWithin = std::chrono::seconds(30);

@@ -1,4 +1,5 @@
 #include "feed/PosixFeedListener.h"
+#include "feed/FeedListener.h"
 
 #include <QFile>
 #include <QLocalSocket>
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -123,6 +125,102 @@ void PosixFeedListener::acceptWaiting() {
         m_spare = spareDescriptor();
     if (accepted)
         emit newConnection();
+}
+
+} // namespace skiro
+
+// --- the service's place on POSIX ----------------------------------------------------------
+
+namespace skiro {
+
+struct FeedListener::System {
+    // Qt's local server closes itself, and removes the socket, at the first failed accept.
+    PosixFeedListener socket;
+    int lockFd = -1;
+    QString error;
+};
+
+FeedListener::FeedListener(std::function<void()> newConnection)
+    : m_system(std::make_unique<System>()) {
+    QObject::connect(&m_system->socket, &PosixFeedListener::newConnection,
+                     std::move(newConnection));
+}
+
+FeedListener::~FeedListener() {
+    close();
+    releaseClaim();
+}
+
+bool FeedListener::listen(const QString& path, int backlog) {
+    System& s = *m_system;
+    // Whoever holds the lock owns the socket: a second display of the same name leaves the
+    // first one's socket alone, and a socket left behind by a crashed display (whose lock the
+    // system released) may be replaced.
+    const QByteArray lockPath = QFile::encodeName(path + QStringLiteral(".lock"));
+    s.lockFd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (s.lockFd < 0 || ::flock(s.lockFd, LOCK_EX | LOCK_NB) != 0) {
+        releaseClaim();
+        s.error = QStringLiteral("another SKIRO already serves %1").arg(path);
+        return false;
+    }
+    const QByteArray socketBytes = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(socketBytes.constData(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode)) {
+            s.error = QStringLiteral("%1 is in the way and is not a socket").arg(path);
+            return false;
+        }
+        // A display that predates the lock, or runs on another machine sharing this folder,
+        // would still answer: its socket is not stale.
+        QLocalSocket probe;
+        probe.connectToServer(path);
+        if (probe.waitForConnected(500)) {
+            probe.abort();
+            s.error = QStringLiteral("another SKIRO already serves %1").arg(path);
+            return false;
+        }
+        ::unlink(socketBytes.constData());
+    }
+    if (!s.socket.listen(path, backlog)) {
+        s.error = QStringLiteral("%1 cannot be served (%2)").arg(path, s.socket.errorString());
+        return false;
+    }
+    s.error.clear();
+    return true;
+}
+
+bool FeedListener::isListening() const {
+    return m_system->socket.isListening();
+}
+
+void FeedListener::close() {
+    if (m_system->socket.isListening())
+        m_system->socket.close();
+}
+
+void FeedListener::releaseClaim() {
+    if (m_system->lockFd >= 0) {
+        ::close(m_system->lockFd);
+        m_system->lockFd = -1;
+    }
+}
+
+QString FeedListener::errorString() const {
+    return m_system->error;
+}
+
+QLocalSocket* FeedListener::nextPendingConnection() {
+    return m_system->socket.nextPendingConnection();
+}
+
+bool FeedListener::isThisUser(QLocalSocket* socket) {
+    // The user id of the process at the other end of the local socket.
+    struct ucred cred {};
+    socklen_t size = sizeof(cred);
+    if (::getsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &cred,
+                     &size) != 0)
+        return false;
+    return cred.uid == ::geteuid();
 }
 
 } // namespace skiro

@@ -19,6 +19,7 @@
 
 #include "core/FeedProtocol.h"
 #include "feed/FeedServer.h"
+#include "feed/PosixFeedListener.h"
 
 using namespace skiro;
 

@@ -11,6 +11,7 @@
 #include "app/CMarelApp.h"
 #include "core/Profile.h"
 #include "display/CMarelView.h"
+#include "web/WebService.h"
 
 using namespace skiro;
 

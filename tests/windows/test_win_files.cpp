@@ -11,7 +11,7 @@
 
 #include "core/Profile.h"
 #include "core/Recorder.h"
-#include "core/WinFiles.h"
+#include "platform/WinPaths.h"
 
 // The profile and the log through the Windows file calls, in a folder whose name only Unicode
 // can hold (paths are UTF-8 in the program), as a user's folder may be named.
