@@ -92,16 +92,16 @@ struct Hostile {
 };
 
 std::vector<Hostile> hostiles(quint16 port) {
-    QByteArray manyFields = "GET / HTTP/1.1\r\nHost: h\r\n";
+    QByteArray manyFields = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     for (int i = 0; i < 101; ++i)
         manyFields += "X-" + QByteArray::number(i) + ": x\r\n";
     return {
         {.name = "the stream without Connection: Upgrade",
          .connections = 1100,
-         .opening = {"GET /stream HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\n\r\n"}},
+         .opening = {"GET /stream HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n\r\n"}},
         {.name = "slow heads",
          .connections = 200,
-         .opening = {"GET / HTTP/1.1\r\nHost: h\r\nX-Slow: " + QByteArray(4000, 'a')},
+         .opening = {"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + QByteArray(4000, 'a')},
          .trickleMs = 500},
         {.name = "ping flood without reading",
          .connections = 40,
@@ -129,15 +129,15 @@ std::vector<Hostile> hostiles(quint16 port) {
          .then = frame(0x1, "hello", true, true)},
         {.name = "bad requests",
          .connections = 40,
-         .opening = {"GET / HTTP/9.9\r\nHost: h\r\n\r\n",
-                     "GET / HTTP/1.1\r\nHost: h\r\nContent-Length: 5\r\n"
+         .opening = {"GET / HTTP/9.9\r\nHost: 127.0.0.1\r\n\r\n",
+                     "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 5\r\n"
                      "Transfer-Encoding: chunked\r\n\r\n",
                      manyFields, handshake(port, "Origin: http://evil.example\r\n")},
          .reads = true},
         {.name = "guessing the code",
          .connections = 40,
-         .opening = {"GET /?code=guess1 HTTP/1.1\r\nHost: h\r\n\r\n",
-                     "GET /?code=guess2 HTTP/1.1\r\nHost: h\r\n\r\n"},
+         .opening = {"GET /?code=guess1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+                     "GET /?code=guess2 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"},
          .reads = true},
         {.name = "viewers that never read, after 100 long lines",
          .connections = 600,

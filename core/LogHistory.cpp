@@ -117,25 +117,53 @@ std::vector<std::string> readRecentLogLines(const std::string& path, std::size_t
 
 std::size_t continuationIndex(const std::vector<std::string_view>& known,
                               const std::vector<std::string_view>& incoming) {
-    // The longest common stretch, by its length ending at each pair of lines.
-    std::vector<std::size_t> previous(incoming.size() + 1, 0), row(incoming.size() + 1, 0);
-    std::size_t best = 0, end = 0;
-    bool joined = false; // the stretch ends `known` and begins `incoming`
-    for (std::size_t i = 1; i <= known.size(); ++i) {
-        for (std::size_t j = 1; j <= incoming.size(); ++j) {
-            row[j] = known[i - 1] == incoming[j - 1] ? previous[j - 1] + 1 : 0;
-            if (row[j] > 0 && (row[j] > best || (row[j] == best && j > end))) {
-                best = row[j];
-                end = j;
-                joined = i == known.size() && j == best;
+    const std::size_t n = known.size(), m = incoming.size();
+    // run[i][j]: how many lines from known[i] and incoming[j] on are the same.
+    std::vector<std::vector<std::size_t>> run(n + 1, std::vector<std::size_t>(m + 1, 0));
+    for (std::size_t i = n; i-- > 0;) {
+        for (std::size_t j = m; j-- > 0;)
+            run[i][j] = known[i] == incoming[j] ? run[i + 1][j + 1] + 1 : 0;
+    }
+    // The latest stretch to trust, by where it ends in `incoming`: a stretch of one or two lines
+    // could be chance, unless it is all there is of one side or exactly where one side leaves
+    // off and the other begins. The latest, not the longest: after a crash that kept lines
+    // out of the log, the lines before them are the longer stretch, and those after them were
+    // seen already.
+    const std::size_t trusted = std::min<std::size_t>({3, n, m});
+    std::size_t knownEnd = 0, end = 0;
+    bool found = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j < m; ++j) {
+            const std::size_t length = run[i][j];
+            // Only whole stretches: none that the line before already begins.
+            if (length == 0 || (i > 0 && j > 0 && run[i - 1][j - 1] > 0))
+                continue;
+            const bool joined = i + length == n && j == 0;
+            if ((length >= trusted || joined) && (!found || j + length >= end)) {
+                found = true;
+                knownEnd = i + length;
+                end = j + length;
             }
         }
-        std::swap(previous, row);
     }
-    // A stretch of one or two lines could be chance, unless it is all there is of one side or
-    // exactly where one side leaves off and the other begins.
-    const std::size_t trusted = std::min<std::size_t>({3, known.size(), incoming.size()});
-    return best > 0 && (best >= trusted || joined) ? end : 0;
+    if (!found)
+        return 0;
+    // Lines that follow on at once in `incoming` and come later in `known` were seen too,
+    // however few: `known` has lines between that never reached the other side.
+    while (end < m) {
+        std::size_t best = 0, at = 0;
+        for (std::size_t i = knownEnd; i < n; ++i) {
+            if (run[i][end] > 0 && run[i][end] >= best) {
+                best = run[i][end];
+                at = i;
+            }
+        }
+        if (best == 0)
+            break;
+        knownEnd = at + best;
+        end += best;
+    }
+    return end;
 }
 
 } // namespace skiro

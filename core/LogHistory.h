@@ -23,9 +23,10 @@ std::vector<std::string> readRecentLogLines(const std::string& path, std::size_t
 
 // Where `incoming` goes on from `known`, two runs of the same sequence of lines seen from
 // different sides (the log and the display's own store, or a page and a restarted display):
-// the index in `incoming` just after the longest stretch of lines that both hold, the latest
-// of equal ones. 0 when they share no stretch to trust (three lines, all of the shorter one, or
-// one that ends `known` and begins `incoming`), so that everything in `incoming` is new.
+// the index in `incoming` just after the latest stretch of lines that both hold and that can
+// be trusted (three lines, all of the shorter one, or one that ends `known` and begins
+// `incoming`), and after any lines that follow it at once in `incoming` and come later in
+// `known`. 0 when they share no such stretch, so that everything in `incoming` is new.
 std::size_t continuationIndex(const std::vector<std::string_view>& known,
                               const std::vector<std::string_view>& incoming);
 

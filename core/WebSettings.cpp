@@ -61,6 +61,27 @@ std::string makeAccessCode(std::size_t length, const std::function<std::uint32_t
     return code;
 }
 
+std::vector<std::string> webHostNames(std::string_view hosts) {
+    std::vector<std::string> names;
+    std::string name;
+    const auto take = [&] {
+        while (!name.empty() && name.back() == '.')
+            name.pop_back();
+        if (!name.empty())
+            names.push_back(name);
+        name.clear();
+    };
+    for (const char c : hosts) {
+        if (c == ' ' || c == ',' || c == '\t') {
+            take();
+            continue;
+        }
+        name.push_back((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c);
+    }
+    take();
+    return names;
+}
+
 void loadWebSettings(const Profile& profile, WebSettings& web) {
     web.Enabled = profile.readInt(kWeb, "Enabled", web.Enabled) != 0 ? 1 : 0;
     const std::int32_t port = profile.readInt(kWeb, "Port", web.Port);
@@ -68,6 +89,7 @@ void loadWebSettings(const Profile& profile, WebSettings& web) {
     web.BindAll =
         equalsIgnoringCase(profile.readText(kWeb, "Bind", web.BindAll ? "all" : "local"), "all");
     web.AccessCode = profile.readText(kWeb, "AccessCode", web.AccessCode);
+    web.Hosts = profile.readText(kWeb, "Hosts", web.Hosts);
 }
 
 void saveWebSettings(const WebSettings& web, Profile& profile) {
@@ -79,6 +101,9 @@ void saveWebSettings(const WebSettings& web, Profile& profile) {
     profile.writeInt(kWeb, "Port", web.Port);
     profile.writeText(kWeb, "Bind", web.BindAll ? "all" : "local");
     profile.writeText(kWeb, "AccessCode", web.AccessCode);
+    // Written only where it is used, so that other profiles keep their four keys.
+    if (!web.Hosts.empty() || profile.contains(kWeb, "Hosts"))
+        profile.writeText(kWeb, "Hosts", web.Hosts);
 }
 
 } // namespace skiro

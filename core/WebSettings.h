@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace skiro {
 
@@ -20,6 +21,11 @@ struct WebSettings {
     std::int32_t Port = kDefaultPort;
     bool BindAll = false;   // "all": every interface; "local" (the default): this machine only
     std::string AccessCode; // empty: no code asked
+    // Host names the pages may be asked for besides this machine's own names and addresses
+    // (a name the hall's network gives the machine, a proxy's), separated by spaces or commas.
+    // Any other name in a request is refused, so that a page of another site cannot reach the
+    // captions through a name of its own that it points at this machine.
+    std::string Hosts{};
 
     bool operator==(const WebSettings&) const = default;
 };
@@ -36,6 +42,9 @@ bool accessCodeLongEnough(std::string_view code);
 // on a projector or read aloud (0 O o, 1 l I), drawn from `random`, a uniform source of 32-bit
 // values.
 std::string makeAccessCode(std::size_t length, const std::function<std::uint32_t()>& random);
+
+// The names of WebSettings::Hosts, lower case, without a trailing dot.
+std::vector<std::string> webHostNames(std::string_view hosts);
 
 // Missing keys keep the defaults; a Bind value other than "all" means "local", and a port out of
 // range the default port. A code written into the profile by hand is taken as it is: only the

@@ -59,7 +59,7 @@ class CodeValidator : public QRegularExpressionValidator {
 } // namespace
 
 CWebDialog::CWebDialog(const WebSettings& settings, QWidget* parent, HelpHook help)
-    : QDialog(parent), m_help(std::move(help)) {
+    : QDialog(parent), m_help(std::move(help)), m_given(settings) {
     setWindowTitle(QStringLiteral("ウェブ表示"));
     // The dialog font of the other settings dialogs: a 9-point Japanese gothic face.
     QFont dialogFont;
@@ -160,7 +160,7 @@ CWebDialog::CWebDialog(const WebSettings& settings, QWidget* parent, HelpHook he
 }
 
 WebSettings CWebDialog::settings() const {
-    WebSettings web;
+    WebSettings web = m_given;
     web.Enabled = m_enabled->isChecked() ? 1 : 0;
     web.Port = m_port->value();
     web.BindAll = m_bind->currentIndex() == 1;

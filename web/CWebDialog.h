@@ -40,6 +40,8 @@ class CWebDialog : public QDialog {
     void refresh();
 
     HelpHook m_help;
+    // What the dialog does not show is handed back as it came.
+    WebSettings m_given;
 
     QCheckBox* m_enabled;
     QSpinBox* m_port;

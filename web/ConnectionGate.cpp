@@ -76,16 +76,43 @@ ConnectionGate* ConnectionGate::of(QTcpSocket* socket) {
         socket->findChild<QObject*>(kGateName, Qt::FindDirectChildrenOnly));
 }
 
+void ConnectionGate::approve(bool full) {
+    m_approved = true;
+    m_full = full;
+    const auto held = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - m_arrived);
+    m_timer.start(std::max(std::chrono::milliseconds(0), m_server.m_limits.headDeadline - held));
+}
+
 void ConnectionGate::becomeViewer() {
     leave();
     forget();
     m_timer.stop();
 }
 
+void ConnectionGate::holdBackBehindHead() {
+    const auto head = static_cast<qsizetype>(m_head.bytesTaken());
+    // The HTTP server has read the head, and perhaps more, inside its transaction; the rest of
+    // what the gate has seen is still unread.
+    const qsizetype unread = m_socket->bytesAvailable();
+    if (m_seen.size() <= head || !m_socket->isTransactionStarted() || m_seen.size() - unread < head)
+        return;
+    m_behindHead = m_seen.mid(head);
+    // The transaction is ended, what follows the head read away, and the transaction begun
+    // again at the head put back, which the HTTP server then rolls back to for Qt's handshake.
+    m_socket->commitTransaction();
+    m_socket->skip(unread);
+    for (qsizetype i = head; i-- > 0;)
+        m_socket->ungetChar(m_seen[i]);
+    m_socket->startTransaction();
+    m_seen.clear();
+}
+
 void ConnectionGate::refuse(const QByteArray& answer) {
     if (m_answered)
         return;
     m_answered = true;
+    m_seen.clear();
     if (QObject* http = m_server.httpServer())
         QObject::disconnect(m_socket, &QTcpSocket::readyRead, http, nullptr);
     m_socket->readAll();
@@ -107,8 +134,7 @@ void ConnectionGate::evict() {
 ConnectionGate* ConnectionGate::longestWaiting(const std::vector<ConnectionGate*>& gates) {
     ConnectionGate* found = nullptr;
     for (ConnectionGate* gate : gates) {
-        if (gate->m_role != Role::Http || gate->m_answered ||
-            gate->m_head.verdict() != RequestHead::Verdict::NeedMore)
+        if (gate->m_role != Role::Http)
             continue;
         if (!found || gate->m_arrived < found->m_arrived)
             found = gate;
@@ -161,6 +187,7 @@ void ConnectionGate::beforeRead() {
     }
     // The HTTP server has read everything before this piece: what is available now is new.
     const QByteArray bytes = m_socket->peek(m_socket->bytesAvailable());
+    m_seen += bytes;
     switch (m_head.take(std::string_view(bytes.constData(), bytes.size()))) {
     case RequestHead::Verdict::NeedMore:
         return;
@@ -232,9 +259,10 @@ QTcpSocket* GuardedTcpServer::nextPendingConnection() {
                                  held->second >= m_server.m_limits.httpPerAddress;
         bool full = addressFull;
         if (!full && m_server.m_openHttp.load() >= WebServer::kMaxHttpConnections) {
-            // Heads that come slowly, from however many addresses, do not keep newcomers out:
-            // the connection that has waited longest for the rest of its head makes room.
-            // A browser's head comes whole at once, so that is never a viewer's.
+            // Connections that take their time, from however many addresses, do not keep
+            // newcomers out: the one that has held its place longest makes room. A browser's
+            // head comes whole at once and is answered or upgraded at once, so that is never
+            // a viewer's.
             if (ConnectionGate* oldest = ConnectionGate::longestWaiting(m_server.m_gates))
                 oldest->evict();
             else

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "web/RequestHead.h"
@@ -53,21 +54,29 @@ class ConnectionGate : public QObject {
     bool answered() const { return m_answered; }
     // The HTTP server has let the stream's handshake through; `full` when only to tell the
     // page, by the stream's close, that there is no place for it now.
-    void approve(bool full = false) {
-        m_approved = true;
-        m_full = full;
-    }
+    // Its place is held no longer than the head's deadline, counted from its arrival: a
+    // handshake that Qt's side then leaves unfinished frees it in time.
+    void approve(bool full = false);
     bool approved() const { return m_approved; }
     bool full() const { return m_full; }
 
     // The connection is a viewer now: the server counts it as one from here on, and its
     // reading has limits of its own.
     void becomeViewer();
+    // In the HTTP server's read of a stream's handshake, once it has read all that has come:
+    // bytes sent right behind the head (frames from a client that did not wait for the
+    // answer) are taken out of the connection, so that Qt's handshake reads the head alone and
+    // none of the viewer's frames reach Qt's WebSocket reader. takeBehindHead() hands them to
+    // the server's own.
+    void holdBackBehindHead();
+    QByteArray takeBehindHead() { return std::exchange(m_behindHead, {}); }
     // Answers and closes; nothing more is read from the connection.
     void refuse(const QByteArray& answer);
     // Cuts the connection to make room for a newcomer; it counts nowhere from here on.
     void evict();
-    // Of `gates`, the connection that has waited longest for the rest of its head, or null.
+    // Of `gates`, the connection that has held an HTTP place longest, or null: one still
+    // waiting for the rest of its head, one whose handshake has not become a viewer, one
+    // refused or answered and not yet gone. A browser's page or stream takes a moment there.
     static ConnectionGate* longestWaiting(const std::vector<ConnectionGate*>& gates);
 
   private:
@@ -82,6 +91,8 @@ class ConnectionGate : public QObject {
     std::string m_address;
     Role m_role;
     RequestHead m_head;
+    QByteArray m_seen; // the connection's bytes up to the piece that completed the head
+    QByteArray m_behindHead;
     std::chrono::steady_clock::time_point m_arrived = std::chrono::steady_clock::now();
     QTimer m_timer;
     bool m_answered = false;

@@ -82,8 +82,13 @@ RequestHead::Verdict RequestHead::take(std::string_view bytes) {
             m_started = true;
         }
         if (c == '\n') {
-            if (!m_line.empty() && m_line.back() == '\r')
-                m_line.pop_back();
+            // Every line ends in CR LF. A line feed alone is taken by Qt's request parser but
+            // not by its WebSocket handshake, which would wait for the head's end for ever.
+            if (m_line.empty() || m_line.back() != '\r') {
+                m_verdict = Verdict::BadRequest;
+                break;
+            }
+            m_line.pop_back();
             m_verdict = line(m_line);
             m_line.clear();
             continue;

@@ -31,6 +31,9 @@ class RequestHead {
     int minorVersion() const { return m_minor; }
     // Whether a body follows the head.
     bool announcesBody() const;
+    // The bytes taken so far; once the head is whole, its length, with any blank lines before
+    // it: what follows in the connection is not the head's.
+    std::size_t bytesTaken() const { return m_bytes; }
 
   private:
     Verdict line(std::string_view text);

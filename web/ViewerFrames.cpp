@@ -4,6 +4,52 @@
 
 namespace skiro {
 
+namespace {
+
+// The codes a closing frame may carry: those the protocol defines for use on the wire, and
+// those registered for libraries and applications. 1004-1006 and 1015 are reserved, never
+// sent.
+bool validCloseCode(std::uint16_t code) {
+    return (code >= 1000 && code <= 1003) || (code >= 1007 && code <= 1014) ||
+           (code >= 3000 && code <= 4999);
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing beyond U+10FFFF.
+bool validUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t more = 0;
+        std::uint32_t point = 0, least = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            more = 1, point = c & 0x1F, least = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2, point = c & 0x0F, least = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3, point = c & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (text.size() - i <= more)
+            return false;
+        for (std::size_t k = 1; k <= more; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            point = (point << 6) | (next & 0x3F);
+        }
+        if (point < least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+            return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+} // namespace
+
 std::vector<ViewerFrames::Event> ViewerFrames::take(std::string_view bytes) {
     std::vector<Event> events;
     const auto violation = [&](std::uint16_t code) {
@@ -56,6 +102,13 @@ std::vector<ViewerFrames::Event> ViewerFrames::take(std::string_view bytes) {
                     ? kNormal
                     : static_cast<std::uint16_t>((static_cast<unsigned char>(payload[0]) << 8) |
                                                  static_cast<unsigned char>(payload[1]));
+            // A code no endpoint may send, or a reason that is not text, is the peer's error,
+            // and the answer says so rather than agreeing to a normal close.
+            if (length > 0 &&
+                (!validCloseCode(code) || !validUtf8(std::string_view(payload).substr(2)))) {
+                violation(kProtocolError);
+                break;
+            }
             events.push_back({Event::Kind::Close, {}, code});
             m_ended = true;
         }

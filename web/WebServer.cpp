@@ -107,6 +107,23 @@ class ViewerHttp : public QAbstractHttpServer {
         ConnectionGate* gate = ConnectionGate::of(socket);
         if (!gate || gate->answered())
             return false;
+        // A name this machine does not go by is another site's, pointed here: page and stream
+        // alike are refused. (A request without the field, HTTP/1.0, comes from no browser.)
+        if (const QByteArray host = request.value("host");
+            !host.isEmpty() && !m_server.m_hostNames.allows(host)) {
+            static const QByteArray kMisdirected =
+                plainAnswer(421, "Misdirected Request", "Unknown host name\n");
+            if (socket->isTransactionStarted()) {
+                gate->refuse(kMisdirected);
+                return false;
+            }
+            QHttpServerResponder responder = makeResponder(request, socket);
+            reply(responder, Status::MisdirectedRequest, "text/plain; charset=utf-8",
+                  "Unknown host name\n", "default-src 'none'; frame-ancestors 'none'",
+                  request.method() != QHttpServerRequest::Method::Head);
+            socket->disconnectFromHost();
+            return true;
+        }
         // A request that asks for an upgrade ("Connection: Upgrade") is read inside a read
         // transaction, which the HTTP server rolls back to hand the bytes to the WebSocket
         // handshake if this says yes; every other request it has committed before asking.
@@ -179,6 +196,7 @@ class ViewerHttp : public QAbstractHttpServer {
         // No place: the handshake goes through all the same, and the stream closes at once
         // with "try again later", as a page cannot read the status of a refused handshake
         // and would take it for a network drop.
+        gate.holdBackBehindHead();
         gate.approve(!m_server.placeForViewer(gate.address()));
         return true;
     }
@@ -258,7 +276,9 @@ QObject* WebServer::httpServer() const {
     return m_http;
 }
 
-WebServer::WebServer() : m_attempts(m_limits.codeFailures, m_limits.codeWindow) {
+WebServer::WebServer()
+    : m_attempts(m_limits.codeFailures, m_limits.codeWindow, m_limits.codeFailuresOverall,
+                 m_limits.codeLockout) {
     m_run = QString::number(QRandomGenerator::system()->generate64(), 36);
 }
 
@@ -268,7 +288,8 @@ WebServer::~WebServer() {
 
 void WebServer::setLimits(const WebLimits& limits) {
     m_limits = limits;
-    m_attempts = CodeAttempts(limits.codeFailures, limits.codeWindow);
+    m_attempts = CodeAttempts(limits.codeFailures, limits.codeWindow, limits.codeFailuresOverall,
+                              limits.codeLockout);
 }
 
 void WebServer::post(WebLineEvent event) {
@@ -383,6 +404,7 @@ void WebServer::listen(WebEndpoint endpoint) {
                         .arg(static_cast<int>(WebSettings::kAccessCodeMin)));
         return;
     }
+    m_hostNames = HostNames(m_endpoint.hosts);
     m_http = new ViewerHttp(*this);
     connect(m_http, &QAbstractHttpServer::newWebSocketConnection, this, &WebServer::acceptViewers);
 
@@ -468,7 +490,9 @@ WebServer::CodeCheck WebServer::checkCode(const QHttpServerRequest& request,
     if (given.isEmpty() && cookie.isEmpty())
         return CodeCheck::Missing;
     const auto now = Clock::now();
-    const auto wait = m_attempts.wait(address, now);
+    // The cookie carries a token no one guesses: a page that comes back with it (after a drop)
+    // is heard while guessers of the code are locked out.
+    const auto wait = m_attempts.wait(address, now, !given.isEmpty());
     if (wait.count() > 0) {
         waitSeconds = static_cast<int>((wait.count() + 999) / 1000);
         return CodeCheck::Throttled;
@@ -548,6 +572,7 @@ void WebServer::admit(QWebSocket* handshake) {
         return;
     }
     const std::string address = gate->address();
+    const QByteArray behindHead = gate->takeBehindHead();
     gate->becomeViewer();
 
     auto owned = std::make_unique<Viewer>();
@@ -594,6 +619,9 @@ void WebServer::admit(QWebSocket* handshake) {
     deliver(*viewer, QByteArrayLiteral("{\"t\":\"live\"}"));
     // Pinged at once: a viewer that does not read is known as one from its first seconds.
     ping(*viewer, Clock::now());
+    // Frames sent before the answer to the handshake was seen come first.
+    if (!behindHead.isEmpty() && !take(*viewer, behindHead))
+        return;
     if (socket->bytesAvailable() > 0)
         readFrom(*viewer);
 }
@@ -709,10 +737,12 @@ void WebServer::pump(Viewer& viewer) {
 }
 
 void WebServer::readFrom(Viewer& viewer) {
+    if (QTcpSocket* socket = viewer.socket)
+        take(viewer, socket->readAll());
+}
+
+bool WebServer::take(Viewer& viewer, const QByteArray& bytes) {
     QTcpSocket* socket = viewer.socket;
-    if (!socket)
-        return;
-    const QByteArray bytes = socket->readAll();
     viewer.inputThisRound += bytes.size();
     for (const ViewerFrames::Event& event :
          viewer.frames.take(std::string_view(bytes.constData(), bytes.size()))) {
@@ -723,7 +753,7 @@ void WebServer::readFrom(Viewer& viewer) {
             socket->write(pong.data(), static_cast<qint64>(pong.size()));
             if (backlog(viewer) > kMaxQueuedBytes) {
                 dropViewer(&viewer);
-                return;
+                return false;
             }
             break;
         }
@@ -738,16 +768,19 @@ void WebServer::readFrom(Viewer& viewer) {
         case ViewerFrames::Event::Kind::Close:
             // The page is leaving: the closing frame is answered, as the protocol asks.
             dropViewer(&viewer, ViewerFrames::kNormal);
-            return;
+            return false;
         case ViewerFrames::Event::Kind::Violation:
             dropViewer(&viewer, event.code);
-            return;
+            return false;
         }
     }
     // A viewer sends next to nothing; one that sends more (pings by the thousand) costs the
     // server's thread for nothing and goes.
-    if (viewer.inputThisRound > kMaxViewerInput)
+    if (viewer.inputThisRound > kMaxViewerInput) {
         dropViewer(&viewer, ViewerFrames::kPolicyViolation);
+        return false;
+    }
+    return true;
 }
 
 void WebServer::broadcast(const QByteArray& message) {

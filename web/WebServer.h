@@ -2,6 +2,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <QPointer>
 
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "web/CodeAttempts.h"
+#include "web/HostNames.h"
 #include "web/ViewerFrames.h"
 
 class QHostAddress;
@@ -36,6 +38,7 @@ struct WebEndpoint {
     bool bindAll = false;
     QByteArray accessCode; // empty: none
     int direction = 0;     // the display's writing direction, the page's default
+    QStringList hosts{};   // host names asked for besides the machine's own, lower case
 
     bool operator==(const WebEndpoint&) const = default;
 };
@@ -52,6 +55,10 @@ struct WebLimits {
     int viewersPerAddress = 32;
     int codeFailures = 10; // wrong access codes per address within codeWindow, then 429
     std::chrono::milliseconds codeWindow{60000};
+    // Wrong access codes from all addresses together within codeWindow, then every attempt is
+    // refused (429) for codeLockout.
+    int codeFailuresOverall = 100;
+    std::chrono::milliseconds codeLockout{30000};
 };
 
 // One step of a line on the display, handed from the user-interface thread to the server.
@@ -197,6 +204,8 @@ class WebServer : public QObject {
     static qint64 counted(const QByteArray& message);
     void pump(Viewer& viewer);
     void readFrom(Viewer& viewer);
+    // Reads what the viewer sent; false when that ended the viewer, which is then gone.
+    bool take(Viewer& viewer, const QByteArray& bytes);
     Viewer* findViewer(const QTcpSocket* socket);
     // Ends a viewer's link: with a closing frame carrying `closeCode`, or cut at once for 0.
     void dropViewer(Viewer* viewer, std::uint16_t closeCode = 0);
@@ -235,6 +244,7 @@ class WebServer : public QObject {
     std::unordered_map<std::string, int> m_viewersPerAddress;
     int m_refusing = 0;
     CodeAttempts m_attempts;
+    HostNames m_hostNames;
     std::uint64_t m_pings = 0; // numbers the pings, so that no two tokens are alike
     std::deque<Entry> m_history;
     qint64 m_historyBytes = 0;

@@ -38,7 +38,11 @@ void WebService::setLimits(const WebLimits& limits) {
     m_endpoint.reset();
 }
 
-void WebService::listen(const WebEndpoint& endpoint) {
+void WebService::listen(const WebEndpoint& asked) {
+    // The host names the operator has added to the machine's own come with the settings.
+    WebEndpoint endpoint = asked;
+    for (const std::string& name : webHostNames(m_settings.Web.Hosts))
+        endpoint.hosts << QString::fromStdString(name);
     if (m_endpoint && *m_endpoint == endpoint)
         return;
     m_endpoint = endpoint;
@@ -58,22 +62,27 @@ void WebService::setDirection(int direction) {
 }
 
 bool WebService::displayForm(std::string_view text, bool withPrefix, Colour& textColour,
-                             WebLineEvent& event) const {
+                             WebLineEvent& event, bool commands) const {
     std::string_view shown = withPrefix ? text.substr(skipLeadingBytes(text, m_settings)) : text;
     bool show = true;
     Colour outline = m_settings.OutlineColor;
-    shown.remove_prefix(parseExtendedCommand(shown, m_settings, show, textColour, outline));
+    if (commands) {
+        static const Settings withCommands = [] {
+            Settings on;
+            on.ExtCommands = 1;
+            return on;
+        }();
+        shown.remove_prefix(parseExtendedCommand(shown, withCommands, show, textColour, outline));
+    }
     if (!show)
         return false;
     event.sjis.assign(shown);
-    event.colour = sentColour(textColour);
+    event.colour = sentColour(textColour, commands);
     return true;
 }
 
-std::int64_t WebService::sentColour(Colour textColour) const {
-    return (m_settings.ExtCommands && textColour != m_baseColour)
-               ? static_cast<std::int64_t>(textColour)
-               : -1;
+std::int64_t WebService::sentColour(Colour textColour, bool commands) const {
+    return (commands && textColour != m_baseColour) ? static_cast<std::int64_t>(textColour) : -1;
 }
 
 void WebService::seed(const Intake& intake, const std::vector<std::string>& logged) {
@@ -91,11 +100,13 @@ void WebService::seed(const Intake& intake, const std::vector<std::string>& logg
     const std::size_t from =
         continuationIndex(std::vector<std::string_view>(logged.begin(), logged.end()), shown);
 
-    // The day's earlier lines, in the colours their commands gave them.
+    // The day's earlier lines, in the colours their commands gave them. The log keeps a line's
+    // command as it came; the display took it in as a command when it showed the line,
+    // whatever the extended commands are set to now, so it is never sent as text.
     Colour colour = m_baseColour;
     for (const std::string& line : logged) {
         WebLineEvent event;
-        if (displayForm(line, false, colour, event))
+        if (displayForm(line, false, colour, event, true))
             m_server->post(std::move(event));
     }
     for (std::size_t i = from; i < intake.storedLineCount(); ++i) {

@@ -54,10 +54,19 @@ class WebService : public QObject, public LineObserver {
     // What the display shows of `text`, which still has the sender's prefix when `withPrefix`
     // is set, starting in `textColour`, which a colour command changes: false when the line
     // shows nothing at all.
+    // `commands`: whether colour commands are applied, as the display does while the
+    // extended commands are on.
     bool displayForm(std::string_view text, bool withPrefix, Colour& textColour,
-                     WebLineEvent& event) const;
+                     WebLineEvent& event, bool commands) const;
+    bool displayForm(std::string_view text, bool withPrefix, Colour& textColour,
+                     WebLineEvent& event) const {
+        return displayForm(text, withPrefix, textColour, event, m_settings.ExtCommands);
+    }
     // The colour a line in `textColour` is sent with: -1 for the page's own.
-    std::int64_t sentColour(Colour textColour) const;
+    std::int64_t sentColour(Colour textColour, bool commands) const;
+    std::int64_t sentColour(Colour textColour) const {
+        return sentColour(textColour, m_settings.ExtCommands);
+    }
     // Where what the display shows of the arriving line `text` begins, once no more of the
     // line can change that or its colour; npos while more can.
     std::size_t settledStart(std::string_view text);

@@ -124,6 +124,11 @@ TEST(LineContinuation, WhereOneRunOfLinesGoesOnFromAnother) {
          {"a", "b", "c"},
          {"a", "b", "c", "x", "a", "b", "c", "y"},
          7},
+        // A crash kept f, g out of the log; the next run's y1, y2 reached both.
+        {"lines the log lost, then lines both hold",
+         {"a", "b", "c", "d", "e", "f", "g", "y1", "y2"},
+         {"a", "b", "c", "d", "e", "y1", "y2", "z"},
+         7},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QHostInfo>
 
 #include <cstring>
 #include <fstream>
@@ -99,11 +100,15 @@ class RawClient {
     bool closedByServer() const { return m_closed; }
 
     // The stream's handshake; returns the status line's code ("101", "403", ...).
-    QByteArray handshake(const QByteArray& extra = {}, const QByteArray& query = "code=" + kCode) {
-        send("GET /stream?" + query + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) +
+    // `behind`: bytes sent together with the head, in the same piece; `host`: the Host field,
+    // the server's own address by default.
+    QByteArray handshake(const QByteArray& extra = {}, const QByteArray& query = "code=" + kCode,
+                         const QByteArray& behind = {}, const QByteArray& host = {}) {
+        send("GET /stream?" + query + " HTTP/1.1\r\nHost: " +
+             (host.isEmpty() ? "127.0.0.1:" + QByteArray::number(m_port) : host) +
              "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
              "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
-             extra + "\r\n");
+             extra + "\r\n" + behind);
         m_head.clear();
         QElapsedTimer timer;
         timer.start();
@@ -326,6 +331,67 @@ TEST_F(HostileRig, EachHostileClientLeavesRoomForAViewerAndMemoryBounded) {
              client.send(RawClient::frame(0x1, "hello"));
              EXPECT_EQ(client.closeCode(), 1003);
          }},
+        {"bare-LF handshakes from four addresses are refused at once and hold no place",
+         [this](auto& held) {
+             const QByteArray head = "GET /stream?code=" + kCode +
+                                     " HTTP/1.1\nHost: 127.0.0.1\nUpgrade: websocket\n"
+                                     "Connection: Upgrade\nSec-WebSocket-Key: "
+                                     "dGhlIHNhbXBsZSBub25jZQ==\nSec-WebSocket-Version: 13\n\n";
+             for (quint32 from = 0x7F000002; from <= 0x7F000005; ++from) {
+                 for (int i = 0; i < 32; ++i) {
+                     held.push_back(std::make_unique<RawClient>(port, 0, from));
+                     held.back()->send(head);
+                 }
+             }
+             viewerStillServed("while 128 bare-LF handshakes came");
+             for (auto& client : held) {
+                 EXPECT_EQ(statusOf(client->readToClose()), "400");
+                 EXPECT_TRUE(client->closedByServer());
+             }
+         }},
+        {"a close with a code no endpoint may send, or a reason that is not UTF-8: 1002",
+         [this](auto&) {
+             const auto close = [](int code, const QByteArray& reason) {
+                 QByteArray payload;
+                 payload.append(static_cast<char>(code >> 8));
+                 payload.append(static_cast<char>(code & 0xFF));
+                 return RawClient::frame(0x8, payload + reason);
+             };
+             const struct {
+                 int code;
+                 QByteArray reason;
+                 int answer;
+             } closes[] = {
+                 {999, {}, 1002},  {1004, {}, 1002},           {1005, {}, 1002},
+                 {1006, {}, 1002}, {1015, {}, 1002},           {2999, {}, 1002},
+                 {5000, {}, 1002}, {1000, "\xC3\x28", 1002},   {1000, "\xED\xA0\x80", 1002},
+                 {1000, {}, 1000}, {1001, "さようなら", 1000}, {4000, "bye", 1000}};
+             for (const auto& c : closes) {
+                 RawClient client(port);
+                 ASSERT_EQ(client.handshake(), "101");
+                 client.send(close(c.code, c.reason));
+                 EXPECT_EQ(client.closeCode(), c.answer)
+                     << c.code << ' ' << c.reason.toHex().data();
+             }
+         }},
+        {"frames right behind the handshake are read by the server's own reader",
+         [this](auto&) {
+             RawClient pinging(port);
+             ASSERT_EQ(pinging.handshake({}, "code=" + kCode, RawClient::frame(0x9, "behind")),
+                       "101");
+             // The answer is a pong with the same payload, unmasked as a server's frames are.
+             const QByteArray pong = QByteArray("\x8A\x06", 2) + "behind";
+             QByteArray after = pinging.head().mid(pinging.head().indexOf("\r\n\r\n") + 4);
+             QElapsedTimer waited;
+             waited.start();
+             while (!after.contains(pong) && waited.elapsed() < 10000 && !pinging.closedByServer())
+                 after += pinging.read(1000);
+             EXPECT_TRUE(after.contains(pong)) << after.toHex().data();
+             RawClient talking(port);
+             ASSERT_EQ(talking.handshake({}, "code=" + kCode, RawClient::frame(0x1, "hello")),
+                       "101");
+             EXPECT_EQ(talking.closeCode(), 1003);
+         }},
         {"a stream opened by another site's page is refused; the page's own origin gets in",
          [this](auto&) {
              RawClient other(port);
@@ -438,6 +504,71 @@ TEST_F(HostileRig, AMillionCharacterLineReachesViewersWithoutACopyForEach) {
     EXPECT_EQ(text.size(), 1'000'000);
     EXPECT_TRUE(text.startsWith(QStringLiteral("ああ")) && text.endsWith(QStringLiteral("ああ")));
     EXPECT_LT(peak - before, 60) << "resident memory grew from " << before << " MB";
+}
+
+// With no access code and listening on this machine only, a page of another site whose name
+// was pointed at 127.0.0.1 would read the captions through the viewer's own browser: only this
+// machine's names and addresses, and the names the operator adds, are served.
+TEST_F(WebRig, OnlyTheMachinesOwnHostNamesAndTheOperatorsAreServed) {
+    settings.Web.Hosts = "Captions.Hall.example, other.example";
+    start();
+    const QByteArray at = ':' + QByteArray::number(port);
+    const struct {
+        QByteArray host;
+        bool served;
+    } cases[] = {
+        {"evil.example" + at, false},
+        {"evil.example", false},
+        // Nothing of the field reaches the answer, let alone a page's policy.
+        {"evil.example; script-src *", false},
+        {"127.0.0.1.evil.example" + at, false},
+        {"192.0.2.1" + at, false},
+        {"127.0.0.1" + at, true},
+        {"[::1]" + at, true},
+        {"localhost" + at, true},
+        {"LOCALHOST.", true},
+        {QHostInfo::localHostName().toUtf8() + at, true},
+        {"captions.hall.example" + at, true},
+        {"Other.Example", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host.data());
+        const QByteArray page = exchange("GET / HTTP/1.1\r\nHost: " + c.host + "\r\n\r\n");
+        EXPECT_EQ(statusOf(page), c.served ? "200" : "421");
+        EXPECT_FALSE(page.contains("evil"));
+        RawClient stream(port, 0, 0x7F000001);
+        EXPECT_EQ(stream.handshake({}, {}, {}, c.host), c.served ? "101" : "421");
+    }
+    // A request of HTTP/1.0 names no host: it comes from no browser's page.
+    EXPECT_EQ(statusOf(exchange("GET / HTTP/1.0\r\n\r\n")), "200");
+}
+
+// Guessers spread over many addresses, each below its own bound, meet the overall one: then
+// every code is refused for a while, the right one from a new address too. A page that was
+// opened before comes back with its cookie all the same.
+TEST_F(HostileRig, WrongCodesFromManyAddressesLockEveryoneOutForAWhile) {
+    service.reset();
+    port = 0;
+    limits.codeFailuresOverall = 30;
+    limits.codeLockout = std::chrono::milliseconds(60000);
+    start(kCode);
+    const auto ask = [this](quint32 from, const QByteArray& code, const QByteArray& extra = {}) {
+        RawClient client(port, 0, from);
+        client.send("GET /?code=" + code + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n");
+        return client.readToClose();
+    };
+    const QByteArray opened = ask(0x7F000001, kCode);
+    const qsizetype at = opened.indexOf("Set-Cookie: ");
+    ASSERT_GE(at, 0);
+    const QByteArray cookie = opened.mid(at + 12, opened.indexOf(';', at) - at - 12);
+    for (int i = 0; i < 30; ++i)
+        ASSERT_EQ(statusOf(ask(0x7F000010 + i / 3, "guess" + QByteArray::number(i))), "403") << i;
+    EXPECT_EQ(statusOf(ask(0x7F000030, "guess30")), "429");
+    EXPECT_EQ(statusOf(ask(0x7F000031, kCode)), "429");
+    RawClient stream(port, 0, 0x7F000032);
+    EXPECT_EQ(stream.handshake(), "429");
+    RawClient back(port, 0, 0x7F000001);
+    EXPECT_EQ(back.handshake("Cookie: " + cookie + "\r\n", "run=x"), "101");
 }
 
 // With no file descriptors left the system refuses the connections waiting to be taken in, and

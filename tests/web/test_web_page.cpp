@@ -69,7 +69,9 @@ TEST_F(WebRig, ReadingBackIsNotPulledDownAndTheTranscriptIsSaved) {
         int direction;
         double dx, dy; // a turn of the wheel back toward the older lines
     };
-    const Case cases[] = {{"horizontal writing", 0, 0, -1500}, {"vertical writing", 1, 1500, 0}};
+    const Case cases[] = {{"horizontal writing", 0, 0, -1500},
+                          {"vertical writing", 1, 1500, 0},
+                          {"vertical writing, the wheel turned up", 1, 0, -1500}};
     int shown = kShown;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -135,34 +137,56 @@ TEST_F(WebRig, ReadingBackIsNotPulledDownAndTheTranscriptIsSaved) {
     }
 }
 
-TEST_F(WebRig, AnOpenPageGoesOnAcrossARestartOfTheDisplayWithNothingTwiceAndNothingMissing) {
+// Three runs of the display with a page open throughout. The first ends as a crash does: lines
+// the page has never reach the log. The second starts with the colour commands off, though the
+// log keeps the first run's red line with its command; the third is a plain restart.
+TEST_F(WebRig, AnOpenPageGoesOnAcrossRestartsOfTheDisplayWithNothingTwiceAndNothingMissing) {
     if (Browser::executable().isEmpty())
         GTEST_SKIP() << "chromium is not installed: the page is not tried in a browser";
     std::string folder = (std::filesystem::temp_directory_path() / "skiro-restart-XXXXXX").string();
     ASSERT_NE(mkdtemp(folder.data()), nullptr);
     Recorder log(settings, clock, strings, folder);
     const std::string logPath = log.logPath(clock.localTime());
+    QStringList expected;
+    const auto pageHas = [&] {
+        return kLines + QStringLiteral(".length >= %1").arg(expected.size());
+    };
+    std::unique_ptr<WebService> web;
+    quint16 listening = 0;
+    // A run of the display: its web view starts from the day's log, as the program's does.
+    const auto startRun = [&](Intake& run, quint16 at) {
+        web = std::make_unique<WebService>(settings);
+        listening = 0;
+        QObject::connect(web.get(), &WebService::listening, [&](quint16 p) { listening = p; });
+        web->seed(run, readRecentLogLines(logPath, WebServer::kHistoryLines,
+                                          WebServer::kHistoryBytes, strings));
+        run.setObserver(web.get());
+        web->listen({at, false, {}, 0});
+        return QTest::qWaitFor([&] { return listening != 0; }, 5000);
+    };
 
-    // The first run: every line shown, and so logged.
+    // The first run: every line shown, and so logged, the last in red by a command.
+    settings.ExtCommands = 1;
     auto first = std::make_unique<Intake>(settings, clock, strings, log, state, window);
     for (int i = 1; i <= 30; ++i) {
         first->receiveText(captionSjis(i) + "\r");
         first->commitLine(0);
+        expected << captionText(i);
     }
-    auto web = std::make_unique<WebService>(settings);
-    QObject::connect(web.get(), &WebService::listening, [this](quint16 p) { port = p; });
-    web->seed(*first);
-    first->setObserver(web.get());
-    web->listen({0, false, {}, 0});
-    ASSERT_TRUE(QTest::qWaitFor([this] { return port != 0; }, 5000));
+    first->receiveText("\x1CTCFF0000:" + toSjis(QStringLiteral("赤")) + "\r");
+    first->commitLine(0);
+    expected << QStringLiteral("赤");
+    ASSERT_TRUE(startRun(*first, 0));
+    port = listening;
 
     Browser browser(QStringLiteral("http://127.0.0.1:%1/").arg(port));
     ASSERT_TRUE(browser.ready());
-    ASSERT_TRUE(browser.waitFor(kLines + QStringLiteral(".length === 30")));
+    ASSERT_TRUE(browser.waitFor(pageHas()));
     // Three more arrive while the display is behind: 31 becomes current and is logged, 32 and
     // 33 reach the page but, the display stopping short, never the log.
     first->receiveText(captionSjis(31) + "\r" + captionSjis(32) + "\r" + captionSjis(33) + "\r");
-    ASSERT_TRUE(browser.waitFor(kLines + QStringLiteral(".length === 33")));
+    expected << captionText(31) << captionText(32) << captionText(33);
+    ASSERT_TRUE(browser.waitFor(pageHas()));
 
     first->setObserver(nullptr);
     web.reset();
@@ -170,33 +194,40 @@ TEST_F(WebRig, AnOpenPageGoesOnAcrossARestartOfTheDisplayWithNothingTwiceAndNoth
     EXPECT_TRUE(browser.waitFor("document.getElementById('status').dataset.state === 'closed'"))
         << "the page says the display has closed";
 
-    // The second run starts from the day's log and takes in two lines before the page is back.
-    const quint16 samePort = port;
-    Intake second(settings, clock, strings, log, state, window);
-    web = std::make_unique<WebService>(settings);
-    quint16 listening = 0;
-    QObject::connect(web.get(), &WebService::listening, [&](quint16 p) { listening = p; });
-    web->seed(second, readRecentLogLines(logPath, WebServer::kHistoryLines,
-                                         WebServer::kHistoryBytes, strings));
-    second.setObserver(web.get());
-    web->listen({samePort, false, {}, 0});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return listening != 0; }, 5000));
-    second.receiveText(captionSjis(34) + "\r");
-    second.commitLine(0);
-    second.receiveText(captionSjis(35) + "\r");
-
-    ASSERT_TRUE(browser.waitFor(kLines + QStringLiteral(".length >= 35"), 60000))
+    // The second run takes in two lines before the page is back: 34 is shown, 35 becomes
+    // current; both are logged. 36 reaches the page only.
+    settings.ExtCommands = 0;
+    auto second = std::make_unique<Intake>(settings, clock, strings, log, state, window);
+    ASSERT_TRUE(startRun(*second, port));
+    second->receiveText(captionSjis(34) + "\r");
+    second->commitLine(0);
+    second->receiveText(captionSjis(35) + "\r");
+    expected << captionText(34) << captionText(35);
+    ASSERT_TRUE(browser.waitFor(pageHas(), 60000))
         << texts(browser.evaluate(kLines)).join(QLatin1Char('|')).toStdString();
-    second.receiveText(captionSjis(36) + "\r");
-    ASSERT_TRUE(browser.waitFor(kLines + QStringLiteral(".length >= 36")));
-    QStringList expected;
-    for (int i = 1; i <= 36; ++i)
-        expected << captionText(i);
+    second->receiveText(captionSjis(36) + "\r");
+    expected << captionText(36);
+    ASSERT_TRUE(browser.waitFor(pageHas()));
     EXPECT_EQ(texts(browser.evaluate(kLines)), expected);
     EXPECT_EQ(browser.evaluate("document.getElementById('status').dataset.state").toString(),
               QStringLiteral("live"));
 
-    second.setObserver(nullptr);
+    // The third run: the log has the first run's lines up to 31, then 34 and 35, which the page
+    // has after lines that the log lost.
+    second->setObserver(nullptr);
+    web.reset();
+    second.reset();
+    ASSERT_TRUE(browser.waitFor("document.getElementById('status').dataset.state === 'closed'"));
+    Intake third(settings, clock, strings, log, state, window);
+    ASSERT_TRUE(startRun(third, port));
+    third.receiveText(captionSjis(37) + "\r");
+    expected << captionText(37);
+    ASSERT_TRUE(
+        browser.waitFor(kLines + QStringLiteral(".includes('%1')").arg(captionText(37)), 60000))
+        << texts(browser.evaluate(kLines)).join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(texts(browser.evaluate(kLines)), expected);
+
+    third.setObserver(nullptr);
     web.reset();
     std::filesystem::remove_all(folder);
 }
