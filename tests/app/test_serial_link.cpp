@@ -141,7 +141,7 @@ TEST(SerialLink, F1OnAPortFailureOpensItsHelp) {
     QTimer presser;
     QObject::connect(&presser, &QTimer::timeout, [&] {
         QWidget* box = QApplication::activeModalWidget();
-        if (!box)
+        if (!box || !box->isActiveWindow())
             return;
         presser.stop();
         QTest::keyClick(box, Qt::Key_F1);
