@@ -20,6 +20,7 @@
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/LinkMark.h"
+#include "app/RelayLink.h"
 #include "app/SettingsCommands.h"
 #include "core/LogHistory.h"
 #ifdef _WIN32
@@ -109,6 +110,7 @@ CMarelApp::~CMarelApp() {
     m_dde.reset();
 #endif
     m_feeds.reset();
+    m_relay.reset();
     m_frame.reset();
 #ifndef _WIN32
     if (g_signalPipe[0] >= 0) {
@@ -204,6 +206,8 @@ bool CMarelApp::initInstance(ShowCommand startup) {
     // 9. Back where it was at the last close.
     m_frame->restorePlacement(startup);
     applyWebView();
+    m_relay = std::make_unique<RelayLink>(*m_doc, *view, m_frame.get(), m_texts.appTitle);
+    m_relay->apply();
     return true;
 }
 
@@ -251,6 +255,11 @@ void CMarelApp::onCommand(int id) {
         break;
     case ID_WEB:
         showWebDialog();
+        break;
+    case ID_RELAY:
+        m_relay->showDialog([this](int templateId) {
+            winHelp({0x20000u + static_cast<std::uint32_t>(templateId), HelpCommand::Context});
+        });
         break;
     case ID_STOP:
         m_doc->session().stopSession();
@@ -442,6 +451,9 @@ void CMarelApp::closeDocument() {
         }
         m_view->intake().recordUnshownLines();
     }
+    // The lines still queued for the room get a moment to reach the broker.
+    if (m_relay)
+        m_relay->shutdown();
 #ifdef SKIRO_WEB_VIEW
     // The web view goes first: no viewer is told anything after the window is gone.
     if (m_view)

@@ -25,6 +25,7 @@ class CMarelView;
 class LinkMark;
 class SettingsCommands;
 class FeedServer;
+class RelayLink;
 #ifdef _WIN32
 class WinDdeServer;
 class WinTermLink;
@@ -58,6 +59,8 @@ class CMarelApp : public QObject {
     CMainFrame* frame() const { return m_frame.get(); }
     // The local "Send" service; nullptr when it could not start (the reason went to stderr).
     FeedServer* feedServer() const { return m_feeds.get(); }
+    // The relay through an MQTT broker, as the [Relay] settings say.
+    RelayLink* relay() const { return m_relay.get(); }
     const UiTexts& texts() const { return m_texts; }
     bool resourceBundleUsed() const { return m_bundleUsed; }
     // The page a help topic opens, in helpFolder().
@@ -111,6 +114,7 @@ class CMarelApp : public QObject {
     LinkMark* m_linkMark = nullptr; // owned by the frame
     std::unique_ptr<SettingsCommands> m_settingsCommands;
     std::unique_ptr<FeedServer> m_feeds;
+    std::unique_ptr<RelayLink> m_relay;
 #ifdef _WIN32
     // The real DDE server, beside the local service that skiro-send uses.
     std::unique_ptr<WinDdeServer> m_dde;
