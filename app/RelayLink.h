@@ -44,7 +44,13 @@ class RelayLink : public QObject, public LineObserver {
     // Whether the relay is built into this program.
     static bool available();
     // The client while the relay runs, for tests.
-    RelayClient* client() const { return m_client.get(); }
+    RelayClient* client() const {
+#ifdef SKIRO_RELAY
+        return m_client.get();
+#else
+        return nullptr;
+#endif
+    }
 
     // LineObserver: the lines this display takes in, sent to the room.
     void lineCompleted(std::string_view text) override;
@@ -69,8 +75,8 @@ class RelayLink : public QObject, public LineObserver {
     LinkMark* m_mark = nullptr;
 #ifdef SKIRO_RELAY
     std::unique_ptr<RelaySecret> m_secret;
-#endif
     std::unique_ptr<RelayClient> m_client;
+#endif
     bool m_observing = false;
     std::int32_t m_mode = 0;
     QByteArray m_linesTopic;
