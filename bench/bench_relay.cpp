@@ -163,8 +163,9 @@ int main(int argc, char** argv) {
             from.publishQueued(n, relay::encode(relay::Message{
                                       relay::Kind::Line, run, static_cast<std::uint64_t>(n), 0, 0,
                                       0, "字幕の一行、" + std::to_string(n)}));
-            if (n % 100 == 0)
-                QCoreApplication::processEvents();
+            // Kept within the queue's bound, past which the oldest lines would give way.
+            while (from.pending() >= relay::SendQueue::kMaxLines / 2)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         }
         waitUntil([&] { return got >= kBulk; }, 120000);
         const double seconds = static_cast<double>(bulk.nsecsElapsed()) / 1e9;
