@@ -57,8 +57,6 @@ void RelayLink::lineGrowing(std::string_view) {}
 
 RelayLink::RelayLink(CMarelDoc& doc, CMarelView& view, QWidget* frame, QString title)
     : m_doc(doc), m_view(view), m_frame(frame), m_title(std::move(title)) {
-    m_mark = new LinkMark(QStringLiteral("中継待ち"), &view, frame);
-    m_mark->setRow(1);
     // The password lives beside the profile when no secret store runs.
     const QFileInfo profile(QFile::decodeName(QByteArray::fromStdString(doc.paths().profileFile)));
     m_secret = std::make_unique<RelaySecret>(profile.absolutePath() + QLatin1Char('/') +
@@ -82,6 +80,11 @@ void RelayLink::apply() {
     if (m_mode == RelaySettings::Off) {
         showState();
         return;
+    }
+    if (!m_mark) {
+        // Made once the relay is used; below the serial link's mark, should both show.
+        m_mark = new LinkMark(QStringLiteral("中継待ち"), &m_view, m_frame);
+        m_mark->setRow(1);
     }
     if (m_doc.settings().Relay.ClientId.empty()) {
         // The broker keeps this display's session under a name of its own.
@@ -166,6 +169,8 @@ void RelayLink::showState() {
     }
     const QString tip =
         problem.isEmpty() ? QString::fromStdString(m_doc.settings().Relay.Broker) : problem;
+    if (!m_mark)
+        return; // the relay was never used: the title is the serial link's
     m_mark->showWaiting(waiting, tip);
     if (m_frame)
         m_frame->setWindowTitle(waiting ? QStringLiteral("%1 - 中継待ち (%2)").arg(m_title, tip)

@@ -148,7 +148,9 @@ void CRelayDialog::accept() {
         QLineEdit* wrong = nullptr;
         if (!parseBrokerAddress(m_broker->text(), endpoint, error)) {
             wrong = m_broker;
-        } else if (!relay::validRoomName(m_room->text().trimmed().toStdString())) {
+        } else if (!relay::validRoomName(m_room->text().trimmed().isEmpty()
+                                             ? endpoint.room.toStdString()
+                                             : m_room->text().trimmed().toStdString())) {
             error = QStringLiteral("部屋の名前は英数字と - _ . で 64 文字までにしてください。");
             wrong = m_room;
         }
