@@ -98,7 +98,7 @@ void CMainFrame::buildMenus() {
 
     m_settingsMenu = menuBar()->addMenu(m_texts.popupSettings);
     for (int id : {ID_SERIAL, ID_FONT, ID_TEXT_COLOR, ID_BACK_COLOR, ID_OUTLINE, ID_SCROLL,
-                   ID_KINSOKU, ID_MISC, ID_WEB})
+                   ID_KINSOKU, ID_MISC, ID_WEB, ID_RELAY})
         m_settingsMenu->addAction(makeAction(id));
 
     m_helpMenu = menuBar()->addMenu(m_texts.popupHelp);

@@ -10,6 +10,7 @@
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/LinkMark.h"
+#include "app/RelayLink.h"
 #include "app/SettingsCommands.h"
 #include "display/CMarelView.h"
 #include "feed/FeedServer.h"
@@ -57,6 +58,7 @@ CMarelApp::CMarelApp(QString exeFolder, QString exeBase)
 CMarelApp::~CMarelApp() {
     m_inlets.reset();
     m_feeds.reset();
+    m_relay.reset();
     m_frame.reset();
 }
 
@@ -137,6 +139,8 @@ bool CMarelApp::initInstance(ShowCommand startup) {
     // 9. Back where it was at the last close.
     m_frame->restorePlacement(startup);
     applyWebView();
+    m_relay = std::make_unique<RelayLink>(*m_doc, *view, m_frame.get(), m_texts.appTitle);
+    m_relay->apply();
     return true;
 }
 
@@ -184,6 +188,11 @@ void CMarelApp::onCommand(int id) {
         break;
     case ID_WEB:
         showWebDialog();
+        break;
+    case ID_RELAY:
+        m_relay->showDialog([this](int templateId) {
+            winHelp({0x20000u + static_cast<std::uint32_t>(templateId), HelpCommand::Context});
+        });
         break;
     case ID_STOP:
         m_doc->session().stopSession();
@@ -316,6 +325,9 @@ void CMarelApp::closeDocument() {
         m_doc->session().stopSession(recordUnshown);
     else
         recordUnshown();
+    // The lines still queued for the room get a moment to reach the broker.
+    if (m_relay)
+        m_relay->shutdown();
     m_doc->recorder().setClipboard(nullptr);
 }
 

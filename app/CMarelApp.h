@@ -22,6 +22,7 @@ class CMarelView;
 class LinkMark;
 class SettingsCommands;
 class FeedServer;
+class RelayLink;
 
 // Where the profile and the logs go for an executable in `exeFolder` named `exeBase`: beside
 // it when that folder can be written, else in the user's configuration and data folders.
@@ -51,6 +52,8 @@ class CMarelApp : public QObject {
     CMainFrame* frame() const { return m_frame.get(); }
     // The local "Send" service; nullptr when it could not start (the reason went to stderr).
     FeedServer* feedServer() const { return m_feeds.get(); }
+    // The relay through an MQTT broker, as the [Relay] settings say.
+    RelayLink* relay() const { return m_relay.get(); }
     const UiTexts& texts() const { return m_texts; }
     bool resourceBundleUsed() const { return m_bundleUsed; }
     // The page a help topic opens, in helpFolder().
@@ -105,6 +108,7 @@ class CMarelApp : public QObject {
     // The system's own ways in beside the Send service (DDE and 秀Term on Windows).
     std::unique_ptr<SystemInlets> m_inlets;
     std::unique_ptr<WebViewPart> m_webView;
+    std::unique_ptr<RelayLink> m_relay;
     bool m_webForRun = false;
     int m_webRunPort = 0;
 };

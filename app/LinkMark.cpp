@@ -48,7 +48,7 @@ void LinkMark::place() {
     if (!m_view || !parentWidget())
         return;
     const QPoint topRight = m_view->mapTo(parentWidget(), QPoint(m_view->width(), 0));
-    move(topRight.x() - width() - kMargin, topRight.y() + kMargin);
+    move(topRight.x() - width() - kMargin, topRight.y() + kMargin + m_row * (height() + kMargin));
 }
 
 } // namespace skiro

@@ -16,6 +16,8 @@ class LinkMark final : public QLabel {
 
     // Shows or hides the mark; `device` goes into its tip.
     void showWaiting(bool waiting, const QString& device);
+    // A second mark goes below the first (row 1), so that both can be read at once.
+    void setRow(int row) { m_row = row; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -24,6 +26,7 @@ class LinkMark final : public QLabel {
     void place();
 
     QPointer<QWidget> m_view;
+    int m_row = 0;
 };
 
 } // namespace skiro

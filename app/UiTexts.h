@@ -21,6 +21,7 @@ enum CommandId : int {
     ID_KINSOKU = 32792,
     ID_MISC = 32793,
     ID_WEB = 32794,         // the audience web view
+    ID_RELAY = 32795,       // the relay through an MQTT broker
     ID_FULL_SCREEN = 32799, // full screen on the window's screen, and back
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
@@ -55,6 +56,7 @@ struct UiTexts {
         {ID_KINSOKU, QStringLiteral("禁則処理(&K)...\tCtrl+K")},
         {ID_MISC, QStringLiteral("その他(&M)...\tCtrl+M")},
         {ID_WEB, QStringLiteral("ウェブ表示(&W)...\tCtrl+W")},
+        {ID_RELAY, QStringLiteral("中継(&R)...")},
         {ID_HELP_INDEX, QStringLiteral("目次(&I)")},
         {ID_HELP_USING, QStringLiteral("ヘルプの使い方(&U)")},
         {ID_APP_ABOUT, QStringLiteral("バージョン情報(&A)...")},

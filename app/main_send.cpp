@@ -12,6 +12,7 @@
 #include <deque>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,9 @@
 #include "feed/FeedClient.h"
 #include "feed/FeedPlace.h"
 #include "sjis/Sjis.h"
+#ifdef SKIRO_RELAY
+#include "relay/RelaySend.h"
+#endif
 
 namespace {
 
@@ -51,6 +55,12 @@ const char* const kUsage =
     "  --reconnect     when the display closes or goes away, wait for it to start again\n"
     "                  (as long as --wait allows) and carry on; what it had not acknowledged\n"
     "                  is sent again, and nothing it acknowledged is sent twice\n"
+    "  --relay mqtts://HOST[:PORT]/ROOM\n"
+    "                  send into ROOM's input on an MQTT broker instead, for the display\n"
+    "                  that receives the room; the user name comes from --user or\n"
+    "                  SKIRO_RELAY_USER, the password from --password-file FILE or\n"
+    "                  SKIRO_RELAY_PASSWORD (never the command line), the broker's CA\n"
+    "                  from --ca FILE or SKIRO_RELAY_CA (default: the system's store)\n"
     "  -h, --help      show this help\n"
     "  --version       show the version\n"
     "  --              everything after it is TEXT\n"
@@ -78,6 +88,10 @@ struct Options {
     int waitSeconds = -1; // for ever
     bool reconnect = false;
     std::vector<std::string> texts;
+    QString relay; // the broker and room, for --relay
+    QString relayUser;
+    QString relayPasswordFile;
+    QString relayCa;
 };
 
 int usageError(const std::string& what) {
@@ -314,6 +328,57 @@ class Sender {
     int m_invalid = 0;
 };
 
+// --relay: the same lines, as the room's input on an MQTT broker.
+int sendThroughRelay(const Options& options) {
+#ifdef SKIRO_RELAY
+    if (options.raw)
+        return usageError("--raw has no meaning with --relay");
+    skiro::RelaySendOptions relay;
+    relay.address = options.relay;
+    relay.user = options.relayUser;
+    relay.passwordFile = options.relayPasswordFile;
+    relay.caFile = options.relayCa;
+    if (options.wait)
+        relay.waitSeconds = options.waitSeconds < 0 ? 3600 * 24 : options.waitSeconds;
+    const auto utf8 = [&options](const std::string& text) {
+        return options.sjis ? skiro::fromSjis(text).toStdString() : text;
+    };
+    std::deque<std::string> lines;
+    for (const std::string& text : options.texts) {
+        std::size_t start = 0;
+        for (std::size_t lf = text.find('\n'); lf != std::string::npos;
+             lf = text.find('\n', start)) {
+            std::string line = text.substr(start, lf - start);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            lines.push_back(utf8(line) + '\r');
+            start = lf + 1;
+        }
+        if (start < text.size() || start == 0)
+            lines.push_back(utf8(text.substr(start)) + (options.noCr ? "" : "\r"));
+    }
+    const bool fromInput = options.texts.empty();
+    return skiro::sendThroughRelay(relay, [&]() -> std::optional<std::string> {
+        if (!fromInput) {
+            if (lines.empty())
+                return std::nullopt;
+            std::string line = std::move(lines.front());
+            lines.pop_front();
+            return line;
+        }
+        std::string line;
+        if (!std::getline(std::cin, line))
+            return std::nullopt;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        return utf8(line) + (options.noCr ? "" : "\r");
+    });
+#else
+    Q_UNUSED(options);
+    return usageError("this build has no relay");
+#endif
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -368,10 +433,22 @@ int main(int argc, char* argv[]) {
             options.waitSeconds = static_cast<int>(seconds);
         } else if (arg == "--reconnect") {
             options.reconnect = true;
+        } else if (arg == "--relay" || arg == "--user" || arg == "--password-file" ||
+                   arg == "--ca") {
+            if (i + 1 >= argc)
+                return usageError(arg + " needs a value");
+            const QString value = QString::fromLocal8Bit(argv[++i]);
+            (arg == "--relay"           ? options.relay
+             : arg == "--user"          ? options.relayUser
+             : arg == "--password-file" ? options.relayPasswordFile
+                                        : options.relayCa) = value;
         } else {
             return usageError("unknown option '" + arg + "'");
         }
     }
+
+    if (!options.relay.isEmpty())
+        return sendThroughRelay(options);
 
     Sender sender(options);
     if (!sender.connect())

@@ -26,6 +26,8 @@ std::uint32_t topicForCommand(std::uint32_t id) {
         return 5038; // misc
     case 32794:
         return 5060; // the audience web view
+    case 32795:
+        return 5061; // the relay
     case 57664:
         return 5052; // about
     case 57665:
@@ -55,6 +57,8 @@ std::uint32_t topicForDialog(std::uint32_t id) {
         return 5038; // misc
     case 135:
         return 5060; // the audience web view
+    case 136:
+        return 5061; // the relay
     case 28678:
         return 5014; // the font picker
     case 28679:

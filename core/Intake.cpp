@@ -102,6 +102,8 @@ void Intake::noteArrival(std::string_view text) {
         m_arriving.append(text, start, cr - start);
         if (m_observer)
             m_observer->lineCompleted(m_arriving);
+        for (LineObserver* other : m_others)
+            other->lineCompleted(m_arriving);
         m_arriving.clear();
         start = cr + 1;
     }
@@ -109,6 +111,8 @@ void Intake::noteArrival(std::string_view text) {
         m_arriving.append(text, start);
         if (m_observer)
             m_observer->lineGrowing(m_arriving);
+        for (LineObserver* other : m_others)
+            other->lineGrowing(m_arriving);
     }
 }
 

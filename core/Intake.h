@@ -45,6 +45,10 @@ class Intake {
 
     // Who else follows the lines as they arrive (the audience web view); nullptr for nobody.
     void setObserver(LineObserver* observer) { m_observer = observer; }
+    // Others who follow the lines beside it (the relay to other displays); each is told after
+    // the web view. An observer is added once and removed before it goes.
+    void addObserver(LineObserver* observer) { m_others.push_back(observer); }
+    void removeObserver(LineObserver* observer) { std::erase(m_others, observer); }
 
     // The one entry for text from any road: port, typed with local echo, the external feeds.
     // LF and NUL bytes are dropped; CR ends a line. Echoes the text when EchoBack is on.
@@ -129,6 +133,7 @@ class Intake {
     SerialPort* m_port = nullptr;
     ReadyEvent* m_readyEvent = nullptr;
     LineObserver* m_observer = nullptr;
+    std::vector<LineObserver*> m_others;
 
     // Ring of stored lines: once full, the oldest is overwritten in place, never freed.
     std::vector<CDisplayLine> m_store;

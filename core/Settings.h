@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/Colour.h"
+#include "core/RelaySettings.h"
 #include "core/WebSettings.h"
 
 // The one settings record that the document holds: every value the user can change. Intake,
@@ -121,6 +122,8 @@ struct Settings {
     Colour OutlineColor = rgb(255, 0, 0);
     // The audience web view, in the [Web] section.
     WebSettings Web;
+    // The relay through an MQTT broker, in the [Relay] section.
+    RelaySettings Relay;
 };
 
 // The kinsoku rule: process-wide, outside the document, read by the row breaker at every

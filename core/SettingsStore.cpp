@@ -71,6 +71,7 @@ void loadSettings(const Profile& profile, Settings& settings, KinsokuValues& kin
     kinsokuPage.toKinsoku(kinsoku);
 
     loadWebSettings(profile, settings.Web);
+    loadRelaySettings(profile, settings.Relay);
 }
 
 void saveSettings(const Settings& settings, const KinsokuValues& kinsoku, Profile& profile) {
@@ -82,6 +83,7 @@ void saveSettings(const Settings& settings, const KinsokuValues& kinsoku, Profil
     OutlinePage::fromSettings(settings).save(profile);
     KinsokuPage::fromKinsoku(kinsoku).save(profile);
     saveWebSettings(settings.Web, profile);
+    saveRelaySettings(settings.Relay, profile);
 }
 
 void applyWriteTime(const Profile& profile, Settings& settings) {
