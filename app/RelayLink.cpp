@@ -11,7 +11,7 @@
 #include "core/LineCommands.h"
 #include "core/ShiftJis.h"
 #include "display/CMarelView.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 #ifdef SKIRO_RELAY
 #include "relay/CRelayDialog.h"
 #include "relay/RelayClient.h"

@@ -14,7 +14,7 @@
 #include "app/CMarelApp.h"
 #include "app/RelayLink.h"
 #include "display/CMarelView.h"
-#include "display/Sjis.h"
+#include "sjis/Sjis.h"
 #include "relay/RelayClient.h"
 #include "tests/relay/TestBroker.h"
 #include "tests/relay/Wait.h"
