@@ -11,7 +11,7 @@
 #include <QVBoxLayout>
 
 #include "core/RelayProtocol.h"
-#include "display/HelpKey.h"
+#include "display/DialogButtons.h"
 #include "relay/RelayClient.h"
 
 namespace skiro {
@@ -98,22 +98,8 @@ CRelayDialog::CRelayDialog(const RelaySettings& settings, const QString& passwor
     form->addRow(place);
     m_broker->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('W')) * 28);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"));
-    auto* cancel = new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"));
-    ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto* buttons = new QVBoxLayout;
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    if (m_help) {
-        auto* helpButton = new QPushButton(QStringLiteral("ﾍﾙﾌﾟ"));
-        helpButton->setObjectName(QStringLiteral("help"));
-        connect(helpButton, &QPushButton::clicked, this, [this] { m_help(kTemplateId); });
-        buttons->addWidget(helpButton);
-        new HelpKey(*this, [this] { m_help(kTemplateId); });
-    }
-    buttons->addStretch();
+    QVBoxLayout* buttons = dialogButtonColumn(
+        *this, m_help ? std::function<void()>([this] { m_help(kTemplateId); }) : nullptr);
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(form);
     layout->addLayout(buttons);

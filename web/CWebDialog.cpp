@@ -14,7 +14,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include "display/HelpKey.h"
+#include "display/DialogButtons.h"
 #include "web/QrCode.h"
 #include "web/WebAddress.h"
 
@@ -123,22 +123,8 @@ CWebDialog::CWebDialog(const WebSettings& settings, QWidget* parent, HelpHook he
 
     // The buttons look as in the other dialogs of the settings menu: a column at the top
     // right, in the same words, without icons.
-    auto* ok = new QPushButton(QStringLiteral("OK"));
-    auto* cancel = new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"));
-    ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto* buttons = new QVBoxLayout;
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    if (m_help) {
-        auto* helpButton = new QPushButton(QStringLiteral("ﾍﾙﾌﾟ"));
-        helpButton->setObjectName(QStringLiteral("help"));
-        connect(helpButton, &QPushButton::clicked, this, [this] { m_help(kTemplateId); });
-        buttons->addWidget(helpButton);
-        new HelpKey(*this, [this] { m_help(kTemplateId); });
-    }
-    buttons->addStretch();
+    QVBoxLayout* buttons = dialogButtonColumn(
+        *this, m_help ? std::function<void()>([this] { m_help(kTemplateId); }) : nullptr);
 
     auto* fields = new QVBoxLayout;
     fields->addLayout(form);
