@@ -11,12 +11,10 @@
 #include "core/LineCommands.h"
 #include "core/ShiftJis.h"
 #include "display/CMarelView.h"
-#include "sjis/Sjis.h"
-#ifdef SKIRO_RELAY
 #include "relay/CRelayDialog.h"
 #include "relay/RelayClient.h"
 #include "relay/RelaySecret.h"
-#endif
+#include "sjis/Sjis.h"
 
 namespace skiro {
 namespace {
@@ -27,41 +25,31 @@ constexpr std::size_t kGrowingMax = 16384;
 
 } // namespace
 
+struct RelayLink::Parts {
+    std::unique_ptr<RelaySecret> secret;
+    std::unique_ptr<RelayClient> client;
+};
+
 bool RelayLink::available() {
-#ifdef SKIRO_RELAY
     return true;
-#else
-    return false;
-#endif
+}
+
+RelayClient* RelayLink::client() const {
+    return m_relay->client.get();
 }
 
 std::int64_t RelayLink::nowMs() {
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-#ifndef SKIRO_RELAY
-
 RelayLink::RelayLink(CMarelDoc& doc, CMarelView& view, QWidget* frame, QString title)
-    : m_doc(doc), m_view(view), m_frame(frame), m_title(std::move(title)) {}
-RelayLink::~RelayLink() = default;
-void RelayLink::apply() {}
-void RelayLink::shutdown() {}
-void RelayLink::showDialog(const std::function<void(int)>&) {
-    QMessageBox::information(m_frame, m_title,
-                             QStringLiteral("このWindows版には中継がありません。"));
-}
-void RelayLink::lineCompleted(std::string_view) {}
-void RelayLink::lineGrowing(std::string_view) {}
-
-#else
-
-RelayLink::RelayLink(CMarelDoc& doc, CMarelView& view, QWidget* frame, QString title)
-    : m_doc(doc), m_view(view), m_frame(frame), m_title(std::move(title)) {
+    : m_doc(doc), m_view(view), m_frame(frame), m_title(std::move(title)),
+      m_relay(std::make_unique<Parts>()) {
     // The password lives beside the profile when no secret store runs.
     const QFileInfo profile(QFile::decodeName(QByteArray::fromStdString(doc.paths().profileFile)));
-    m_secret = std::make_unique<RelaySecret>(profile.absolutePath() + QLatin1Char('/') +
-                                             profile.completeBaseName() +
-                                             QStringLiteral(".relay-password"));
+    m_relay->secret = std::make_unique<RelaySecret>(profile.absolutePath() + QLatin1Char('/') +
+                                                    profile.completeBaseName() +
+                                                    QStringLiteral(".relay-password"));
 }
 
 RelayLink::~RelayLink() {
@@ -74,7 +62,7 @@ void RelayLink::apply() {
         m_view.intake().removeObserver(this);
         m_observing = false;
     }
-    m_client.reset();
+    m_relay->client.reset();
     const RelaySettings& relay = m_doc.settings().Relay;
     m_mode = relay.Mode;
     if (m_mode == RelaySettings::Off) {
@@ -93,10 +81,10 @@ void RelayLink::apply() {
     }
     RelayEndpoint endpoint;
     QString error;
-    m_client = std::make_unique<RelayClient>();
-    connect(m_client.get(), &RelayClient::stateChanged, this, [this] { showState(); });
-    connect(m_client.get(), &RelayClient::messageArrived, this, &RelayLink::received);
-    connect(m_client.get(), &RelayClient::dropped, this,
+    m_relay->client = std::make_unique<RelayClient>();
+    connect(m_relay->client.get(), &RelayClient::stateChanged, this, [this] { showState(); });
+    connect(m_relay->client.get(), &RelayClient::messageArrived, this, &RelayLink::received);
+    connect(m_relay->client.get(), &RelayClient::dropped, this,
             [this](quint64 from, quint64 to, quint64 count) {
                 note(QStringLiteral("（中継: ブローカーに届かないまま送信待ちがあふれ、"
                                     "第%1〜%2行の %3 行を送らずに捨てました）")
@@ -121,7 +109,7 @@ void RelayLink::apply() {
     }
     m_problem.clear();
     endpoint.user = QString::fromStdString(relay.User);
-    endpoint.password = m_secret->load(broker, endpoint.user);
+    endpoint.password = m_relay->secret->load(broker, endpoint.user);
     endpoint.caFile = QString::fromStdString(relay.CaFile);
     endpoint.clientId = QString::fromStdString(m_doc.settings().Relay.ClientId);
 
@@ -145,8 +133,8 @@ void RelayLink::apply() {
         m_view.intake().addObserver(this);
         m_observing = true;
     }
-    m_client->start(endpoint, std::move(subscriptions),
-                    m_mode == RelaySettings::Follow ? QByteArray() : m_linesTopic);
+    m_relay->client->start(endpoint, std::move(subscriptions),
+                           m_mode == RelaySettings::Follow ? QByteArray() : m_linesTopic);
     showState();
 }
 
@@ -155,17 +143,17 @@ void RelayLink::shutdown() {
         m_view.intake().removeObserver(this);
         m_observing = false;
     }
-    if (m_client)
-        m_client->stop(2000);
-    m_client.reset();
+    if (m_relay->client)
+        m_relay->client->stop(2000);
+    m_relay->client.reset();
 }
 
 void RelayLink::showState() {
     QString problem = m_problem;
     bool waiting = m_mode != RelaySettings::Off && !problem.isEmpty();
-    if (m_client && m_problem.isEmpty()) {
-        problem = m_client->problem();
-        waiting = m_client->state() != RelayClient::State::Connected || !problem.isEmpty();
+    if (m_relay->client && m_problem.isEmpty()) {
+        problem = m_relay->client->problem();
+        waiting = m_relay->client->state() != RelayClient::State::Connected || !problem.isEmpty();
     }
     const QString tip =
         problem.isEmpty() ? QString::fromStdString(m_doc.settings().Relay.Broker) : problem;
@@ -178,7 +166,7 @@ void RelayLink::showState() {
 }
 
 void RelayLink::lineCompleted(std::string_view text) {
-    if (!m_client)
+    if (!m_relay->client)
         return;
     const Settings& settings = m_doc.settings();
     const std::string_view recorded = text.substr(skipLeadingBytes(text, settings));
@@ -193,11 +181,11 @@ void RelayLink::lineCompleted(std::string_view text) {
     message.outlineColour = m_outlineColour;
     message.text = fromSjis(recorded).toStdString();
     m_grownSent = 0;
-    m_client->publishQueued(message.seq, relay::encode(message));
+    m_relay->client->publishQueued(message.seq, relay::encode(message));
 }
 
 void RelayLink::lineGrowing(std::string_view text) {
-    if (!m_client || text.size() > kGrowingMax || text.size() == m_grownSent)
+    if (!m_relay->client || text.size() > kGrowingMax || text.size() == m_grownSent)
         return;
     m_grownSent = text.size();
     std::string_view recorded = text.substr(skipLeadingBytes(text, m_doc.settings()));
@@ -211,7 +199,7 @@ void RelayLink::lineGrowing(std::string_view text) {
     message.seq = m_seq + 1;
     message.arrival = nowMs();
     message.text = fromSjis(recorded).toStdString();
-    m_client->publishNow(m_growingTopic, relay::encode(message));
+    m_relay->client->publishNow(m_growingTopic, relay::encode(message));
 }
 
 void RelayLink::received(const QByteArray& topic, const QByteArray& payload) {
@@ -299,15 +287,15 @@ void RelayLink::note(const QString& text) {
 void RelayLink::showDialog(const std::function<void(int)>& help) {
     RelaySettings settings = m_doc.settings().Relay;
     const QString broker = QString::fromStdString(settings.Broker);
-    CRelayDialog dialog(settings, m_secret->placeDescription(), m_frame, help);
-    dialog.setPassword(m_secret->load(broker, QString::fromStdString(settings.User)));
+    CRelayDialog dialog(settings, m_relay->secret->placeDescription(), m_frame, help);
+    dialog.setPassword(m_relay->secret->load(broker, QString::fromStdString(settings.User)));
     if (dialog.exec() != QDialog::Accepted)
         return;
     const RelaySettings chosen = dialog.settings();
     QString error;
     if (dialog.passwordChanged() &&
-        !m_secret->store(QString::fromStdString(chosen.Broker), QString::fromStdString(chosen.User),
-                         dialog.password(), error))
+        !m_relay->secret->store(QString::fromStdString(chosen.Broker),
+                                QString::fromStdString(chosen.User), dialog.password(), error))
         QMessageBox::warning(m_frame, m_title,
                              QStringLiteral("中継のパスワードを保存できません。\n%1").arg(error));
     const std::string clientId = m_doc.settings().Relay.ClientId;
@@ -315,7 +303,5 @@ void RelayLink::showDialog(const std::function<void(int)>& help) {
     m_doc.settings().Relay.ClientId = clientId;
     apply();
 }
-
-#endif
 
 } // namespace skiro

@@ -19,14 +19,14 @@ class CMarelDoc;
 class CMarelView;
 class LinkMark;
 class RelayClient;
-class RelaySecret;
 
 // The display's part in a room on an MQTT broker, as the [Relay] settings say: it sends the
 // lines it records and its growing line to the room; it takes the room's input in as if it came
 // from the serial port (and sends its lines too); or it follows the lines another display
 // sends, which then are shown, logged and served to the web view as this display's own. The
-// state shows small in the view's corner and in the title, never over the captions. A build
-// without the relay (Windows) has the dialog say so and does nothing else.
+// state shows small in the view's corner and in the title, never over the captions. CMake
+// compiles RelayLink.cpp where the build has the relay, else NoRelayLink.cpp (Windows), whose
+// dialog says so and which does nothing else.
 class RelayLink : public QObject, public LineObserver {
     Q_OBJECT
   public:
@@ -44,13 +44,7 @@ class RelayLink : public QObject, public LineObserver {
     // Whether the relay is built into this program.
     static bool available();
     // The client while the relay runs, for tests.
-    RelayClient* client() const {
-#ifdef SKIRO_RELAY
-        return m_client.get();
-#else
-        return nullptr;
-#endif
-    }
+    RelayClient* client() const;
 
     // LineObserver: the lines this display takes in, sent to the room.
     void lineCompleted(std::string_view text) override;
@@ -73,10 +67,9 @@ class RelayLink : public QObject, public LineObserver {
     QString m_title;
     QString m_problem; // a setting that keeps the relay from starting
     LinkMark* m_mark = nullptr;
-#ifdef SKIRO_RELAY
-    std::unique_ptr<RelaySecret> m_secret;
-    std::unique_ptr<RelayClient> m_client;
-#endif
+    // The broker's client and the password's keeping, which only a build with the relay has.
+    struct Parts;
+    std::unique_ptr<Parts> m_relay;
     bool m_observing = false;
     std::int32_t m_mode = 0;
     QByteArray m_linesTopic;

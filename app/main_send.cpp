@@ -18,14 +18,12 @@
 #include <vector>
 
 #include "app/SendArguments.h"
+#include "app/SendRelay.h"
 #include "core/FeedProtocol.h"
 #include "core/ShiftJis.h"
 #include "feed/FeedClient.h"
 #include "feed/FeedPlace.h"
 #include "sjis/Sjis.h"
-#ifdef SKIRO_RELAY
-#include "relay/RelaySend.h"
-#endif
 
 namespace {
 
@@ -330,10 +328,11 @@ class Sender {
 
 // --relay: the same lines, as the room's input on an MQTT broker.
 int sendThroughRelay(const Options& options) {
-#ifdef SKIRO_RELAY
+    if (!skiro::relayBuilt())
+        return usageError("this build has no relay");
     if (options.raw)
         return usageError("--raw has no meaning with --relay");
-    skiro::RelaySendOptions relay;
+    skiro::RelayTarget relay;
     relay.address = options.relay;
     relay.user = options.relayUser;
     relay.passwordFile = options.relayPasswordFile;
@@ -358,7 +357,7 @@ int sendThroughRelay(const Options& options) {
             lines.push_back(utf8(text.substr(start)) + (options.noCr ? "" : "\r"));
     }
     const bool fromInput = options.texts.empty();
-    return skiro::sendThroughRelay(relay, [&]() -> std::optional<std::string> {
+    return skiro::sendToRoom(relay, [&]() -> std::optional<std::string> {
         if (!fromInput) {
             if (lines.empty())
                 return std::nullopt;
@@ -373,10 +372,6 @@ int sendThroughRelay(const Options& options) {
             line.pop_back();
         return utf8(line) + (options.noCr ? "" : "\r");
     });
-#else
-    Q_UNUSED(options);
-    return usageError("this build has no relay");
-#endif
 }
 
 } // namespace
