@@ -430,9 +430,9 @@ int main(int argc, char* argv[]) {
             options.reconnect = true;
         } else if (arg == "--relay" || arg == "--user" || arg == "--password-file" ||
                    arg == "--ca") {
-            if (i + 1 >= argc)
+            if (i + 1 >= args.size())
                 return usageError(arg + " needs a value");
-            const QString value = QString::fromLocal8Bit(argv[++i]);
+            const QString value = skiro::argumentText(args[++i]);
             (arg == "--relay"           ? options.relay
              : arg == "--user"          ? options.relayUser
              : arg == "--password-file" ? options.relayPasswordFile
