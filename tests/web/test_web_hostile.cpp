@@ -337,6 +337,12 @@ TEST_F(HostileRig, EachHostileClientLeavesRoomForAViewerAndMemoryBounded) {
                                      " HTTP/1.1\nHost: 127.0.0.1\nUpgrade: websocket\n"
                                      "Connection: Upgrade\nSec-WebSocket-Key: "
                                      "dGhlIHNhbXBsZSBub25jZQ==\nSec-WebSocket-Version: 13\n\n";
+             // One alone is judged as soon as its head is in.
+             {
+                 RawClient alone(port, 0, 0x7F000002);
+                 alone.send(head);
+                 EXPECT_EQ(statusOf(alone.readToClose()), "400");
+             }
              for (quint32 from = 0x7F000002; from <= 0x7F000005; ++from) {
                  for (int i = 0; i < 32; ++i) {
                      held.push_back(std::make_unique<RawClient>(port, 0, from));
@@ -344,8 +350,11 @@ TEST_F(HostileRig, EachHostileClientLeavesRoomForAViewerAndMemoryBounded) {
                  }
              }
              viewerStillServed("while 128 bare-LF handshakes came");
+             // A burst this large may reach the server's reader only after a head's deadline on
+             // a busy machine: then it is let go by the deadline, which is held to all the same.
              for (auto& client : held) {
-                 EXPECT_EQ(statusOf(client->readToClose()), "400");
+                 const QByteArray status = statusOf(client->readToClose());
+                 EXPECT_TRUE(status == "400" || status == "408") << status.toStdString();
                  EXPECT_TRUE(client->closedByServer());
              }
          }},
