@@ -7,35 +7,13 @@
 #include <gtest/gtest.h>
 
 #include "relay/CRelayDialog.h"
+#include "tests/DialogProbe.h"
 
 using namespace skiro;
+using skiro::test::control;
+using skiro::test::MessageCatcher;
 
 namespace {
-
-template <typename T> T* control(QWidget& dialog, const char* name) {
-    T* found = dialog.findChild<T*>(QLatin1String(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
-
-// Answers the next message box, if one comes, and tells its text.
-class MessageCatcher {
-  public:
-    MessageCatcher() {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                m_text = box->text();
-                box->accept();
-            }
-        });
-        m_timer.start(10);
-    }
-    QString text() const { return m_text; }
-
-  private:
-    QTimer m_timer;
-    QString m_text;
-};
 
 void typeInto(QDialog& dialog, Qt::Key mnemonic, const char* field, const QString& text) {
     QTest::keyClick(&dialog, mnemonic, Qt::AltModifier);

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "core/SettingsDialogs.h"
+#include "tests/DialogProbe.h"
 #include "ui/CKinsokuDialog.h"
 #include "ui/CMiscDialog.h"
 #include "ui/COutlineDialog.h"
@@ -22,6 +23,7 @@
 #include "ui/CTipWnd.h"
 
 using namespace skiro;
+using skiro::test::MessageCatcher;
 
 namespace {
 
@@ -46,28 +48,6 @@ QCheckBox* checkBox(const QDialog& dialog, const QString& text) {
             return box;
     return nullptr;
 }
-
-// Answers the next message box, if one comes, and tells its text: OK, or its Cancel button.
-class MessageCatcher {
-  public:
-    explicit MessageCatcher(bool cancel = false) {
-        QObject::connect(&m_timer, &QTimer::timeout, [this, cancel] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                m_text = box->text();
-                if (cancel && box->button(QMessageBox::Cancel))
-                    box->button(QMessageBox::Cancel)->click();
-                else
-                    box->accept();
-            }
-        });
-        m_timer.start(10);
-    }
-    QString text() const { return m_text; }
-
-  private:
-    QTimer m_timer;
-    QString m_text;
-};
 
 TEST(SerialDialog, EchoBackByKeyboardGreysAndTicksTheConversion) {
     const StringTable strings;
